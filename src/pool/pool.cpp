@@ -1,0 +1,193 @@
+#include "pool.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "pool_size.hpp"
+
+namespace veltrane::pool {
+
+namespace {
+
+constexpr std::size_t STACK_SIZE = 2 * 1024 * 1024;
+
+thread_local bool on_pool_thread = false;
+
+// One job at a time: the submitter holds `submit` for the job's lifetime.
+struct Job {
+    void (*task)(void*, std::size_t) = nullptr;
+    void* context = nullptr;
+    std::size_t tasks = 0;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;  // written once, by the thread that sets `failed`
+};
+
+class Pool {
+public:
+    explicit Pool(std::size_t threads) : threads_(threads) {}
+
+    // Starts every thread or none: on failure the started ones are told to exit.
+    void start() {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) throw std::runtime_error("could not start the worker pool");
+        pthread_attr_setstacksize(&attr, STACK_SIZE);
+        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+        for (std::size_t i = 0; i < threads_; ++i) {
+            pthread_t thread;
+            int rc = pthread_create(&thread, &attr, &Pool::thread_main, this);
+            if (rc != 0) {
+                pthread_attr_destroy(&attr);
+                stop_started();
+                if (rc == ENOMEM) throw std::bad_alloc();
+                throw std::runtime_error("could not start the worker pool: thread " + std::to_string(i + 1) + " of " +
+                                         std::to_string(threads_) + " failed to start (" + std::strerror(rc) + ")");
+            }
+            ++started_;
+        }
+        pthread_attr_destroy(&attr);
+    }
+
+    std::size_t size() const noexcept { return threads_; }
+
+    void run(Job& job) {
+        std::lock_guard<std::mutex> submit(submit_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = &job;
+            busy_ = started_;
+            ++generation_;
+        }
+        wake_.notify_all();
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return busy_ == 0; });
+        job_ = nullptr;
+    }
+
+private:
+    static void* thread_main(void* self) {
+        on_pool_thread = true;
+        static_cast<Pool*>(self)->work();
+        return nullptr;
+    }
+
+    void work() {
+        std::uint64_t seen = 0;
+        for (;;) {
+            Job* job;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return generation_ != seen || stopping_; });
+                if (stopping_) {
+                    if (--started_alive_ == 0) done_.notify_all();
+                    return;
+                }
+                seen = generation_;
+                job = job_;
+            }
+            execute(*job);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--busy_ == 0) done_.notify_one();
+        }
+    }
+
+    static void execute(Job& job) {
+        for (;;) {
+            std::size_t i = job.next.fetch_add(1, std::memory_order_relaxed);
+            if (i >= job.tasks || job.failed.load(std::memory_order_relaxed)) return;
+            try {
+                job.task(job.context, i);
+            } catch (...) {
+                if (!job.failed.exchange(true)) job.error = std::current_exception();
+            }
+        }
+    }
+
+    void stop_started() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        stopping_ = true;
+        started_alive_ = started_;
+        wake_.notify_all();
+        // The threads read this object until they leave; wait for them.
+        done_.wait(lock, [&] { return started_alive_ == 0; });
+        started_ = 0;
+    }
+
+    std::size_t threads_;
+    std::size_t started_ = 0;
+    std::size_t started_alive_ = 0;
+    std::mutex submit_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    Job* job_ = nullptr;
+    std::size_t busy_ = 0;
+    std::uint64_t generation_ = 0;
+    bool stopping_ = false;
+};
+
+// The live pool. A forked child has none of the parent's threads, so the
+// child forgets the parent's pool (leaking it: its locks may be held) and
+// builds its own on first use.
+std::atomic<Pool*> live_pool{nullptr};
+std::mutex* creation_mutex = new std::mutex;
+
+void forget_pool_in_child() {
+    live_pool.store(nullptr);
+    creation_mutex = new std::mutex;  // the parent's may have been held at fork
+}
+
+const char* getenv_wrapper(const char* name) { return std::getenv(name); }
+
+Pool& pool() {
+    if (Pool* p = live_pool.load(std::memory_order_acquire)) return *p;
+    std::lock_guard<std::mutex> lock(*creation_mutex);
+    if (Pool* p = live_pool.load(std::memory_order_acquire)) return *p;
+    static std::once_flag atfork_once;
+    std::call_once(atfork_once, [] { pthread_atfork(nullptr, nullptr, &forget_pool_in_child); });
+    std::size_t threads = static_cast<std::size_t>(choose_thread_count(&getenv_wrapper, &default_thread_count));
+    auto* p = new Pool(threads);
+    try {
+        p->start();
+    } catch (...) {
+        delete p;
+        throw;
+    }
+    live_pool.store(p, std::memory_order_release);
+    return *p;
+}
+
+}  // namespace
+
+std::size_t thread_count() { return pool().size(); }
+
+std::size_t piece_count(std::size_t items) {
+    if (items <= 1) return items;
+    // A few pieces per thread lets fast threads take over from slow ones.
+    return std::min(items, thread_count() * 4);
+}
+
+void run_tasks(std::size_t tasks, void (*task)(void*, std::size_t), void* context) {
+    if (tasks == 0) return;
+    if (tasks == 1 || on_pool_thread) {
+        for (std::size_t i = 0; i < tasks; ++i) task(context, i);
+        return;
+    }
+    Job job;
+    job.task = task;
+    job.context = context;
+    job.tasks = tasks;
+    pool().run(job);
+    if (job.error) std::rethrow_exception(job.error);
+}
+
+}  // namespace veltrane::pool

@@ -1,0 +1,16 @@
+// The three Shannon measures as the module returns them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veltrane::shannon_entropy {
+
+// Bits per byte; 0.0 for the empty buffer. O(n).
+double measure_entropy(const std::uint8_t* data, std::size_t n);
+// H / 8; 0.0 for the empty buffer. O(n).
+double measure_metric_entropy(const std::uint8_t* data, std::size_t n);
+// H over the expected entropy of n random bytes, at most 1.0; +0.0 for n < 2. O(n).
+double measure_normalized_metric_entropy(const std::uint8_t* data, std::size_t n);
+
+}  // namespace veltrane::shannon_entropy

@@ -1,0 +1,71 @@
+#include "util/count_bytes.hpp"
+
+#include <cstring>
+
+#include "pool/pool.hpp"
+
+namespace veltrane::util {
+
+namespace {
+
+constexpr std::size_t LANES = 8;
+
+// Adds the counts of data[0, n) to `hist`, n at most 2^32 - 1.
+//
+// Eight counter tables break the chain of increments to one counter: a run of
+// one byte value (the worst case of a plain loop) still spreads its stores
+// over eight addresses. 32-bit lanes keep the tables within L1.
+void count_block(const std::uint8_t* data, std::size_t n, ByteHistogram& hist) {
+    alignas(64) std::uint32_t lanes[LANES][256];
+    std::memset(lanes, 0, sizeof lanes);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        std::uint64_t a, b;
+        std::memcpy(&a, data + i, 8);
+        std::memcpy(&b, data + i + 8, 8);
+        for (std::size_t k = 0; k < 8; ++k) {
+            ++lanes[k][(a >> (8 * k)) & 0xFF];
+        }
+        for (std::size_t k = 0; k < 8; ++k) {
+            ++lanes[k][(b >> (8 * k)) & 0xFF];
+        }
+    }
+    for (; i < n; ++i) ++lanes[0][data[i]];
+    for (std::size_t v = 0; v < 256; ++v) {
+        std::uint64_t sum = 0;
+        for (std::size_t k = 0; k < LANES; ++k) sum += lanes[k][v];
+        hist[v] += sum;
+    }
+}
+
+void add_into(ByteHistogram& into, const ByteHistogram& from) {
+    for (std::size_t v = 0; v < 256; ++v) into[v] += from[v];
+}
+
+}  // namespace
+
+ByteHistogram count_bytes_sequential(const std::uint8_t* data, std::size_t n) {
+    ByteHistogram hist{};
+    constexpr std::size_t BLOCK = std::size_t{1} << 30;  // keeps every lane below 2^32
+    for (std::size_t start = 0; start < n; start += BLOCK) {
+        count_block(data + start, std::min(BLOCK, n - start), hist);
+    }
+    return hist;
+}
+
+ByteHistogram count_bytes(const std::uint8_t* data, std::size_t n) {
+    if (n < PARALLEL_COUNT_THRESHOLD) return count_bytes_sequential(data, n);
+    const std::size_t chunks = (n + COUNT_CHUNK_SIZE - 1) / COUNT_CHUNK_SIZE;
+    return pool::parallel_reduce(
+        chunks, ByteHistogram{},
+        [&](ByteHistogram& acc, std::size_t first, std::size_t last) {
+            // A piece is a run of whole chunks: count it as one block.
+            std::size_t begin = first * COUNT_CHUNK_SIZE;
+            std::size_t end = std::min(last * COUNT_CHUNK_SIZE, n);
+            ByteHistogram part = count_bytes_sequential(data + begin, end - begin);
+            add_into(acc, part);
+        },
+        [](ByteHistogram& earlier, ByteHistogram&& later) { add_into(earlier, later); });
+}
+
+}  // namespace veltrane::util
