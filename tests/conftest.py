@@ -1,0 +1,35 @@
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import _veltrane
+
+UNDER_SANITIZER = os.environ.get("VELTRANE_UNDER_SANITIZER") == "1"
+
+
+def run_python(code, env=None, timeout=120):
+    """Runs `code` in a fresh interpreter that imports the same module; returns stdout."""
+    full_env = dict(os.environ)
+    module_dir = os.path.dirname(_veltrane.__file__)
+    full_env["PYTHONPATH"] = module_dir + os.pathsep + full_env.get("PYTHONPATH", "")
+    for name in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS"):
+        full_env.pop(name, None)
+    full_env.update(env or {})
+    done = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        env=full_env,
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+    )
+    if done.returncode != 0:
+        raise AssertionError(f"child failed ({done.returncode}):\n{done.stdout}\n{done.stderr}")
+    return done.stdout
+
+
+@pytest.fixture
+def python_child():
+    return run_python

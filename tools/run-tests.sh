@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The whole test suite, in three stages that each end with pytest's summary:
+#   1. the machine's CPython (3.11+): the package installed with pip into a fresh venv;
+#   2. the same interpreter with the module built under AddressSanitizer and
+#      UndefinedBehaviorSanitizer (any finding fails the run);
+#   3. CPython 3.15 in a Debian unstable root (needs root; made once per machine).
+# Stops at the first failing stage. Set VELTRANE_SKIP_315=1 or VELTRANE_SKIP_ASAN=1
+# to leave a stage out while iterating locally.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+python=${PYTHON:-python3}
+work="$here/build/test"
+mkdir -p "$work"
+
+stage() { printf '\n==== %s ====\n' "$*"; }
+
+host_venv() {
+    local venv="$work/venv"
+    if [ ! -x "$venv/bin/python" ]; then
+        "$python" -m venv "$venv"
+    fi
+    "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null
+    "$venv/bin/python" -m pip install -q pytest hypothesis numpy
+    echo "$venv/bin/python"
+}
+
+core_tests() {
+    # The algorithms' own unit tests, without an interpreter.
+    local build=$1; shift
+    cmake -S "$here" -B "$build" -DVELTRANE_CORE_TESTS=ON "$@" >"$build.cmake.log" 2>&1 \
+        || { cat "$build.cmake.log"; return 1; }
+    cmake --build "$build" -j"$(nproc)" --target veltrane_core_tests >"$build.build.log" 2>&1 \
+        || { tail -n 40 "$build.build.log"; return 1; }
+    "$build/veltrane_core_tests"
+}
+
+. "$here/tools/system-deps.sh"
+ensure_system_deps
+vpy=$(host_venv)
+
+stage "host CPython: $("$vpy" -c 'import sys; print(sys.version.split()[0])') (pip install .)"
+"$vpy" -m pip install -q "$here" >"$work/pip-install.log" 2>&1 || { tail -n 40 "$work/pip-install.log"; exit 1; }
+core_tests "$work/core" -DPython_EXECUTABLE="$vpy"
+(cd "$work" && "$vpy" -m pytest -p no:cacheprovider "$here/tests" -q)
+
+if [ "${VELTRANE_SKIP_ASAN:-0}" != 1 ]; then
+    stage "host CPython under AddressSanitizer + UndefinedBehaviorSanitizer"
+    asan_build="$work/asan"
+    cmake -S "$here" -B "$asan_build" -DPython_EXECUTABLE="$vpy" -DVELTRANE_SANITIZE=ON \
+        -DVELTRANE_CORE_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$asan_build.cmake.log" 2>&1 \
+        || { cat "$asan_build.cmake.log"; exit 1; }
+    cmake --build "$asan_build" -j"$(nproc)" >"$asan_build.build.log" 2>&1 || { tail -n 40 "$asan_build.build.log"; exit 1; }
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=0 "$asan_build/veltrane_core_tests"
+    libasan=$(g++ -print-file-name=libasan.so)
+    libubsan=$(g++ -print-file-name=libubsan.so)
+    # The interpreter itself is not instrumented: preload the runtimes, let every
+    # allocation go through malloc, and leave the interpreter's own leaks alone.
+    (cd "$work" && env LD_PRELOAD="$libasan $libubsan" PYTHONMALLOC=malloc \
+        ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        VELTRANE_UNDER_SANITIZER=1 PYTHONPATH="$asan_build" \
+        "$vpy" -m pytest -p no:cacheprovider "$here/tests" -q)
+fi
+
+if [ "${VELTRANE_SKIP_315:-0}" != 1 ]; then
+    stage "CPython 3.15 (Debian unstable root)"
+    "$here/tools/py315-root.sh" run "$here" bash -ec '
+        cmake -S /src -B /tmp/veltrane-build -DPython_EXECUTABLE=/usr/bin/python3.15 -DVELTRANE_CORE_TESTS=ON >/tmp/cmake.log 2>&1 \
+            || { cat /tmp/cmake.log; exit 1; }
+        cmake --build /tmp/veltrane-build -j"$(nproc)" >/tmp/build.log 2>&1 || { tail -n 40 /tmp/build.log; exit 1; }
+        /tmp/veltrane-build/veltrane_core_tests
+        cd /tmp && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=/tmp/veltrane-build python3.15 -m pytest -p no:cacheprovider /src/tests -q
+    '
+fi
