@@ -172,9 +172,9 @@ def test_reimport_shares_the_submodules(python_child):
 
 @pytest.mark.parametrize("name", ["shannon_entropy", "min_entropy", "strings_frag"])
 def test_submodule_loads_as_top_level_module(name):
-    spec = importlib.util.spec_from_file_location(name, _veltrane.__file__)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(name, _veltrane.__file__)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     attached = getattr(_veltrane, name)
     assert module is not attached
     assert module.__name__ == name
@@ -199,8 +199,8 @@ def test_classic_initialisation_builds_the_same_module():
     api.PyModule_FromDefAndSpec2.restype = ctypes.py_object
     api.PyModule_FromDefAndSpec2.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.c_int]
     api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
-    spec = importlib.machinery.ModuleSpec("min_entropy", None)
-    module = api.PyModule_FromDefAndSpec2(definition, spec, 1013)
+    module_spec = importlib.machinery.ModuleSpec("min_entropy", None)
+    module = api.PyModule_FromDefAndSpec2(definition, module_spec, 1013)
     assert api.PyModule_ExecDef(module, definition) == 0
     assert module.__all__ == ["measure_entropy"]
     assert module.__doc__ == "Min entropy algorithm module"

@@ -60,11 +60,11 @@ void claim_interpreter(ModuleDef& def) {
     }
 }
 
-PyRef make_module(ModuleDef& def, PyObject* spec) {
+PyRef make_module(ModuleDef& def, PyObject* module_spec) {
 #if VELTRANE_HAS_SLOT_EXPORT
-    PyRef module = PyRef::steal(check(PyModule_FromSlotsAndSpec(def.slots, spec)));
+    PyRef module = PyRef::steal(check(PyModule_FromSlotsAndSpec(def.slots, module_spec)));
 #else
-    PyRef module = PyRef::steal(check(PyModule_FromDefAndSpec(&def.module_def, spec)));
+    PyRef module = PyRef::steal(check(PyModule_FromDefAndSpec(&def.module_def, module_spec)));
 #endif
     check_is_module(module.get());
     if (PyModule_SetDocString(module.get(), def.doc) < 0) throw_python_error();
@@ -105,9 +105,9 @@ void add_submodule(PyObject* module, ModuleDef& sub) {
     PyRef sub_name = PyRef::steal(check(PyUnicode_FromString(sub.name)));
     if (PyDict_SetItemString(kwargs.get(), "name", sub_name.get()) < 0) throw_python_error();
     PyRef no_args = PyRef::steal(check(PyTuple_New(0)));
-    PyRef spec = PyRef::steal(check(PyObject_Call(namespace_class, no_args.get(), kwargs.get())));
+    PyRef module_spec = PyRef::steal(check(PyObject_Call(namespace_class, no_args.get(), kwargs.get())));
 
-    PyObject* submodule = sub.cached_module.get_or_init([&] { return make_module(sub, spec.get()); });
+    PyObject* submodule = sub.cached_module.get_or_init([&] { return make_module(sub, module_spec.get()); });
 
     PyRef full_name = PyRef::steal(check(PyModule_GetNameObject(submodule)));
     Py_ssize_t size = 0;

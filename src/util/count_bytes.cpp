@@ -9,6 +9,8 @@ namespace veltrane::util {
 namespace {
 
 constexpr std::size_t LANES = 8;
+// Below this length, clearing and merging the lanes costs more than they save.
+constexpr std::size_t SMALL_INPUT = 1024;
 
 // Adds the counts of data[0, n) to `hist`, n at most 2^32 - 1.
 //
@@ -46,6 +48,10 @@ void add_into(ByteHistogram& into, const ByteHistogram& from) {
 
 ByteHistogram count_bytes_sequential(const std::uint8_t* data, std::size_t n) {
     ByteHistogram hist{};
+    if (n < SMALL_INPUT) {
+        for (std::size_t i = 0; i < n; ++i) ++hist[data[i]];
+        return hist;
+    }
     constexpr std::size_t BLOCK = std::size_t{1} << 30;  // keeps every lane below 2^32
     for (std::size_t start = 0; start < n; start += BLOCK) {
         count_block(data + start, std::min(BLOCK, n - start), hist);
