@@ -92,21 +92,33 @@ void describe_chain(PyObject* wrapper, PyObject* pieces) {
 // The raised exception as an owned object, for a variant that failed.
 PyRef take_raised_exception() { return PyRef::steal(fetch_raised_exception()); }
 
+// Only the native spelling: a memoryview iterates native formats alone and
+// refuses "<B" and the like, so those must take the item-by-item path.
 bool is_unsigned_byte_format(const char* format) {
-    if (format == nullptr) return true;  // no format means unsigned bytes
-    if (*format == '@' || *format == '=' || *format == '<' || *format == '>' || *format == '!') ++format;
-    return std::strcmp(format, "B") == 0;
+    return format == nullptr || std::strcmp(format, "B") == 0 || std::strcmp(format, "@B") == 0;
 }
 
-// Exact types whose iteration is known to yield the items of their buffer, so
-// reading the buffer gives what item-by-item conversion would. Subclasses may
-// override iteration and do not qualify.
+// Whether `obj` is exactly module.name (not a subclass, not a look-alike). A
+// module that was never imported cannot have made the object.
+bool is_exactly(PyObject* obj, const char* module, const char* name) {
+    PyRef module_name = PyRef::steal(PyUnicode_FromString(module));
+    PyRef loaded = module_name ? PyRef::steal(PyImport_GetModule(module_name.get())) : PyRef();
+    PyRef type = loaded ? PyRef::steal(PyObject_GetAttrString(loaded.get(), name)) : PyRef();
+    PyErr_Clear();
+    return type && reinterpret_cast<PyObject*>(Py_TYPE(obj)) == type.get();
+}
+
+// Exact types whose iteration yields the integers of their buffer, so reading
+// the buffer gives what item-by-item conversion would. Subclasses may override
+// iteration and do not qualify. (An mmap iterates one-byte bytes objects, not
+// integers, so it is not among them; a memoryview of it is.)
 bool may_read_as_buffer(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
     if (type == &PyMemoryView_Type) return true;
     const char* name = type->tp_name;
-    return std::strcmp(name, "numpy.ndarray") == 0 || std::strcmp(name, "array.array") == 0 ||
-           std::strcmp(name, "mmap.mmap") == 0;
+    if (std::strcmp(name, "numpy.ndarray") == 0) return is_exactly(obj, "numpy", "ndarray");
+    if (std::strcmp(name, "array.array") == 0) return is_exactly(obj, "array", "array");
+    return false;
 }
 
 // A one-dimensional, contiguous buffer of unsigned bytes, or nothing.
