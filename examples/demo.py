@@ -32,12 +32,12 @@ def main(paths):
     for path in paths:
         with open(path, "rb") as handle:
             describe(os.path.basename(path)[:28], handle.read())
-    try:
-        found = strings_frag.find_non_overlapping_fragments("abcabcabc", 3, 2, False)
-    except NotImplementedError:
-        print("\nrepeated-fragment search: not available in this build yet")
-    else:
-        print("\nrepeated fragments of 'abcabcabc':", found)
+    text = "the cat sat on the mat; the cat sat still"
+    print(f"\nrepeated fragments of {text!r} (times=2, best 3):")
+    for fragment in strings_frag.find_non_overlapping_fragments(text, 3, 2, False):
+        spans = [(o["start"], o["end"]) for o in fragment["occurrences"]]
+        start, end = spans[0]
+        print(f"  {text[start:end]!r} at {spans}")
 
 
 if __name__ == "__main__":
