@@ -1,8 +1,10 @@
 #include "module_def.hpp"
 
+#include <exception>
 #include <string_view>
 
 #include "errors.hpp"
+#include "pool/pool.hpp"
 #include "pyref.hpp"
 #include "pytypes.hpp"
 
@@ -80,6 +82,7 @@ PyRef make_module(ModuleDef& def, PyObject* module_spec) {
 
 int module_exec(PyObject* module, PopulateFn populate) noexcept {
     if (module == nullptr) return -1;
+    pool::prepare_thread();
     try {
         check_is_module(module);
         populate(module);

@@ -22,6 +22,7 @@ constexpr std::size_t STACK_SIZE = 2 * 1024 * 1024;
 
 thread_local bool on_pool_thread = false;
 
+
 // One job at a time: the submitter holds `submit` for the job's lifetime.
 struct Job {
     void (*task)(void*, std::size_t) = nullptr;
@@ -75,6 +76,7 @@ public:
 
 private:
     static void* thread_main(void* self) {
+        prepare_thread();
         on_pool_thread = true;
         static_cast<Pool*>(self)->work();
         return nullptr;
@@ -150,6 +152,7 @@ const char* getenv_wrapper(const char* name) { return std::getenv(name); }
 
 Pool& pool() {
     if (Pool* p = live_pool.load(std::memory_order_acquire)) return *p;
+    prepare_thread();
     std::lock_guard<std::mutex> lock(*creation_mutex);
     if (Pool* p = live_pool.load(std::memory_order_acquire)) return *p;
     static std::once_flag atfork_once;
@@ -167,6 +170,12 @@ Pool& pool() {
 }
 
 }  // namespace
+
+void prepare_thread() noexcept {
+    volatile bool seen = on_pool_thread;
+    (void)seen;
+    (void)std::uncaught_exceptions();
+}
 
 std::size_t thread_count() { return pool().size(); }
 

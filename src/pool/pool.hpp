@@ -31,6 +31,12 @@ void run_tasks(std::size_t tasks, F&& task) {
         const_cast<void*>(static_cast<const void*>(&task)));
 }
 
+// Thread-local storage of a library loaded at run time (this module's and the
+// C++ runtime's exception state) is allocated on a thread's first use; if that
+// first use is a throw of std::bad_alloc with memory exhausted, the loader
+// aborts the process. Threads that may throw call this early to allocate it.
+void prepare_thread() noexcept;
+
 // The number of threads the pool has (creating it if needed).
 std::size_t thread_count();
 
