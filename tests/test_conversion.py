@@ -80,6 +80,8 @@ def expected_data(obj):
             return bytes(memoryview(obj))
         if not PySequence_Check(obj):
             raise cast_failure(obj, "Sequence")
+        if type(obj) is memoryview:
+            memoryview(obj)  # a released view refuses here, as iterating it should
         return bytes([item_to_byte(item) for item in iter(obj)])
     except Exception as exc:
         return enum_message(cast_failure(obj, "str"), exc)
@@ -118,11 +120,8 @@ def check_data(make):
 
 
 def converts(**arguments):
-    """Whether the fragment search got past conversion (its body may not exist yet)."""
-    try:
-        result = FIND(**{"data": b"abab", "count": 1, "times": 2, "global_non_overlap": False, **arguments})
-    except NotImplementedError as exc:
-        return not hasattr(exc, "__notes__")
+    """Whether the fragment search accepted these arguments and answered."""
+    result = FIND(**{"data": b"abab", "count": 1, "times": 2, "global_non_overlap": False, **arguments})
     return isinstance(result, list)
 
 
@@ -305,19 +304,22 @@ def bytes_line(result):
        st.sampled_from(["plain", "frombytes", "2d", "subclass", "every_other", "reversed", "memoryview",
                         "cast", "cast2d", "released"]))
 def test_buffer_objects_read_like_their_items(raw, kind, variant):
-    if UNDER_SANITIZER and kind not in "bBhHiIlqQfd" + "ArraySub":
-        # Iterating a memoryview over a numpy buffer whose format it cannot iterate reads a
-        # freed format string inside CPython 3.11 itself: the sanitizer stops on the
-        # interpreter's fault, whoever iterates. The plain runs cover these cases.
-        return
     obj = make_buffer_object(raw, kind, variant)
     check_data(lambda: obj)
+    if variant == "released":
+        return  # CPython 3.11 iterates a released view from freed memory: never iterate one
     try:
         items = list(obj)
     except Exception:
         return
     # The same items in a plain list measure the same, or fail on the same item.
     assert list(map(bytes_line, measured(lambda: obj))) == list(map(bytes_line, measured(lambda: items)))
+
+
+def released(raw):
+    view = memoryview(raw)
+    view.release()
+    return view
 
 
 def mmap_of(raw, closed=False):
@@ -333,6 +335,9 @@ def mmap_of(raw, closed=False):
     pytest.param(lambda: mmap_of(b"abc"), id="mmap"), pytest.param(lambda: mmap_of(b"abc", True), id="closed-mmap"),
     # a memoryview iterates native formats only, and ctypes exports '<B'
     pytest.param(lambda: memoryview((ctypes.c_ubyte * 3)(1, 2, 2)), id="ctypes-memoryview"),
+    # a released view answers with its refusal, empty or not, and is never iterated
+    pytest.param(lambda: released(b""), id="released-empty-view"),
+    pytest.param(lambda: released(b"abc"), id="released-view"),
     # a subclass stays a subclass whatever its name says
     pytest.param(lambda: type("array.array", (array.array,), {"__iter__": lambda self: iter([1, 1, 1])})("B", b"abc"),
                  id="renamed-array-subclass"),

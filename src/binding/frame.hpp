@@ -7,7 +7,7 @@
 //
 //   inline constexpr Parameters<BytesOrStr, std::uint64_t> FIND{"find", {"data", "count"}};
 //   PyRef find_body(BytesOrStr data, std::uint64_t count);
-//   PyMethodDef def{"find", (PyCFunction)(void (*)())fastcall<FIND, find_body>, ...};
+//   PyMethodDef def{"find", as_method(&fastcall<FIND, find_body>), METH_FASTCALL | METH_KEYWORDS, doc};
 #pragma once
 
 #include <Python.h>

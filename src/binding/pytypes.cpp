@@ -124,7 +124,11 @@ bool may_read_as_buffer(PyObject* obj) {
 // A one-dimensional, contiguous buffer of unsigned bytes, or nothing.
 bool try_byte_buffer(PyObject* obj, BufferRef& buffer) {
     if (!buffer.acquire(obj, PyBUF_RECORDS_RO)) {
-        // The item-by-item path meets the same refusal and reports it in its own words.
+        // A memoryview refuses only once released, and iterating a released view
+        // reads freed memory in some interpreters (3.11): its refusal is the answer,
+        // and it is the error that iterating it reports where iteration is sound.
+        if (Py_IS_TYPE(obj, &PyMemoryView_Type)) throw_python_error();
+        // Other exporters meet the same refusal on the item-by-item path and report it there.
         PyErr_Clear();
         return false;
     }
