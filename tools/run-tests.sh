@@ -65,11 +65,15 @@ fi
 
 if [ "${VELTRANE_SKIP_315:-0}" != 1 ]; then
     stage "CPython 3.15 (Debian unstable root)"
+    # The root is shared by every checkout on the machine: each run builds in a
+    # directory of its own, so two checkouts can test at once.
     "$here/tools/py315-root.sh" run "$here" bash -ec '
-        cmake -S /src -B /tmp/veltrane-build -DPython_EXECUTABLE=/usr/bin/python3.15 -DVELTRANE_CORE_TESTS=ON >/tmp/cmake.log 2>&1 \
-            || { cat /tmp/cmake.log; exit 1; }
-        cmake --build /tmp/veltrane-build -j"$(nproc)" >/tmp/build.log 2>&1 || { tail -n 40 /tmp/build.log; exit 1; }
-        /tmp/veltrane-build/veltrane_core_tests
-        cd /tmp && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=/tmp/veltrane-build python3.15 -m pytest -p no:cacheprovider /src/tests -q
+        b=$(mktemp -d /tmp/veltrane-build.XXXXXX)
+        trap "rm -rf $b" EXIT
+        cmake -S /src -B $b/build -DPython_EXECUTABLE=/usr/bin/python3.15 -DVELTRANE_CORE_TESTS=ON >$b/cmake.log 2>&1 \
+            || { cat $b/cmake.log; exit 1; }
+        cmake --build $b/build -j"$(nproc)" >$b/build.log 2>&1 || { tail -n 40 $b/build.log; exit 1; }
+        $b/build/veltrane_core_tests
+        cd $b && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$b/build python3.15 -m pytest -p no:cacheprovider /src/tests -q
     '
 fi
