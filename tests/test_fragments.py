@@ -111,6 +111,101 @@ def test_against_model(case):
     assert find(data, count, times, glob) == model_search(seq, count, times, glob)
 
 
+def fibonacci_word(n):
+    a, b = "a", "ab"
+    while len(b) < n:
+        a, b = b, b + a
+    return b[:n]
+
+
+def thue_morse(n):
+    return "".join("ab"[bin(i).count("1") % 2] for i in range(n))
+
+
+def de_bruijn_binary(order):
+    # Lyndon-word construction: every binary word of `order` letters once, cyclically.
+    sequence, a = [], [0] * (order + 1)
+
+    def extend(t, p):
+        if t > order:
+            if order % p == 0:
+                sequence.extend(a[1:p + 1])
+        else:
+            a[t] = a[t - p]
+            extend(t + 1, p)
+            for bit in range(a[t - p] + 1, 2):
+                a[t] = bit
+                extend(t + 1, t)
+
+    extend(1, 1)
+    return "".join("ab"[bit] for bit in sequence)
+
+
+def repeated_block_shapes(rng):
+    x = "".join(rng.choice("abc") for _ in range(9))
+    y = "".join(rng.choice("abc") for _ in range(5))
+    mutated = x[:4] + ("a" if x[4] != "a" else "b") + x[5:]
+    return [x + x, x * 4, x + y + x, x + mutated + x]
+
+
+STRUCTURED = (
+    ["a" * n for n in (1, 2, 3, 13, 17, 24, 30)]
+    + ["ab" * 9, "abc" * 6 + "ab", "aabaa", "abcdefgh" * 2, "aaaxy"]
+    + [fibonacci_word(n) for n in (8, 21, 34)]
+    + [thue_morse(n) for n in (16, 27, 32)]
+    + repeated_block_shapes(random.Random(3))
+)
+
+
+@pytest.mark.parametrize("glob", [False, True])
+@pytest.mark.parametrize("data", STRUCTURED)
+def test_structured_inputs_against_model(data, glob):
+    # Periodic, self-similar and block-repeat inputs, where every substring
+    # has many occurrences and equal keys abound.
+    for times in (1, 2, 3, 5, len(data)):
+        for count in (1, 4, MAX_COUNT):
+            for form in (data, data.encode(), data.replace("a", "\U0010ffff").replace("b", "\x00")):
+                assert find(form, count, times, glob) == model_search(list(form), count, times, glob)
+
+
+def test_de_bruijn_with_times_one():
+    # Every word of `order` letters occurs once (cyclically): with times = 1 the
+    # ranking is all about length, then first occurrence.
+    data = de_bruijn_binary(5)
+    for glob in (False, True):
+        assert find(data, 50, 1, glob) == model_search(list(data), 50, 1, glob)
+
+
+def one_letter_ranking(n, times, count):
+    # "a" * n: the fragment of length L has floor(n / L) back-to-back occurrences.
+    ranked = sorted(range(1, n // times + 1), key=lambda L: (-(n // L) * L, -L))
+    return [{"id": i, "occurrences": [{"start": j * L, "end": (j + 1) * L} for j in range(n // L)]}
+            for i, L in enumerate(ranked[:count])]
+
+
+@pytest.mark.parametrize("n", [99_991, 100_000])  # a prime and a highly composite length
+def test_one_letter_at_scale(n):
+    assert find("a" * n, 30, 2, False) == one_letter_ranking(n, 2, 30)
+    assert find(b"a" * n, 30, 3, False) == one_letter_ranking(n, 3, 30)
+    assert find("a" * n, 30, 2, True) == one_letter_ranking(n, 2, 1)
+
+
+def test_long_repeated_block_at_scale():
+    # A random block placed three times in random text: the block with its three
+    # occurrences ranks first, then its two longest sub-blocks.
+    rng = random.Random(11)
+    text = [rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(60_000)]
+    block = "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(5_000))
+    for at in (1_000, 20_000, 50_000):
+        text[at:at + 5_000] = block
+    text = "".join(text)
+    result = find(text, 3, 2, False)
+    starts = [1_000, 20_000, 50_000]
+    assert intervals(result) == [[(s, s + 5_000) for s in starts], [(s, s + 4_999) for s in starts],
+                                 [(s + 1, s + 5_000) for s in starts]]
+    check_invariants(text, find(text, 40, 2, True), 2, True)
+
+
 def check_invariants(data, result, times, glob):
     assert [f["id"] for f in result] == list(range(len(result)))
     seen = set()
@@ -150,10 +245,14 @@ def test_results_do_not_depend_on_the_pool_size(python_child):
         import hashlib, random, _veltrane
         rng = random.Random(7)
         text = "".join(rng.choice("ab") for _ in range(400)) * 2
+        big = "".join(rng.choice("abcd") for _ in range(300_000))
+        big = big + big[1000:21000] + "a" * 5000
         out = []
         for glob in (False, True):
             out.append(_veltrane.strings_frag.find_non_overlapping_fragments(text, 50, 2, glob))
             out.append(_veltrane.strings_frag.find_non_overlapping_fragments(text.encode(), 2**64 - 1, 3, glob))
+            out.append(_veltrane.strings_frag.find_non_overlapping_fragments(big, 200, 2, glob))
+            out.append(_veltrane.strings_frag.find_non_overlapping_fragments(big.encode(), 200, 1, glob))
         print(hashlib.sha256(repr(out).encode()).hexdigest())
     """
     outputs = {python_child(code, env={"RAYON_NUM_THREADS": str(t)}).strip() for t in (1, 2, 7)}

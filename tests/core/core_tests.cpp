@@ -203,6 +203,8 @@ void test_count_bytes() {
 
 }  // namespace
 
+int run_fragment_tests();  // fragment_tests.cpp; returns its number of failures
+
 int main() {
     test_parse_thread_count();
     test_choose_thread_count();
@@ -210,5 +212,6 @@ int main() {
     test_pool_helpers();
     test_count_bytes();
     std::printf("core tests: %d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    const int fragment_failures = run_fragment_tests();
+    return failed == 0 && fragment_failures == 0 ? 0 : 1;
 }

@@ -2,145 +2,156 @@
 // non-overlapping occurrences, ranked by the elements they cover, best `count` kept.
 //
 // Written once for every element width (bytes, UCS-2 and UCS-4 code units of a
-// text); the logic never looks at an element beyond comparing it.
+// text); the logic never looks at an element beyond comparing it. All repeated
+// fragments come from the suffix array of the sequence, grouped into the nodes
+// of its LCP-interval tree, and a best-first walk yields them in rank order, so
+// the cost follows the fragments returned (or examined, with global
+// non-overlap) rather than the number of candidates.
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
-#include <cstring>
+#include <limits>
 #include <span>
-#include <unordered_map>
+#include <type_traits>
 #include <vector>
 
 #include "pool/pool.hpp"
 #include "strings/frag/fragment.hpp"
+#include "strings/frag/occurrences.hpp"
+#include "strings/frag/ranked_walk.hpp"
+#include "strings/frag/repeat_nodes.hpp"
+#include "strings/frag/suffix_array.hpp"
+#include "strings/frag/taken_positions.hpp"
+#include "strings/frag/wavelet_matrix.hpp"
 
 namespace veltrane::strings::frag {
 
-// Rank order: covered length, then fragment length, then occurrence count, all
-// descending; fully tied fragments by the start of their first occurrence, so
-// the result is the same on every call and for every thread count.
-inline bool ranks_before(const FragmentCandidate& a, const FragmentCandidate& b) {
-    if (a.covered_length != b.covered_length) return a.covered_length > b.covered_length;
-    if (a.fragment_length != b.fragment_length) return a.fragment_length > b.fragment_length;
-    if (a.occurrence_count != b.occurrence_count) return a.occurrence_count > b.occurrence_count;
-    return a.occurrences.front().start < b.occurrences.front().start;
-}
-
 namespace detail {
 
-// Polynomial hash of every window of length L, modulo the Mersenne prime 2^61 - 1.
-template <class T>
-std::vector<std::uint64_t> window_hashes(std::span<const T> seq, std::size_t length) {
-    constexpr std::uint64_t MOD = (std::uint64_t{1} << 61) - 1;
-    constexpr std::uint64_t BASE = 0x1F3D5B79A2C4E681ull % MOD;
-    auto mul = [](std::uint64_t a, std::uint64_t b) {
-        unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-        std::uint64_t r = static_cast<std::uint64_t>(p & MOD) + static_cast<std::uint64_t>(p >> 61);
-        return r >= MOD ? r - MOD : r;
-    };
-    auto add = [](std::uint64_t a, std::uint64_t b) {
-        std::uint64_t r = a + b;
-        return r >= MOD ? r - MOD : r;
-    };
-    const std::size_t windows = seq.size() - length + 1;
-    std::vector<std::uint64_t> hashes(windows);
-    std::uint64_t top = 1;  // BASE^(L-1)
-    for (std::size_t i = 1; i < length; ++i) top = mul(top, BASE);
-    std::uint64_t h = 0;
-    for (std::size_t i = 0; i < length; ++i) h = add(mul(h, BASE), static_cast<std::uint64_t>(seq[i]) + 1);
-    hashes[0] = h;
-    for (std::size_t j = 1; j < windows; ++j) {
-        std::uint64_t out = mul(static_cast<std::uint64_t>(seq[j - 1]) + 1, top);
-        h = add(h, MOD - out);
-        h = add(mul(h, BASE), static_cast<std::uint64_t>(seq[j + length - 1]) + 1);
-        hashes[j] = h;
+// Replaces every element by the rank of its value among the distinct values,
+// so the suffix sorting works on a dense alphabet of `alphabet` symbols.
+// O(n + largest value) with a table when that is O(n), else O(n log n).
+template <class T, class I>
+std::vector<I> element_ranks(std::span<const T> seq, I& alphabet) {
+    const std::uint64_t largest = *std::max_element(seq.begin(), seq.end());
+    std::vector<I> ranks(seq.size());
+    if (largest < std::max<std::uint64_t>(65536, 16 * std::uint64_t{seq.size()})) {
+        std::vector<I> rank_of(static_cast<std::size_t>(largest) + 1, 0);
+        for (T v : seq) rank_of[v] = 1;
+        I next = 0;
+        for (I& r : rank_of) r = r ? next++ : 0;
+        alphabet = next;
+        for (std::size_t i = 0; i < seq.size(); ++i) ranks[i] = rank_of[seq[i]];
+        return ranks;
     }
-    return hashes;
+    std::vector<T> values(seq.begin(), seq.end());
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    alphabet = static_cast<I>(values.size());
+    for (std::size_t i = 0; i < seq.size(); ++i) {
+        ranks[i] = static_cast<I>(std::lower_bound(values.begin(), values.end(), seq[i]) - values.begin());
+    }
+    return ranks;
+}
+
+// Builds every fragment's occurrence list for a plain (not globally
+// non-overlapping) result, on the worker pool; the fragments are independent.
+template <class I>
+std::vector<Fragment> build_fragments(const std::vector<RankedFragment<I>>& ranked,
+                                      const std::vector<RepeatNode<I>>& nodes, const OccurrenceChooser<I>& chooser) {
+    std::vector<Fragment> result(ranked.size());
+    const std::size_t pieces = pool::piece_count(ranked.size());
+    pool::run_tasks(pieces, [&](std::size_t piece) {
+        auto [begin, end] = pool::piece_range(ranked.size(), pieces, piece);
+        std::vector<I> scratch;
+        for (std::size_t i = begin; i < end; ++i) {
+            result[i].id = i;
+            result[i].occurrences.reserve(static_cast<std::size_t>(ranked[i].count));
+            chooser.choose(nodes[ranked[i].node], ranked[i].length, &result[i].occurrences, scratch);
+        }
+    });
+    return result;
+}
+
+template <class I, class S>
+std::vector<Fragment> search_symbols(const S* symbols, I n, I alphabet, std::uint64_t count, std::uint64_t times,
+                                     bool global_non_overlap) {
+    std::vector<I> sa(n);
+    build_suffix_array<S, I>(symbols, n, alphabet, sa.data());
+    std::vector<RepeatNode<I>> nodes;
+    {
+        const std::vector<I> lcp = build_lcp_array<S, I>(symbols, n, sa.data());
+        nodes = collect_repeat_nodes<I>(sa.data(), lcp.data(), n, times, static_cast<I>(n / times));
+    }
+    const WaveletMatrix<I> starts(sa.data(), n, std::max(1u, static_cast<unsigned>(std::bit_width(n - 1))));
+    const OccurrenceChooser<I> chooser(sa.data(), starts);
+    RankedWalk<I> walk(nodes, chooser, times);
+    RankedFragment<I> next;
+
+    if (!global_non_overlap) {
+        std::vector<RankedFragment<I>> ranked;
+        while (ranked.size() < count && walk.next(next)) ranked.push_back(next);
+        return build_fragments(ranked, nodes, chooser);
+    }
+
+    // Positions go to the fragments taken first; a fragment sharing any of
+    // them is skipped whole. Two exact caps keep the walk away from fragments
+    // that must fail: the first occurrence is always one of the chosen ones,
+    // so it must be free; and k occurrences of length L need k * L free positions.
+    TakenPositions taken(n);
+    auto cap = [&](const RepeatNode<I>& node, std::uint64_t k) -> std::uint64_t {
+        const std::uint64_t first_taken = taken.next_taken(node.minpos);
+        return std::min(first_taken - node.minpos, taken.free_count() / k);
+    };
+    walk.set_limit(&cap);
+    std::vector<Fragment> result;
+    std::vector<I> scratch;
+    while (result.size() < count && taken.free_count() >= times && walk.next(next)) {
+        std::vector<FragmentInterval> occurrences;
+        occurrences.reserve(static_cast<std::size_t>(next.count));
+        chooser.choose(nodes[next.node], next.length, &occurrences, scratch);
+        const bool free = std::none_of(occurrences.begin(), occurrences.end(), [&](const FragmentInterval& iv) {
+            return taken.any_taken(iv.start, iv.end);
+        });
+        if (!free) continue;
+        for (const FragmentInterval& iv : occurrences) taken.take(iv.start, iv.end);
+        result.push_back({result.size(), std::move(occurrences)});
+    }
+    return result;
+}
+
+template <class I, class T>
+std::vector<Fragment> search_with_index(std::span<const T> seq, std::uint64_t count, std::uint64_t times,
+                                        bool global_non_overlap) {
+    const I n = static_cast<I>(seq.size());
+    if constexpr (sizeof(T) == 1) {
+        return search_symbols<I, std::uint8_t>(reinterpret_cast<const std::uint8_t*>(seq.data()), n, 256, count,
+                                               times, global_non_overlap);
+    } else {
+        I alphabet = 0;
+        const std::vector<I> ranks = element_ranks(seq, alphabet);
+        return search_symbols<I, I>(ranks.data(), n, alphabet, count, times, global_non_overlap);
+    }
 }
 
 }  // namespace detail
 
-// All candidates of one fragment length L, each window grouped by content.
-// O((n - L + 1) * L) element reads at worst (content is confirmed on every hash match).
-template <class T>
-std::vector<FragmentCandidate> candidates_of_length(std::span<const T> seq, std::uint64_t times, std::size_t length) {
-    const std::vector<std::uint64_t> hashes = detail::window_hashes(seq, length);
-    // Position lists of the distinct windows, in order of first occurrence; equal
-    // hashes are confirmed by comparing content, so a collision never merges two.
-    std::vector<std::vector<std::uint64_t>> groups;
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> by_hash;
-    by_hash.reserve(hashes.size());
-    for (std::size_t j = 0; j < hashes.size(); ++j) {
-        std::vector<std::size_t>& bucket = by_hash[hashes[j]];
-        bool placed = false;
-        for (std::size_t g : bucket) {
-            const std::uint64_t first = groups[g].front();
-            if (std::memcmp(seq.data() + first, seq.data() + j, length * sizeof(T)) == 0) {
-                groups[g].push_back(j);
-                placed = true;
-                break;
-            }
-        }
-        if (!placed) {
-            bucket.push_back(groups.size());
-            groups.push_back({j});
-        }
-    }
-    std::vector<FragmentCandidate> out;
-    for (const std::vector<std::uint64_t>& positions : groups) {
-        if (positions.size() < times) continue;  // cannot reach `times` whatever the overlaps
-        std::vector<FragmentInterval> chosen;
-        chosen.reserve(positions.size());
-        std::uint64_t last_end = 0;
-        for (std::uint64_t p : positions) {
-            if (p >= last_end) {
-                chosen.push_back({p, p + length});
-                last_end = p + length;
-            }
-        }
-        if (chosen.size() < times) continue;
-        const std::uint64_t k = chosen.size();
-        out.push_back({k * length, length, k, std::move(chosen)});
-    }
-    return out;
-}
-
-// Every candidate of every admissible length 1..floor(n / times), lengths on
-// the worker pool, joined in ascending length.
-template <class T>
-std::vector<FragmentCandidate> enumerate_candidates(std::span<const T> seq, std::uint64_t times) {
-    const std::size_t longest = static_cast<std::size_t>(seq.size() / times);
-    std::vector<std::vector<FragmentCandidate>> per_length(longest);
-    pool::run_tasks(longest, [&](std::size_t i) { per_length[i] = candidates_of_length(seq, times, i + 1); });
-    std::size_t total = 0;
-    for (const auto& list : per_length) total += list.size();
-    std::vector<FragmentCandidate> all;
-    all.reserve(total);
-    for (auto& list : per_length) {
-        for (FragmentCandidate& c : list) all.push_back(std::move(c));
-        list = {};
-    }
-    return all;
-}
-
-// Sorts into rank order: pieces sorted on the pool, then merged pairwise.
-void rank_candidates(std::vector<FragmentCandidate>& candidates);
-
-// Walks the ranking keeping at most `count` fragments; with `global_non_overlap`
-// a fragment sharing any position with one kept before it is dropped whole.
-// O(candidates + covered positions tested).
-std::vector<Fragment> select_fragments(std::vector<FragmentCandidate>&& candidates, std::uint64_t n,
-                                       std::uint64_t count, bool global_non_overlap);
-
+// The result for (sequence, count, times, global_non_overlap): at most `count`
+// fragments in rank order, each with its greedy occurrences.
+// O(n) to index the sequence, then about O(log n) per occurrence looked at.
 template <class T>
 std::vector<Fragment> find_non_overlapping_fragments_generic(std::span<const T> seq, std::uint64_t count,
                                                              std::uint64_t times, bool global_non_overlap) {
+    static_assert(std::is_unsigned_v<T>);
     const std::uint64_t n = seq.size();
     if (n == 0 || count == 0 || times == 0 || times > n) return {};
-    std::vector<FragmentCandidate> candidates = enumerate_candidates(seq, times);
-    rank_candidates(candidates);
-    return select_fragments(std::move(candidates), n, count, global_non_overlap);
+    // 32-bit positions halve the index for every input below 4 Gi elements.
+    if (n < std::numeric_limits<std::uint32_t>::max() - 1) {
+        return detail::search_with_index<std::uint32_t>(seq, count, times, global_non_overlap);
+    }
+    return detail::search_with_index<std::uint64_t>(seq, count, times, global_non_overlap);
 }
 
 }  // namespace veltrane::strings::frag

@@ -1,0 +1,61 @@
+// Greedy left-to-right choice of non-overlapping occurrences of one fragment
+// (a repeat node at one length), from the node's position set.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "strings/frag/fragment.hpp"
+#include "strings/frag/repeat_nodes.hpp"
+#include "strings/frag/wavelet_matrix.hpp"
+
+namespace veltrane::strings::frag {
+
+template <class I>
+class OccurrenceChooser {
+public:
+    OccurrenceChooser(const I* sa, const WaveletMatrix<I>& starts) : sa_(sa), starts_(starts) {}
+
+    // The number of occurrences the greedy choice takes at `length`; appends
+    // them to `out` when it is given. The first position is always taken and
+    // every next one is the first start at or after the previous end.
+    // O(k log n) through the wavelet matrix, or O(p log p) for small sets.
+    std::uint64_t choose(const RepeatNode<I>& node, I length, std::vector<FragmentInterval>* out,
+                         std::vector<I>& scratch) const {
+        const std::uint64_t positions = node.positions();
+        const std::uint64_t most = std::min<std::uint64_t>(positions, node.spread() / length + 1);
+        // Sorting a small set beats log-time searches; so does a set that is
+        // mostly taken anyway.
+        if (positions <= 128 || positions <= 4 * most) {
+            scratch.assign(sa_ + node.lb, sa_ + node.rb + 1);
+            std::sort(scratch.begin(), scratch.end());
+            std::uint64_t k = 0, next_free = 0;
+            for (I p : scratch) {
+                if (p < next_free) continue;
+                if (out) out->push_back({p, std::uint64_t{p} + length});
+                next_free = std::uint64_t{p} + length;
+                ++k;
+            }
+            return k;
+        }
+        std::uint64_t k = 0;
+        std::uint64_t p = node.minpos;
+        for (;;) {
+            if (out) out->push_back({p, p + length});
+            ++k;
+            const std::uint64_t next = p + length;
+            if (next > node.maxpos) break;
+            const I found = starts_.next_value(node.lb, std::size_t{node.rb} + 1, static_cast<I>(next));
+            if (found == WaveletMatrix<I>::NONE) break;
+            p = found;
+        }
+        return k;
+    }
+
+private:
+    const I* sa_;
+    const WaveletMatrix<I>& starts_;
+};
+
+}  // namespace veltrane::strings::frag

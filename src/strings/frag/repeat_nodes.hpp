@@ -1,0 +1,83 @@
+// The repeated fragments of a sequence, grouped as the nodes of its LCP-interval
+// tree: all fragments that start at the same set of positions, i.e. one node
+// and a range of lengths, share one record.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace veltrane::strings::frag {
+
+// Rows [lb, rb] of the suffix array start with the same `longest` elements, and
+// no wider row range does; for every length L in [shortest, longest] the
+// fragments of length L at these positions are one and the same fragment, and
+// it occurs nowhere else.
+template <class I>
+struct RepeatNode {
+    I lb, rb;
+    I shortest, longest;
+    I minpos, maxpos;  // first and last start among the rows
+
+    I positions() const { return rb - lb + 1; }
+    I spread() const { return maxpos - minpos; }
+};
+
+// The nodes that can hold a fragment of length <= `longest_length` with at
+// least `times` non-overlapping occurrences. With `times` = 1 each suffix also
+// contributes its own leaf (the fragments that occur once). One stack scan over
+// the LCP array: O(n) time.
+template <class I>
+std::vector<RepeatNode<I>> collect_repeat_nodes(const I* sa, const I* lcp, I n, std::uint64_t times,
+                                                I longest_length) {
+    std::vector<RepeatNode<I>> nodes;
+    auto keep = [&](RepeatNode<I> node) {
+        node.longest = std::min(node.longest, longest_length);
+        if (node.shortest > node.longest) return;
+        if (node.positions() < times) return;
+        // k non-overlapping occurrences of length L need (k - 1) * L <= spread.
+        if (times >= 2) {
+            const std::uint64_t fit = node.spread() / (times - 1);
+            if (fit < node.shortest) return;
+            if (fit < node.longest) node.longest = static_cast<I>(fit);
+        }
+        nodes.push_back(node);
+    };
+
+    struct Open {
+        I depth, lb, minpos, maxpos;
+    };
+    std::vector<Open> stack;
+    stack.push_back({0, 0, n, 0});
+    for (I i = 1; i <= n; ++i) {
+        const I h = i < n ? lcp[i] : 0;
+        // The leaf of row i - 1 travels up as the last child of what closes here.
+        I lb = i - 1, minpos = sa[i - 1], maxpos = sa[i - 1];
+        while (stack.back().depth > h) {
+            Open open = stack.back();
+            stack.pop_back();
+            open.minpos = std::min(open.minpos, minpos);
+            open.maxpos = std::max(open.maxpos, maxpos);
+            const I parent_depth = std::max(h, stack.back().depth);
+            keep({open.lb, i - 1, parent_depth + 1, open.depth, open.minpos, open.maxpos});
+            lb = open.lb;
+            minpos = open.minpos;
+            maxpos = open.maxpos;
+        }
+        if (stack.back().depth < h) {
+            stack.push_back({h, lb, minpos, maxpos});
+        } else {
+            stack.back().minpos = std::min(stack.back().minpos, minpos);
+            stack.back().maxpos = std::max(stack.back().maxpos, maxpos);
+        }
+    }
+    if (times == 1) {
+        for (I r = 0; r < n; ++r) {
+            const I left = lcp[r], right = r + 1 < n ? lcp[r + 1] : 0;
+            keep({r, r, std::max(left, right) + 1, n - sa[r], sa[r], sa[r]});
+        }
+    }
+    return nodes;
+}
+
+}  // namespace veltrane::strings::frag

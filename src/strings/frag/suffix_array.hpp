@@ -1,0 +1,173 @@
+// Suffix array and LCP array of a sequence over an integer alphabet.
+//
+// The suffix array comes from induced sorting (linear time, any alphabet that
+// has been reduced to ranks 0..K-1); the end of the sequence acts as a unique
+// symbol smaller than every other, so no sentinel is ever stored and the value
+// 0 is an ordinary symbol.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "pool/pool.hpp"
+
+namespace veltrane::strings::frag {
+
+namespace detail {
+
+// Marks each position S-type (1: its suffix is smaller than the next one) or
+// L-type (0). The empty suffix at n counts as S.
+template <class S, class I>
+std::vector<std::uint8_t> suffix_types(const S* s, I n) {
+    std::vector<std::uint8_t> stype(static_cast<std::size_t>(n) + 1);
+    stype[n] = 1;
+    stype[n - 1] = 0;
+    for (I i = n - 1; i-- > 0;) stype[i] = s[i] < s[i + 1] || (s[i] == s[i + 1] && stype[i + 1]);
+    return stype;
+}
+
+// Bucket bounds of every symbol: starts[c] is the first slot of symbol c,
+// starts[c + 1] one past its last.
+template <class S, class I>
+std::vector<I> bucket_starts(const S* s, I n, I alphabet) {
+    std::vector<I> starts(static_cast<std::size_t>(alphabet) + 1, 0);
+    for (I i = 0; i < n; ++i) ++starts[static_cast<std::size_t>(s[i]) + 1];
+    for (I c = 0; c < alphabet; ++c) starts[c + 1] += starts[c];
+    return starts;
+}
+
+// From LMS suffixes placed at the ends of their buckets, sorts every suffix:
+// L-types left to right, then S-types right to left.
+template <class S, class I>
+void induce(const S* s, I n, const std::vector<std::uint8_t>& stype, const std::vector<I>& starts, I* sa) {
+    constexpr I EMPTY = std::numeric_limits<I>::max();
+    const std::size_t alphabet = starts.size() - 1;
+    std::vector<I> head(starts.begin(), starts.end() - 1);
+    sa[head[s[n - 1]]++] = n - 1;  // induced by the empty suffix, which sorts first
+    for (I i = 0; i < n; ++i) {
+        const I j = sa[i];
+        if (j != EMPTY && j > 0 && !stype[j - 1]) sa[head[s[j - 1]]++] = j - 1;
+    }
+    std::vector<I> tail(starts.begin() + 1, starts.begin() + 1 + static_cast<std::ptrdiff_t>(alphabet));
+    for (I i = n; i-- > 0;) {
+        const I j = sa[i];
+        if (j != EMPTY && j > 0 && stype[j - 1]) sa[--tail[s[j - 1]]] = j - 1;
+    }
+}
+
+}  // namespace detail
+
+// Fills sa[0..n) with the suffix array of s[0..n), symbols in [0, alphabet).
+// O(n + alphabet) time, O(n) extra words.
+template <class S, class I>
+void build_suffix_array(const S* s, I n, I alphabet, I* sa) {
+    constexpr I EMPTY = std::numeric_limits<I>::max();
+    if (n == 0) return;
+    if (n == 1) {
+        sa[0] = 0;
+        return;
+    }
+    const std::vector<std::uint8_t> stype = detail::suffix_types(s, n);
+    auto is_lms = [&](I i) { return i > 0 && i < n && stype[i] && !stype[i - 1]; };
+    const std::vector<I> starts = detail::bucket_starts(s, n, alphabet);
+
+    // Stage 1: sort the LMS substrings by inducing from LMS positions in any order.
+    std::fill(sa, sa + n, EMPTY);
+    {
+        std::vector<I> tail(starts.begin() + 1, starts.end());
+        for (I i = 1; i < n; ++i) {
+            if (is_lms(i)) sa[--tail[s[i]]] = i;
+        }
+    }
+    detail::induce(s, n, stype, starts, sa);
+
+    // Compact the sorted LMS positions to the front and name equal LMS substrings.
+    I lms_count = 0;
+    for (I i = 0; i < n; ++i) {
+        if (is_lms(sa[i])) sa[lms_count++] = sa[i];
+    }
+    auto same_substring = [&](I a, I b) {
+        for (I d = 0;; ++d) {
+            // The end of the sequence is unique: a substring reaching it equals no other.
+            if (a + d == n || b + d == n) return false;
+            if (s[a + d] != s[b + d] || stype[a + d] != stype[b + d]) return false;
+            if (d > 0 && (is_lms(a + d) || is_lms(b + d))) return is_lms(a + d) && is_lms(b + d);
+        }
+    };
+    std::vector<I> name_at(static_cast<std::size_t>(n) / 2 + 1, EMPTY);  // LMS positions are >= 2 apart
+    I names = 0;
+    for (I i = 0; i < lms_count; ++i) {
+        if (i == 0 || !same_substring(sa[i - 1], sa[i])) ++names;
+        name_at[sa[i] / 2] = names - 1;
+    }
+    std::vector<I> lms_positions;  // in text order
+    std::vector<I> reduced;        // their names, in text order
+    lms_positions.reserve(lms_count);
+    reduced.reserve(lms_count);
+    for (I i = 1; i < n; ++i) {
+        if (is_lms(i)) {
+            lms_positions.push_back(i);
+            reduced.push_back(name_at[i / 2]);
+        }
+    }
+    name_at = {};
+
+    // Stage 2: order of the LMS suffixes, recursively when names repeat.
+    std::vector<I> reduced_sa(lms_count);
+    if (names < lms_count) {
+        build_suffix_array<I, I>(reduced.data(), lms_count, names, reduced_sa.data());
+    } else {
+        for (I i = 0; i < lms_count; ++i) reduced_sa[reduced[i]] = i;
+    }
+    reduced = {};
+
+    // Stage 3: place the sorted LMS suffixes at their bucket ends and induce the rest.
+    std::fill(sa, sa + n, EMPTY);
+    {
+        std::vector<I> tail(starts.begin() + 1, starts.end());
+        for (I i = lms_count; i-- > 0;) {
+            const I j = lms_positions[reduced_sa[i]];
+            sa[--tail[s[j]]] = j;
+        }
+    }
+    detail::induce(s, n, stype, starts, sa);
+}
+
+// lcp[r] = length of the longest common prefix of the suffixes sa[r - 1] and
+// sa[r]; lcp[0] = 0. Text-order computation (each position starts from the
+// previous one's value minus one), cut into pieces on the worker pool; a piece
+// starts from 0, which costs at most one extra long comparison per piece.
+// O(n) time per piece plus O(n) words.
+template <class S, class I>
+std::vector<I> build_lcp_array(const S* s, I n, const I* sa) {
+    std::vector<I> lcp(n);
+    if (n == 0) return lcp;
+    // previous[p]: the suffix just before suffix p in the order (n for the first).
+    std::vector<I> previous(n);
+    previous[sa[0]] = n;
+    for (I r = 1; r < n; ++r) previous[sa[r]] = sa[r - 1];
+    const std::size_t pieces = pool::piece_count(static_cast<std::size_t>(n) / 65536 + 1);
+    pool::run_tasks(pieces, [&](std::size_t piece) {
+        auto [begin, end] = pool::piece_range(n, pieces, piece);
+        I h = 0;
+        for (std::size_t pos = begin; pos < end; ++pos) {
+            const I p = static_cast<I>(pos);
+            const I q = previous[p];
+            if (q == n) {
+                h = 0;
+                previous[p] = 0;
+                continue;
+            }
+            while (p + h < n && q + h < n && s[p + h] == s[q + h]) ++h;
+            previous[p] = h;  // reused in place as the text-order LCP
+            h = h > 0 ? h - 1 : 0;
+        }
+    });
+    for (I r = 0; r < n; ++r) lcp[r] = previous[sa[r]];
+    return lcp;
+}
+
+}  // namespace veltrane::strings::frag

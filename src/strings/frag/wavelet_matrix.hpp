@@ -1,0 +1,151 @@
+// A wavelet matrix over a sequence of values below 2^bits, answering "the
+// smallest value >= y among the entries in rows [lo, hi)" without touching the
+// entries one by one.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__POPCNT__) && defined(__GNUC__)
+#define VELTRANE_POPCNT_DISPATCH 1
+#else
+#define VELTRANE_POPCNT_DISPATCH 0
+#endif
+
+namespace veltrane::strings::frag {
+
+template <class I>
+class WaveletMatrix {
+public:
+    static constexpr I NONE = std::numeric_limits<I>::max();
+
+    WaveletMatrix() = default;
+
+    // O(n * bits) time, about 2 * n * bits bits of memory.
+    WaveletMatrix(const I* values, std::size_t n, unsigned bits) : n_(n), bits_(bits) {
+        levels_.resize(bits);
+        std::vector<I> current(values, values + n), next(n);
+        for (unsigned level = 0; level < bits; ++level) {
+            const unsigned shift = bits - 1 - level;
+            Level& lv = levels_[level];
+            lv.words.assign(n / 64 + 1, Word{0, 0});
+            for (std::size_t i = 0; i < n; ++i) {
+                if ((current[i] >> shift) & 1) lv.words[i / 64].bits |= std::uint64_t{1} << (i % 64);
+            }
+            std::uint64_t ones = 0;
+            for (Word& w : lv.words) {
+                w.ones_before = ones;
+                ones += static_cast<std::uint64_t>(std::popcount(w.bits));
+            }
+            lv.zeros = n - ones;
+            // Stable partition: zeros keep their order at the front, ones behind them.
+            std::size_t z = 0, o = lv.zeros;
+            for (std::size_t i = 0; i < n; ++i) {
+                if ((current[i] >> shift) & 1) {
+                    next[o++] = current[i];
+                } else {
+                    next[z++] = current[i];
+                }
+            }
+            current.swap(next);
+        }
+    }
+
+    // Smallest value >= y among rows [lo, hi), or NONE. O(bits).
+    I next_value(std::size_t lo, std::size_t hi, I y) const {
+#if VELTRANE_POPCNT_DISPATCH
+        if (hardware_popcount_) return next_value_popcnt(lo, hi, y);
+#endif
+        return next_value_body(lo, hi, y);
+    }
+
+private:
+#if VELTRANE_POPCNT_DISPATCH
+    // Most x86-64 processors count bits in one instruction, but the baseline
+    // instruction set has none; the searches are mostly bit counting.
+    [[gnu::target("popcnt")]] I next_value_popcnt(std::size_t lo, std::size_t hi, I y) const {
+        return next_value_body(lo, hi, y);
+    }
+#endif
+
+    [[gnu::always_inline]] inline I next_value_body(std::size_t lo, std::size_t hi, I y) const {
+        if (lo >= hi) return NONE;
+        if (bits_ < std::numeric_limits<I>::digits && (y >> bits_) != 0) return NONE;
+        // Follow y's bits down; remember the deepest level where y has a 0 and
+        // the 1-side is not empty: that is where a larger value branches off.
+        std::size_t alt_level = bits_, alt_lo = 0, alt_hi = 0;
+        I alt_prefix = 0, prefix = 0;
+        for (unsigned level = 0; level < bits_; ++level) {
+            const unsigned shift = bits_ - 1 - level;
+            const Level& lv = levels_[level];
+            const std::size_t ones_lo = lv.rank1(lo), ones_hi = lv.rank1(hi);
+            if ((y >> shift) & 1) {
+                lo = lv.zeros + ones_lo;
+                hi = lv.zeros + ones_hi;
+                prefix |= I{1} << shift;
+            } else {
+                if (ones_hi > ones_lo) {
+                    alt_level = level;
+                    alt_lo = lv.zeros + ones_lo;
+                    alt_hi = lv.zeros + ones_hi;
+                    alt_prefix = prefix | (I{1} << shift);
+                }
+                lo = lo - ones_lo;
+                hi = hi - ones_hi;
+            }
+            if (lo >= hi) break;
+        }
+        if (lo < hi) return y;  // y itself is present
+        if (alt_level == bits_) return NONE;
+        // The smallest value of the 1-side found above: prefer 0 bits below it.
+        lo = alt_lo;
+        hi = alt_hi;
+        prefix = alt_prefix;
+        for (unsigned level = static_cast<unsigned>(alt_level) + 1; level < bits_; ++level) {
+            const unsigned shift = bits_ - 1 - level;
+            const Level& lv = levels_[level];
+            const std::size_t ones_lo = lv.rank1(lo), ones_hi = lv.rank1(hi);
+            const std::size_t zeros_in = (hi - lo) - (ones_hi - ones_lo);
+            if (zeros_in > 0) {
+                lo = lo - ones_lo;
+                hi = hi - ones_hi;
+            } else {
+                lo = lv.zeros + ones_lo;
+                hi = lv.zeros + ones_hi;
+                prefix |= I{1} << shift;
+            }
+        }
+        return prefix;
+    }
+
+public:
+    std::size_t size() const { return n_; }
+
+private:
+    struct Word {
+        std::uint64_t bits;
+        std::uint64_t ones_before;
+    };
+    struct Level {
+        std::vector<Word> words;
+        std::size_t zeros = 0;
+        // Number of 1 bits in rows [0, i).
+        [[gnu::always_inline]] inline std::size_t rank1(std::size_t i) const {
+            const Word& w = words[i / 64];
+            const std::uint64_t mask = (std::uint64_t{1} << (i % 64)) - 1;
+            return static_cast<std::size_t>(w.ones_before + static_cast<std::uint64_t>(std::popcount(w.bits & mask)));
+        }
+    };
+
+    std::size_t n_ = 0;
+    unsigned bits_ = 0;
+#if VELTRANE_POPCNT_DISPATCH
+    bool hardware_popcount_ = __builtin_cpu_supports("popcnt");
+#endif
+    std::vector<Level> levels_;
+};
+
+}  // namespace veltrane::strings::frag

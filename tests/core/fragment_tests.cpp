@@ -1,0 +1,359 @@
+// Unit tests of the fragment search's structures against naive versions, and
+// of the whole engine against the first (per-length) engine on random,
+// structured and exhaustive inputs.
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "reference_search.hpp"
+#include "strings/frag/search.hpp"
+#include "strings/frag/suffix_array.hpp"
+#include "strings/frag/taken_positions.hpp"
+#include "strings/frag/wavelet_matrix.hpp"
+
+namespace {
+
+namespace frag = veltrane::strings::frag;
+
+int passed = 0, failed = 0;
+
+#define CHECK(cond)                                                                       \
+    do {                                                                                  \
+        if (cond) {                                                                       \
+            ++passed;                                                                     \
+        } else {                                                                          \
+            ++failed;                                                                     \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+        }                                                                                 \
+    } while (0)
+
+// Counts many sub-checks as one, reporting the first failure with its context.
+struct Tally {
+    std::string name;
+    bool ok = true;
+    void expect(bool cond, const std::string& context) {
+        if (!cond && ok) std::fprintf(stderr, "%s: first mismatch at %s\n", name.c_str(), context.c_str());
+        ok = ok && cond;
+    }
+    ~Tally() { CHECK(ok); }
+};
+
+std::string show(const std::vector<std::uint32_t>& s) {
+    std::string out;
+    for (std::uint32_t c : s) out += std::to_string(c) + " ";
+    return out.size() > 200 ? out.substr(0, 200) + "..." : out;
+}
+
+// ---- structures ----------------------------------------------------------------
+
+template <class I>
+std::vector<I> naive_suffix_array(const std::vector<std::uint32_t>& s) {
+    std::vector<I> sa(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) sa[i] = static_cast<I>(i);
+    std::sort(sa.begin(), sa.end(), [&](I a, I b) {
+        return std::lexicographical_compare(s.begin() + a, s.end(), s.begin() + b, s.end());
+    });
+    return sa;
+}
+
+// Suffix order by doubling the compared prefix: O(n log^2 n), independent of induced sorting.
+std::vector<std::uint32_t> doubling_suffix_array(const std::vector<std::uint32_t>& s) {
+    const std::size_t n = s.size();
+    std::vector<std::uint32_t> sa(n);
+    std::vector<std::uint64_t> rank(s.begin(), s.end()), next(n);
+    for (std::size_t i = 0; i < n; ++i) sa[i] = static_cast<std::uint32_t>(i);
+    for (std::size_t width = 1;; width *= 2) {
+        auto key = [&](std::uint32_t i) {
+            return std::pair{rank[i], i + width < n ? rank[i + width] + 1 : 0};
+        };
+        std::sort(sa.begin(), sa.end(), [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+        next[sa[0]] = 0;
+        for (std::size_t r = 1; r < n; ++r) next[sa[r]] = next[sa[r - 1]] + (key(sa[r - 1]) < key(sa[r]) ? 1 : 0);
+        rank.swap(next);
+        if (rank[sa[n - 1]] == n - 1 || width >= n) break;
+    }
+    return sa;
+}
+
+std::vector<std::uint32_t> fibonacci_word(std::size_t n) {
+    std::vector<std::uint32_t> a{0}, b{0, 1};
+    while (b.size() < n) {
+        std::vector<std::uint32_t> c = b;
+        c.insert(c.end(), a.begin(), a.end());
+        a = std::move(b);
+        b = std::move(c);
+    }
+    b.resize(n);
+    return b;
+}
+
+std::vector<std::uint32_t> thue_morse(std::size_t n) {
+    std::vector<std::uint32_t> s(n);
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<std::uint32_t>(std::popcount(i) & 1);
+    return s;
+}
+
+std::vector<std::uint32_t> random_string(std::mt19937_64& rng, std::size_t n, std::uint32_t alphabet) {
+    std::vector<std::uint32_t> s(n);
+    for (auto& c : s) c = static_cast<std::uint32_t>(rng() % alphabet);
+    return s;
+}
+
+// Structured strings that stress repeats: periodic, self-similar, repeated blocks.
+std::vector<std::vector<std::uint32_t>> structured_strings(std::mt19937_64& rng, std::size_t n) {
+    std::vector<std::vector<std::uint32_t>> out;
+    out.push_back(std::vector<std::uint32_t>(n, 0));
+    std::vector<std::uint32_t> ab(n), abc(n);
+    for (std::size_t i = 0; i < n; ++i) ab[i] = i % 2, abc[i] = i % 3;
+    out.push_back(ab);
+    out.push_back(abc);
+    out.push_back(fibonacci_word(n));
+    out.push_back(thue_morse(n));
+    // X X, X X X X, X Y X, and X with one mutation repeated.
+    const std::size_t q = std::max<std::size_t>(1, n / 4);
+    std::vector<std::uint32_t> x = random_string(rng, q, 4), y = random_string(rng, q, 4);
+    std::vector<std::uint32_t> xx = x, xxxx, xyx = x, xmx = x;
+    xx.insert(xx.end(), x.begin(), x.end());
+    for (int i = 0; i < 4; ++i) xxxx.insert(xxxx.end(), x.begin(), x.end());
+    xyx.insert(xyx.end(), y.begin(), y.end());
+    xyx.insert(xyx.end(), x.begin(), x.end());
+    std::vector<std::uint32_t> mutated = x;
+    mutated[rng() % q] ^= 1;
+    xmx.insert(xmx.end(), mutated.begin(), mutated.end());
+    for (auto* s : {&xx, &xxxx, &xyx, &xmx}) out.push_back(*s);
+    return out;
+}
+
+void test_suffix_and_lcp_arrays() {
+    Tally tally{"suffix array / LCP against naive"};
+    std::mt19937_64 rng(7);
+    std::vector<std::vector<std::uint32_t>> inputs;
+    for (std::size_t n : {1, 2, 3, 5, 8, 13, 64, 100, 257, 1000}) {
+        for (std::uint32_t alphabet : {1u, 2u, 3u, 4u, 26u, 256u, 5000u}) inputs.push_back(random_string(rng, n, alphabet));
+        for (auto& s : structured_strings(rng, n)) inputs.push_back(s);
+    }
+    inputs.push_back({0, 0, 0});
+    inputs.push_back({2, 1, 0});
+    inputs.push_back({0, 1, 2});
+    for (const auto& s : inputs) {
+        const std::uint32_t n = static_cast<std::uint32_t>(s.size());
+        const std::uint32_t alphabet = *std::max_element(s.begin(), s.end()) + 1;
+        std::vector<std::uint32_t> sa(n);
+        frag::build_suffix_array<std::uint32_t, std::uint32_t>(s.data(), n, alphabet, sa.data());
+        tally.expect(sa == naive_suffix_array<std::uint32_t>(s), "32-bit " + show(s));
+        std::vector<std::uint64_t> sa64(n);
+        frag::build_suffix_array<std::uint32_t, std::uint64_t>(s.data(), n, alphabet, sa64.data());
+        tally.expect(sa64 == naive_suffix_array<std::uint64_t>(s), "64-bit " + show(s));
+        const std::vector<std::uint32_t> lcp = frag::build_lcp_array<std::uint32_t, std::uint32_t>(s.data(), n, sa.data());
+        bool lcp_ok = lcp.size() == n && (n == 0 || lcp[0] == 0);
+        for (std::uint32_t r = 1; r < n && lcp_ok; ++r) {
+            std::uint32_t h = 0;
+            while (sa[r] + h < n && sa[r - 1] + h < n && s[sa[r] + h] == s[sa[r - 1] + h]) ++h;
+            lcp_ok = lcp[r] == h;
+        }
+        tally.expect(lcp_ok, "lcp " + show(s));
+    }
+    // Long inputs exercise the recursion and the LCP pieces on the pool; the
+    // reference order comes from prefix doubling.
+    for (auto& s : structured_strings(rng, 100000)) {
+        const std::uint32_t n = static_cast<std::uint32_t>(s.size());
+        std::vector<std::uint32_t> sa(n);
+        frag::build_suffix_array<std::uint32_t, std::uint32_t>(s.data(), n, 4, sa.data());
+        tally.expect(sa == doubling_suffix_array(s), "long structured");
+        const std::vector<std::uint32_t> lcp = frag::build_lcp_array<std::uint32_t, std::uint32_t>(s.data(), n, sa.data());
+        bool lcp_ok = true;
+        for (std::uint32_t r = 1; r < n && lcp_ok; r += 997) {
+            std::uint32_t h = 0;
+            while (sa[r] + h < n && sa[r - 1] + h < n && s[sa[r] + h] == s[sa[r - 1] + h]) ++h;
+            lcp_ok = lcp[r] == h;
+        }
+        tally.expect(lcp_ok, "long lcp");
+    }
+}
+
+void test_wavelet_matrix() {
+    Tally tally{"wavelet matrix next_value against a scan"};
+    std::mt19937_64 rng(11);
+    for (std::size_t n : {1, 2, 63, 64, 65, 200, 1000}) {
+        for (int kind = 0; kind < 3; ++kind) {
+            std::vector<std::uint32_t> values(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                values[i] = kind == 0 ? static_cast<std::uint32_t>(i) : kind == 1 ? static_cast<std::uint32_t>(rng() % n)
+                                                                                : static_cast<std::uint32_t>(rng() % 3);
+            }
+            std::shuffle(values.begin(), values.end(), rng);
+            const unsigned bits = std::max(1u, static_cast<unsigned>(std::bit_width(n)));
+            frag::WaveletMatrix<std::uint32_t> wm(values.data(), n, bits);
+            for (int q = 0; q < 2000; ++q) {
+                std::size_t lo = rng() % (n + 1), hi = rng() % (n + 1);
+                if (lo > hi) std::swap(lo, hi);
+                const std::uint32_t y = static_cast<std::uint32_t>(rng() % (n + 3));
+                std::uint32_t expected = frag::WaveletMatrix<std::uint32_t>::NONE;
+                for (std::size_t i = lo; i < hi; ++i) {
+                    if (values[i] >= y) expected = std::min(expected, values[i]);
+                }
+                tally.expect(wm.next_value(lo, hi, y) == expected,
+                             "n=" + std::to_string(n) + " lo=" + std::to_string(lo) + " hi=" + std::to_string(hi) +
+                                 " y=" + std::to_string(y));
+            }
+        }
+    }
+}
+
+void test_taken_positions() {
+    Tally tally{"taken positions against a flag vector"};
+    std::mt19937_64 rng(5);
+    for (std::uint64_t n : {0ull, 1ull, 63ull, 64ull, 65ull, 4095ull, 4096ull, 4097ull, 300000ull}) {
+        frag::TakenPositions taken(n);
+        std::vector<bool> flags(n, false);
+        for (int round = 0; round < 200; ++round) {
+            if (n > 0) {
+                const std::uint64_t start = rng() % n;
+                const std::uint64_t length = 1 + rng() % std::max<std::uint64_t>(1, round % 2 ? 3 : n / 10 + 1);
+                const std::uint64_t end = std::min(n, start + length);
+                bool free = true;
+                for (std::uint64_t p = start; p < end; ++p) free = free && !flags[p];
+                tally.expect(taken.any_taken(start, end) == !free, "any_taken n=" + std::to_string(n));
+                if (free) {
+                    taken.take(start, end);
+                    for (std::uint64_t p = start; p < end; ++p) flags[p] = true;
+                }
+            }
+            for (int q = 0; q < 20; ++q) {
+                const std::uint64_t x = n ? rng() % (n + 2) : 0;
+                std::uint64_t expected = n;
+                for (std::uint64_t p = x; p < n; ++p) {
+                    if (flags[p]) {
+                        expected = p;
+                        break;
+                    }
+                }
+                tally.expect(taken.next_taken(x) == expected, "next_taken n=" + std::to_string(n));
+            }
+            const std::uint64_t free_count = static_cast<std::uint64_t>(std::count(flags.begin(), flags.end(), false));
+            tally.expect(taken.free_count() == free_count, "free_count n=" + std::to_string(n));
+        }
+    }
+}
+
+// ---- the engine against the reference -------------------------------------------
+
+bool same_result(const std::vector<frag::Fragment>& a, const std::vector<frag::Fragment>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].id != i || b[i].id != i || a[i].occurrences.size() != b[i].occurrences.size()) return false;
+        for (std::size_t k = 0; k < a[i].occurrences.size(); ++k) {
+            if (a[i].occurrences[k].start != b[i].occurrences[k].start ||
+                a[i].occurrences[k].end != b[i].occurrences[k].end) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+template <class T>
+bool engines_agree(const std::vector<T>& s, std::uint64_t count, std::uint64_t times, bool global) {
+    std::span<const T> seq(s.data(), s.size());
+    return same_result(frag::find_non_overlapping_fragments_generic(seq, count, times, global),
+                       veltrane::reference::reference_find_fragments(seq, count, times, global));
+}
+
+template <class T>
+std::vector<T> as(const std::vector<std::uint32_t>& s, std::uint32_t offset = 0) {
+    std::vector<T> out(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) out[i] = static_cast<T>(s[i] + offset);
+    return out;
+}
+
+void compare_all_ways(Tally& tally, const std::vector<std::uint32_t>& s, const std::vector<std::uint64_t>& counts) {
+    const std::uint64_t n = s.size();
+    for (std::uint64_t times : std::vector<std::uint64_t>{1, 2, 3, 4, 5, n, n + 1}) {
+        for (std::uint64_t count : counts) {
+            for (bool global : {false, true}) {
+                const std::string context = "times=" + std::to_string(times) + " count=" + std::to_string(count) +
+                                            " global=" + std::to_string(global) + " s=" + show(s);
+                tally.expect(engines_agree(as<std::uint8_t>(s), count, times, global), "bytes " + context);
+                tally.expect(engines_agree(as<std::uint32_t>(s, 0x10FFF0), count, times, global), "ucs4 " + context);
+            }
+        }
+    }
+}
+
+void test_engine_exhaustive() {
+    Tally tally{"engine = reference on every short string over {a,b} and {a,b,c}"};
+    const std::vector<std::uint64_t> all{UINT64_MAX};
+    for (std::uint32_t alphabet : {2u, 3u}) {
+        const std::size_t longest = alphabet == 2 ? 11 : 7;
+        for (std::size_t n = 0; n <= longest; ++n) {
+            std::vector<std::uint32_t> s(n, 0);
+            for (;;) {
+                compare_all_ways(tally, s, all);
+                std::size_t i = 0;
+                while (i < n && s[i] == alphabet - 1) s[i++] = 0;
+                if (i == n) break;
+                ++s[i];
+            }
+        }
+    }
+}
+
+void test_engine_random_and_structured() {
+    Tally tally{"engine = reference on random and structured inputs"};
+    std::mt19937_64 rng(2024);
+    const std::vector<std::uint64_t> counts{1, 3, 10, 100, UINT64_MAX};
+    for (int round = 0; round < 150; ++round) {
+        const std::size_t n = 1 + rng() % 120;
+        const std::uint32_t alphabet = 1 + static_cast<std::uint32_t>(rng() % (round % 3 == 0 ? 2 : 6));
+        compare_all_ways(tally, random_string(rng, n, alphabet), counts);
+    }
+    for (std::size_t n : {1, 2, 7, 30, 97, 160}) {
+        for (auto& s : structured_strings(rng, n)) compare_all_ways(tally, s, counts);
+    }
+    // The whole value range of each element type, and a two-value alphabet at its ends.
+    std::vector<std::uint32_t> extremes{0, 0x10FFFF, 0, 0x10FFFF, 0x10FFFF, 0, 0, 0x10FFFF};
+    for (std::uint64_t times : {1ull, 2ull, 3ull}) {
+        for (bool global : {false, true}) {
+            tally.expect(engines_agree(extremes, UINT64_MAX, times, global), "code point extremes");
+            tally.expect(engines_agree(as<std::uint16_t>({0, 65535, 0, 65535, 1, 0, 65535}), UINT64_MAX, times, global),
+                         "ucs2 extremes");
+            tally.expect(engines_agree(as<std::uint8_t>({0, 255, 0, 255, 255, 0, 0, 255}), UINT64_MAX, times, global),
+                         "byte extremes");
+        }
+    }
+    // Larger inputs, where the walk stops long before the end of the ranking.
+    for (int round = 0; round < 6; ++round) {
+        std::vector<std::uint32_t> s = random_string(rng, 1500, 3 + round);
+        const std::vector<std::uint32_t> block = random_string(rng, 200, 3 + round);
+        for (int copy = 0; copy < 1 + round % 3; ++copy) {
+            const std::size_t at = rng() % (s.size() - block.size());
+            std::copy(block.begin(), block.end(), s.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        for (std::uint64_t times : {2ull, 3ull}) {
+            for (bool global : {false, true}) {
+                tally.expect(engines_agree(as<std::uint8_t>(s), 50, times, global), "block repeats");
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int run_fragment_tests() {
+    for (auto [name, test] : {std::pair{"suffix/lcp", &test_suffix_and_lcp_arrays}, {"wavelet", &test_wavelet_matrix},
+                              {"taken", &test_taken_positions}, {"exhaustive", &test_engine_exhaustive},
+                              {"random+structured", &test_engine_random_and_structured}}) {
+        const auto begin = std::chrono::steady_clock::now();
+        test();
+        std::printf("  %s: %.1f s\n", name,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+    }
+    std::printf("fragment core tests: %d passed, %d failed\n", passed, failed);
+    return failed;
+}
