@@ -338,7 +338,8 @@ def _worker_init() -> None:
 
 
 def _number(value: float, digits: int = 4) -> str:
-    return f"{value:.{digits}f}"
+    # The module gives -0.0 for data of one byte value; a table reads better without the sign.
+    return f"{value + 0.0:.{digits}f}"
 
 
 class Writer:
@@ -556,11 +557,11 @@ def profile_table(path: str, result: Profile, windows: bool) -> str:
     if windows:
         lines.append(f"{'OFFSET':>12}  {'VALUE':>6}")
         for offset, value in zip(result.offsets, result.values):
-            lines.append(f"{offset:>12}  {value:6.4f}  {'#' * round(value * 40)}")
+            lines.append(f"{offset:>12}  {_number(value):>6}  {'#' * round(value * 40)}")
     if result.edges:
         lines.append(f"{'EDGE':>12}  {'OFFSET':>12}  {'HEX':>10}  VALUE")
         for edge in result.edges:
-            lines.append(f"{edge.direction:>12}  {edge.offset:>12}  {edge.offset:#10x}  {edge.value:.4f}")
+            lines.append(f"{edge.direction:>12}  {edge.offset:>12}  {edge.offset:#10x}  {_number(edge.value)}")
     else:
         lines.append("no edges")
     for start, end in result.regions:
