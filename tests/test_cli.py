@@ -146,6 +146,9 @@ def test_fragments_zero_skips_the_search_and_text_searches_code_points(tmp_path)
     skipped = json_lines(text_of(cli("scan", "--json", "--fragments", 0, path))[0])
     assert skipped[0]["fragments"] is None
     assert skipped[0]["size"] == len(text.encode("utf-8"))
+    over_limit = json_lines(text_of(cli("scan", "--json", "--fragment-limit", 16, path))[0])
+    assert over_limit[0]["fragments"] is None
+    assert over_limit[0]["shannon_entropy"] == skipped[0]["shannon_entropy"]
 
     record = json_lines(text_of(cli("scan", "--json", "--text", "--fragments", 6, path))[0])[0]
     assert record["unit"] == "code points"
@@ -455,6 +458,10 @@ def test_profile_plot_is_a_png(tmp_path):
     assert done.returncode == 0, done.stderr
     width, height = png_size(target.read_bytes())
     assert width > 200 and height > 100
+    unwritable = tmp_path / "no such folder" / "profile.png"
+    failed = cli("profile", path, "--window", "4K", "--plot", unwritable)
+    assert failed.returncode == 1
+    assert failed.stderr.decode() == f"veltrane: {unwritable}: No such file or directory\n"
 
 
 def test_plot_without_matplotlib_says_how_to_get_it(tmp_path):
