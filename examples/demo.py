@@ -1,24 +1,22 @@
-"""A short tour of _veltrane: how random or how repetitive some inputs are.
+"""A short tour of the veltrane package: how random or how repetitive some inputs are.
 
 Usage: python examples/demo.py [FILE ...]
 """
 import os
+import pathlib
 import sys
 
-import _veltrane
-from _veltrane import min_entropy, shannon_entropy, strings_frag
+import veltrane
 
 
 def describe(label, data):
-    h = shannon_entropy.measure_entropy(data)
-    metric = shannon_entropy.measure_metric_entropy(data)
-    normalised = shannon_entropy.measure_normalized_metric_entropy(data)
-    h_min = min_entropy.measure_entropy(data)
-    print(f"{label:<28} {len(data):>10}  {h:8.4f}  {metric:7.4f}  {normalised:10.4f}  {h_min:8.4f}")
+    result = veltrane.scan(data, fragments=0)
+    print(f"{label:<28} {result.size:>10}  {result.shannon_entropy:8.4f}  {result.metric_entropy:7.4f}"
+          f"  {result.normalized_entropy:10.4f}  {result.min_entropy:8.4f}")
 
 
 def main(paths):
-    print(f"_veltrane {_veltrane.version()} ({_veltrane.profile()} build)")
+    print(f"veltrane {veltrane.version()} ({veltrane.profile()} build)")
     print(f"{'input':<28} {'bytes':>10}  {'Shannon':>8}  {'metric':>7}  {'normalised':>10}  {'min-ent.':>8}")
     samples = [
         ("random bytes (1 MiB)", os.urandom(1 << 20)),
@@ -26,18 +24,17 @@ def main(paths):
         ("English text", (b"It was the best of times, it was the worst of times. " * 200)),
         ("text as str (UTF-8)", "naïve café, 文字 and emoji 🙂 " * 50),
         ("two values", b"ab" * 1000),
+        ("random, 64 bytes", os.urandom(64)),
     ]
     for label, data in samples:
         describe(label, data)
     for path in paths:
-        with open(path, "rb") as handle:
-            describe(os.path.basename(path)[:28], handle.read())
+        describe(os.path.basename(path)[:28], pathlib.Path(path))
     text = "the cat sat on the mat; the cat sat still"
     print(f"\nrepeated fragments of {text!r} (times=2, best 3):")
-    for fragment in strings_frag.find_non_overlapping_fragments(text, 3, 2, False):
-        spans = [(o["start"], o["end"]) for o in fragment["occurrences"]]
-        start, end = spans[0]
-        print(f"  {text[start:end]!r} at {spans}")
+    for fragment in veltrane.scan(text, fragments=3).fragments:
+        pieces = text[fragment.occurrences[0][0] : fragment.occurrences[0][1]]
+        print(f"  {pieces!r}: {fragment.count} times, at {list(fragment.starts)}")
 
 
 if __name__ == "__main__":

@@ -7,8 +7,9 @@
 set -euo pipefail
 
 ROOT=${VELTRANE_PY315_ROOT:-/var/cache/veltrane/sid-py315}
-STAMP="$ROOT/.veltrane-complete-v1"
+STAMP="$ROOT/.veltrane-complete-v2"
 PACKAGES=(python3.15-dev python3-pytest python3-hypothesis python3-numpy
+          python3-tqdm python3-mypy python3-matplotlib
           g++ cmake make pkg-config libsodium-dev binutils)
 
 mirror() {
@@ -32,6 +33,17 @@ ensure() {
     exec 9>"$ROOT.lock"
     flock 9
     [ -e "$STAMP" ] && return 0
+    if compgen -G "$ROOT/.veltrane-complete-v*" >/dev/null; then
+        # A complete root of an earlier list: add the packages in place rather than
+        # rebuild it under checkouts that may be using it (and still expect the old stamp).
+        echo "py315-root: adding packages to $ROOT" >&2
+        chroot "$ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive bash -c "
+            apt-get -o Acquire::Check-Valid-Until=false update -qq &&
+            apt-get install -y -qq --no-install-recommends ${PACKAGES[*]}" >>"$ROOT.log" 2>&1 \
+            || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: package install failed (log: $ROOT.log)" >&2; exit 1; }
+        touch "$STAMP"
+        return 0
+    fi
     ensure_host_tools
     rm -rf "$ROOT"
     echo "py315-root: creating $ROOT (about a minute)" >&2

@@ -22,7 +22,9 @@ host_venv() {
         "$python" -m venv "$venv"
     fi
     "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null
-    "$venv/bin/python" -m pip install -q pytest hypothesis numpy
+    # mypy checks the declared types; tqdm draws the progress bar; matplotlib lets the
+    # plot test run (it is an optional extra of the package).
+    "$venv/bin/python" -m pip install -q pytest hypothesis numpy mypy tqdm matplotlib
     echo "$venv/bin/python"
 }
 
@@ -74,6 +76,7 @@ if [ "${VELTRANE_SKIP_315:-0}" != 1 ]; then
             || { cat $b/cmake.log; exit 1; }
         cmake --build $b/build -j"$(nproc)" >$b/build.log 2>&1 || { tail -n 40 $b/build.log; exit 1; }
         $b/build/veltrane_core_tests
-        cd $b && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$b/build python3.15 -m pytest -p no:cacheprovider /src/tests -q
+        # The package is not installed here: its sources sit beside the built module.
+        cd $b && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=/src/python:$b/build python3.15 -m pytest -p no:cacheprovider /src/tests -q
     '
 fi

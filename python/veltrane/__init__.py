@@ -1,0 +1,57 @@
+"""veltrane: how random or how repetitive data is.
+
+The measures and the fragment search of the native module `_veltrane`, with
+Python signatures and English documentation, plus conveniences:
+
+- `scan(data)`: all four measures and the top repeated fragments as a `ScanResult`;
+- `entropy_profile(data, window)`: entropy window by window, with rising and
+  falling edges found with hysteresis (packed or encrypted regions);
+- the `veltrane` command line (`python -m veltrane`).
+
+The submodules `shannon_entropy`, `min_entropy` and `strings_frag` mirror the
+native ones function for function.
+"""
+from __future__ import annotations
+
+from typing import Literal
+
+import _veltrane
+
+from . import min_entropy, shannon_entropy, strings_frag
+from ._profile import Edge, Profile, entropy_profile, find_edges
+from ._scan import Fragment, ScanResult, scan
+
+__all__ = [
+    "Edge",
+    "Fragment",
+    "Profile",
+    "ScanResult",
+    "entropy_profile",
+    "find_edges",
+    "min_entropy",
+    "ping",
+    "profile",
+    "scan",
+    "shannon_entropy",
+    "strings_frag",
+    "version",
+    "__version__",
+]
+
+
+def ping(x: int) -> int:
+    """Return `x` * 2 modulo 2**64: a check that the native module answers."""
+    return _veltrane.ping(x)
+
+
+def version() -> str:
+    """The version of the native module."""
+    return _veltrane.version()
+
+
+def profile() -> Literal["debug", "release"]:
+    """How the native module was built: "debug" or "release"."""
+    return _veltrane.profile()
+
+
+__version__ = version()
