@@ -203,15 +203,17 @@ void test_count_bytes() {
 
 }  // namespace
 
-int run_fragment_tests();  // fragment_tests.cpp; returns its number of failures
+int run_fragment_tests(bool long_form);  // fragment_tests.cpp; returns its number of failures
 
-int main() {
+// `--long` runs the fragment comparisons at full size (minutes instead of seconds).
+int main(int argc, char** argv) {
+    const bool long_form = argc > 1 && std::string(argv[1]) == "--long";
     test_parse_thread_count();
     test_choose_thread_count();
     test_cgroup_limits();
     test_pool_helpers();
     test_count_bytes();
     std::printf("core tests: %d passed, %d failed\n", passed, failed);
-    const int fragment_failures = run_fragment_tests();
+    const int fragment_failures = run_fragment_tests(long_form);
     return failed == 0 && fragment_failures == 0 ? 0 : 1;
 }

@@ -22,6 +22,7 @@ namespace {
 namespace frag = veltrane::strings::frag;
 
 int passed = 0, failed = 0;
+bool long_form = false;  // --long: the exhaustive and random comparisons at full size
 
 #define CHECK(cond)                                                                       \
     do {                                                                                  \
@@ -290,7 +291,7 @@ void test_engine_exhaustive() {
     Tally tally{"engine = reference on every short string over {a,b} and {a,b,c}"};
     const std::vector<std::uint64_t> all{UINT64_MAX};
     for (std::uint32_t alphabet : {2u, 3u}) {
-        const std::size_t longest = alphabet == 2 ? 11 : 7;
+        const std::size_t longest = alphabet == 2 ? (long_form ? 14 : 11) : (long_form ? 10 : 7);
         for (std::size_t n = 0; n <= longest; ++n) {
             std::vector<std::uint32_t> s(n, 0);
             for (;;) {
@@ -308,7 +309,7 @@ void test_engine_random_and_structured() {
     Tally tally{"engine = reference on random and structured inputs"};
     std::mt19937_64 rng(2024);
     const std::vector<std::uint64_t> counts{1, 3, 10, 100, UINT64_MAX};
-    for (int round = 0; round < 150; ++round) {
+    for (int round = 0; round < (long_form ? 5000 : 150); ++round) {
         const std::size_t n = 1 + rng() % 120;
         const std::uint32_t alphabet = 1 + static_cast<std::uint32_t>(rng() % (round % 3 == 0 ? 2 : 6));
         compare_all_ways(tally, random_string(rng, n, alphabet), counts);
@@ -325,6 +326,18 @@ void test_engine_random_and_structured() {
                          "ucs2 extremes");
             tally.expect(engines_agree(as<std::uint8_t>({0, 255, 0, 255, 255, 0, 0, 255}), UINT64_MAX, times, global),
                          "byte extremes");
+        }
+    }
+    // 64-bit positions (taken above 4 Gi elements) run the same walk.
+    for (int round = 0; round < 40; ++round) {
+        const std::vector<std::uint8_t> s = as<std::uint8_t>(random_string(rng, 1 + rng() % 200, 2 + round % 3));
+        for (std::uint64_t times : {1ull, 2ull, 3ull}) {
+            for (bool global : {false, true}) {
+                std::span<const std::uint8_t> seq(s.data(), s.size());
+                tally.expect(same_result(frag::detail::search_with_index<std::uint64_t>(seq, 30, times, global),
+                                         veltrane::reference::reference_find_fragments(seq, 30, times, global)),
+                             "64-bit positions");
+            }
         }
     }
     // Larger inputs, where the walk stops long before the end of the ranking.
@@ -345,7 +358,8 @@ void test_engine_random_and_structured() {
 
 }  // namespace
 
-int run_fragment_tests() {
+int run_fragment_tests(bool long_run) {
+    long_form = long_run;
     for (auto [name, test] : {std::pair{"suffix/lcp", &test_suffix_and_lcp_arrays}, {"wavelet", &test_wavelet_matrix},
                               {"taken", &test_taken_positions}, {"exhaustive", &test_engine_exhaustive},
                               {"random+structured", &test_engine_random_and_structured}}) {
