@@ -22,11 +22,11 @@ CHILD = r"""
 import json, os, random, resource, sys, time
 sys.path.insert(0, sys.argv[1]) if sys.argv[1] else None
 import _veltrane
-spec = json.loads(sys.argv[2])
-exec(spec["make"], globals())  # defines `data`
+case = json.loads(sys.argv[2])
+exec(case["make"], globals())  # defines `data`
 base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 start = time.perf_counter()
-result = _veltrane.strings_frag.find_non_overlapping_fragments(data, spec["count"], spec["times"], spec["global"])
+result = _veltrane.strings_frag.find_non_overlapping_fragments(data, case["count"], case["times"], case["global"])
 elapsed = time.perf_counter() - start
 peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 intervals = sum(len(f["occurrences"]) for f in result)
@@ -81,9 +81,9 @@ CASES = [
 
 
 def run_case(module_path, make, count, times, glob, timeout):
-    spec = json.dumps({"make": make, "count": count, "times": times, "global": glob})
+    case = json.dumps({"make": make, "count": count, "times": times, "global": glob})
     try:
-        out = subprocess.run([sys.executable, "-c", CHILD, module_path or "", spec], capture_output=True, text=True,
+        out = subprocess.run([sys.executable, "-c", CHILD, module_path or "", case], capture_output=True, text=True,
                              timeout=timeout)
     except subprocess.TimeoutExpired:
         return None
