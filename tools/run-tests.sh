@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The whole test suite, in three stages that each end with pytest's summary:
+# The whole test suite, in four stages:
 #   1. the machine's CPython (3.11+): the package installed with pip into a fresh venv;
 #   2. the same interpreter with the module built under AddressSanitizer and
 #      UndefinedBehaviorSanitizer (any finding fails the run);
-#   3. CPython 3.15 in a Debian unstable root (needs root; made once per machine).
-# Stops at the first failing stage. Set VELTRANE_SKIP_315=1 or VELTRANE_SKIP_ASAN=1
-# to leave a stage out while iterating locally.
+#   3. each libFuzzer target of the cores for a short while (clang, installed if missing);
+#   4. CPython 3.15 in a Debian unstable root (needs root; made once per machine),
+#      and a leak check of reference counts under its debug build.
+# Stops at the first failing stage. Set VELTRANE_SKIP_315=1, VELTRANE_SKIP_ASAN=1 or
+# VELTRANE_SKIP_FUZZ=1 to leave a stage out while iterating locally.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -61,6 +63,11 @@ if [ "${VELTRANE_SKIP_ASAN:-0}" != 1 ]; then
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         VELTRANE_UNDER_SANITIZER=1 PYTHONPATH="$asan_build" \
         "$vpy" -m pytest -p no:cacheprovider "$here/tests" -q)
+fi
+
+if [ "${VELTRANE_SKIP_FUZZ:-0}" != 1 ]; then
+    stage "libFuzzer targets, ${VELTRANE_FUZZ_SECONDS:-20} s each (long form: bench/run_fuzzers.sh)"
+    PYTHON="$vpy" VELTRANE_FUZZ_BUILD="$work/fuzz" "$here/bench/run_fuzzers.sh" "${VELTRANE_FUZZ_SECONDS:-20}"
 fi
 
 if [ "${VELTRANE_SKIP_315:-0}" != 1 ]; then
