@@ -7,9 +7,12 @@
 set -euo pipefail
 
 ROOT=${VELTRANE_PY315_ROOT:-/var/cache/veltrane/sid-py315}
-STAMP="$ROOT/.veltrane-complete-v1"
-PACKAGES=(python3.15-dev python3-pytest python3-hypothesis python3-numpy
+# python3.15-dbg: the debug interpreter, whose sys.gettotalrefcount() the leak check reads.
+PACKAGES=(python3.15-dev python3.15-dbg python3-pytest python3-hypothesis python3-numpy
           g++ cmake make pkg-config libsodium-dev binutils)
+# The stamp names the package list: a checkout that needs other packages adds them
+# to the shared root in place, without taking it away from checkouts using it.
+STAMP="$ROOT/.veltrane-packages-$(printf '%s\n' "${PACKAGES[@]}" | sort | sha256sum | cut -c1-16)"
 
 mirror() {
     # Use the mirror this machine's apt already trusts; fall back to Debian's main one.
@@ -25,6 +28,14 @@ ensure_host_tools() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
 }
 
+install_packages() {
+    # The unstable index on the mirror may be past its validity date.
+    chroot "$ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive bash -c "
+        apt-get -o Acquire::Check-Valid-Until=false update -qq &&
+        apt-get install -y -qq --no-install-recommends ${PACKAGES[*]}" >>"$ROOT.log" 2>&1 \
+        || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: package install failed (log: $ROOT.log)" >&2; exit 1; }
+}
+
 ensure() {
     [ -e "$STAMP" ] && return 0
     mkdir -p "$(dirname "$ROOT")"
@@ -32,18 +43,20 @@ ensure() {
     exec 9>"$ROOT.lock"
     flock 9
     [ -e "$STAMP" ] && return 0
+    if compgen -G "$ROOT/.veltrane-complete-*" >/dev/null || compgen -G "$ROOT/.veltrane-packages-*" >/dev/null; then
+        echo "py315-root: adding packages to $ROOT" >&2
+        install_packages
+        touch "$STAMP"
+        return 0
+    fi
     ensure_host_tools
     rm -rf "$ROOT"
     echo "py315-root: creating $ROOT (about a minute)" >&2
     debootstrap --variant=minbase sid "$ROOT" "$(mirror)" >"$ROOT.log" 2>&1 \
         || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: debootstrap failed (log: $ROOT.log)" >&2; exit 1; }
     cp /etc/resolv.conf "$ROOT/etc/resolv.conf" 2>/dev/null || true
-    # The unstable index on the mirror may be past its validity date.
-    chroot "$ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive bash -c "
-        apt-get -o Acquire::Check-Valid-Until=false update -qq &&
-        apt-get install -y -qq --no-install-recommends ${PACKAGES[*]}" >>"$ROOT.log" 2>&1 \
-        || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: package install failed (log: $ROOT.log)" >&2; exit 1; }
-    touch "$STAMP"
+    install_packages
+    touch "$ROOT/.veltrane-complete-v1" "$STAMP"
 }
 
 run() {
