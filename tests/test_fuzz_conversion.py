@@ -149,6 +149,9 @@ ODD_ANSWERS = [ValueError("v"), KeyError("k"), ZeroDivisionError(), RecursionErr
                "1", None, IntSub(5), True]
 
 
+FRESH_ITERATOR = object()
+
+
 def hostile_sequence(items, failing, answer):
     """A sequence of `items` whose `failing` dunder raises or answers `answer`."""
     def method(self, *args):
@@ -156,6 +159,8 @@ def hostile_sequence(items, failing, answer):
             raise IndexError  # the end stays where it is: never an endless sequence
         if isinstance(answer, BaseException):
             raise type(answer)(*answer.args)
+        if answer is FRESH_ITERATOR:
+            return iter([1, 2])  # a new one per call: a shared one would be used up by the first reader
         return answer
     return type("Hostile", (Seq,), {failing: method})(items)
 
@@ -268,7 +273,7 @@ def _data_factories(draw):
         return lambda: container(list(items))
     if kind == "hostile":
         failing = draw(st.sampled_from(["__len__", "__iter__", "__getitem__"]))
-        answer = draw(st.sampled_from(ODD_ANSWERS + [iter([1, 2]), 2**62, 0]))
+        answer = draw(st.sampled_from(ODD_ANSWERS + [FRESH_ITERATOR, 2**62, 0]))
         return lambda: hostile_sequence(list(raw), failing, answer)
     if kind == "text":
         text = draw(st.text(st.characters(exclude_categories=()), max_size=16))

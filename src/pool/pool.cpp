@@ -65,6 +65,11 @@ public:
             ++started_;
         }
         pthread_attr_destroy(&attr);
+        // Each thread allocates its thread-local storage first thing. Waiting for
+        // that here makes sure it happens before the first job, which may use up
+        // the memory: the loader aborts the process if it cannot allocate it.
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return prepared_ == started_; });
     }
 
     std::size_t size() const noexcept { return threads_; }
@@ -106,8 +111,15 @@ private:
     static void* thread_main(void* self) {
         prepare_thread();
         on_pool_thread = true;
+        static_cast<Pool*>(self)->report_prepared();
         static_cast<Pool*>(self)->work();
         return nullptr;
+    }
+
+    void report_prepared() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++prepared_;
+        done_.notify_all();
     }
 
     void work() {
@@ -160,6 +172,7 @@ private:
     std::size_t threads_;
     std::size_t started_ = 0;
     std::size_t started_alive_ = 0;
+    std::size_t prepared_ = 0;
     std::mutex submit_;
     std::mutex mutex_;
     std::condition_variable wake_;
