@@ -7,10 +7,18 @@
 set -euo pipefail
 
 ROOT=${VELTRANE_PY315_ROOT:-/var/cache/veltrane/sid-py315}
+<<<<<<< HEAD
 STAMP="$ROOT/.veltrane-complete-v2"
 PACKAGES=(python3.15-dev python3-pytest python3-hypothesis python3-numpy
           python3-tqdm python3-mypy python3-matplotlib
+=======
+# python3.15-dbg: the debug interpreter, whose sys.gettotalrefcount() the leak check reads.
+PACKAGES=(python3.15-dev python3.15-dbg python3-pytest python3-hypothesis python3-numpy
+>>>>>>> issue7
           g++ cmake make pkg-config libsodium-dev binutils)
+# The stamp names the package list: a checkout that needs other packages adds them
+# to the shared root in place, without taking it away from checkouts using it.
+STAMP="$ROOT/.veltrane-packages-$(printf '%s\n' "${PACKAGES[@]}" | sort | sha256sum | cut -c1-16)"
 
 mirror() {
     # Use the mirror this machine's apt already trusts; fall back to Debian's main one.
@@ -26,6 +34,14 @@ ensure_host_tools() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
 }
 
+install_packages() {
+    # The unstable index on the mirror may be past its validity date.
+    chroot "$ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive bash -c "
+        apt-get -o Acquire::Check-Valid-Until=false update -qq &&
+        apt-get install -y -qq --no-install-recommends ${PACKAGES[*]}" >>"$ROOT.log" 2>&1 \
+        || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: package install failed (log: $ROOT.log)" >&2; exit 1; }
+}
+
 ensure() {
     [ -e "$STAMP" ] && return 0
     mkdir -p "$(dirname "$ROOT")"
@@ -33,6 +49,7 @@ ensure() {
     exec 9>"$ROOT.lock"
     flock 9
     [ -e "$STAMP" ] && return 0
+<<<<<<< HEAD
     if compgen -G "$ROOT/.veltrane-complete-v*" >/dev/null; then
         # A complete root of an earlier list: add the packages in place rather than
         # rebuild it under checkouts that may be using it (and still expect the old stamp).
@@ -41,6 +58,11 @@ ensure() {
             apt-get -o Acquire::Check-Valid-Until=false update -qq &&
             apt-get install -y -qq --no-install-recommends ${PACKAGES[*]}" >>"$ROOT.log" 2>&1 \
             || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: package install failed (log: $ROOT.log)" >&2; exit 1; }
+=======
+    if compgen -G "$ROOT/.veltrane-complete-*" >/dev/null || compgen -G "$ROOT/.veltrane-packages-*" >/dev/null; then
+        echo "py315-root: adding packages to $ROOT" >&2
+        install_packages
+>>>>>>> issue7
         touch "$STAMP"
         return 0
     fi
@@ -50,12 +72,8 @@ ensure() {
     debootstrap --variant=minbase sid "$ROOT" "$(mirror)" >"$ROOT.log" 2>&1 \
         || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: debootstrap failed (log: $ROOT.log)" >&2; exit 1; }
     cp /etc/resolv.conf "$ROOT/etc/resolv.conf" 2>/dev/null || true
-    # The unstable index on the mirror may be past its validity date.
-    chroot "$ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive bash -c "
-        apt-get -o Acquire::Check-Valid-Until=false update -qq &&
-        apt-get install -y -qq --no-install-recommends ${PACKAGES[*]}" >>"$ROOT.log" 2>&1 \
-        || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: package install failed (log: $ROOT.log)" >&2; exit 1; }
-    touch "$STAMP"
+    install_packages
+    touch "$ROOT/.veltrane-complete-v1" "$STAMP"
 }
 
 run() {

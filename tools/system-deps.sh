@@ -14,3 +14,34 @@ ensure_system_deps() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
+
+# clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
+ensure_fuzz_deps() {
+    fuzz_toolchain_works && return 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "veltrane: the fuzzers need clang with its runtime libraries (for example: sudo apt-get install clang)" >&2
+        return 1
+    fi
+    echo "veltrane: installing clang" >&2
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang >/dev/null
+    if ! fuzz_toolchain_works; then
+        # libFuzzer ships in the runtime package that clang only recommends.
+        local major
+        major=$(clang++ -dumpversion | cut -d. -f1)
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "libclang-rt-$major-dev" >/dev/null
+    fi
+    fuzz_toolchain_works || { echo "veltrane: clang cannot build a libFuzzer target" >&2; return 1; }
+}
+
+fuzz_toolchain_works() {
+    command -v clang++ >/dev/null || return 1
+    local probe
+    probe=$(mktemp -d)
+    printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
+        'extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }' >"$probe/probe.cpp"
+    clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" >/dev/null 2>&1
+    local rc=$?
+    rm -rf "$probe"
+    return $rc
+}

@@ -4,6 +4,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "pool/cancel.hpp"
+
 namespace veltrane::py {
 
 void set_error_from_current_exception() noexcept {
@@ -12,6 +14,11 @@ void set_error_from_current_exception() noexcept {
     } catch (const PythonError&) {
         if (!PyErr_Occurred()) {
             PyErr_SetString(PyExc_SystemError, "an internal call failed without setting an exception");
+        }
+    } catch (const pool::Cancelled&) {
+        // The hook stopped the call and left its exception set.
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_SystemError, "a call was stopped without an exception");
         }
     } catch (const std::bad_alloc&) {
         if (!PyErr_Occurred()) PyErr_NoMemory();
@@ -24,6 +31,8 @@ void set_error_from_current_exception() noexcept {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "unknown internal failure");
     }
 }
+
+bool python_interrupt_requested() noexcept { return PyErr_CheckSignals() != 0; }
 
 PyObject* finish_call(PyObject* result) noexcept {
     if (result != nullptr && PyErr_Occurred()) {

@@ -26,6 +26,14 @@ inline PyObject* check(PyObject* result) {
 // std::bad_alloc and size overflows become MemoryError.
 void set_error_from_current_exception() noexcept;
 
+// The interrupt hook every call installs (pool/cancel.hpp): asks the interpreter
+// to run pending signal handlers. When one raises (KeyboardInterrupt for Ctrl-C)
+// the exception stays set and the computation stops with pool::Cancelled, which
+// set_error_from_current_exception() answers with that very exception. The
+// calling thread holds the interpreter lock for the whole call, so this is legal
+// wherever the hook is asked.
+bool python_interrupt_requested() noexcept;
+
 // Enforces the boundary rule: a result and no exception, or NULL and an
 // exception. Returns what the caller should hand to the interpreter.
 PyObject* finish_call(PyObject* result) noexcept;

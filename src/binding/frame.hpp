@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "arguments.hpp"
+#include "pool/cancel.hpp"
 #include "errors.hpp"
 #include "pyref.hpp"
 #include "pytypes.hpp"
@@ -36,6 +37,8 @@ template <class T>
 T convert_parameter(PyObject* obj, const char* name) {
     try {
         return FromPython<T>::convert(obj);
+    } catch (const pool::Cancelled&) {
+        throw;  // an interrupt is not a fault of the parameter: no note
     } catch (...) {
         set_error_from_current_exception();
         add_parameter_note(name);
@@ -54,6 +57,8 @@ template <class Body>
 PyObject* run_guarded(Body&& body) noexcept {
     PyObject* result = nullptr;
     try {
+        // Ctrl-C and other signals are seen while the call computes.
+        pool::InterruptScope interruptible(&python_interrupt_requested);
         result = body().release();
     } catch (...) {
         set_error_from_current_exception();

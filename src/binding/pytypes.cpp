@@ -7,6 +7,7 @@
 
 #include "compat.hpp"
 #include "errors.hpp"
+#include "pool/cancel.hpp"
 #include "once.hpp"
 
 namespace veltrane::py {
@@ -152,6 +153,7 @@ std::vector<std::uint8_t> collect_items(PyObject* obj) {
         // read again each step because an item's __index__ may shrink the list.
         const bool is_list = PyList_CheckExact(obj);
         for (Py_ssize_t i = 0; i < (is_list ? PyList_GET_SIZE(obj) : PyTuple_GET_SIZE(obj)); ++i) {
+            pool::checkpoint();  // a list of a billion ints takes seconds to read
             PyRef item = PyRef::borrow(is_list ? PyList_GET_ITEM(obj, i) : PyTuple_GET_ITEM(obj, i));
             out.push_back(convert_item_to_byte(item.get()));
         }
@@ -164,6 +166,7 @@ std::vector<std::uint8_t> collect_items(PyObject* obj) {
         if (status < 0) throw_python_error();
         if (status == 0) break;
         PyRef item = PyRef::steal(raw);
+        pool::checkpoint();
         out.push_back(convert_item_to_byte(item.get()));
     }
     return out;

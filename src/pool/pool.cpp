@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "pool/cancel.hpp"
 #include "pool_size.hpp"
 
 namespace veltrane::pool {
@@ -21,6 +23,10 @@ namespace {
 constexpr std::size_t STACK_SIZE = 2 * 1024 * 1024;
 
 thread_local bool on_pool_thread = false;
+// Set while this thread waits for a job of its own. Code the interrupt hook runs
+// meanwhile (a signal handler) may call back into the module; its jobs run
+// inline instead of queueing behind the one this thread is waiting for.
+thread_local bool waiting_for_job = false;
 
 
 // One job at a time: the submitter holds `submit` for the job's lifetime.
@@ -31,6 +37,9 @@ struct Job {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
     std::exception_ptr error;  // written once, by the thread that sets `failed`
+    // Set by the submitter when its interrupt hook says stop; read by the workers
+    // between tasks and, through checkpoint(), inside them.
+    std::atomic<bool> cancelled{false};
 };
 
 class Pool {
@@ -56,6 +65,11 @@ public:
             ++started_;
         }
         pthread_attr_destroy(&attr);
+        // Each thread allocates its thread-local storage first thing. Waiting for
+        // that here makes sure it happens before the first job, which may use up
+        // the memory: the loader aborts the process if it cannot allocate it.
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return prepared_ == started_; });
     }
 
     std::size_t size() const noexcept { return threads_; }
@@ -70,7 +84,26 @@ public:
         }
         wake_.notify_all();
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [&] { return busy_ == 0; });
+        detail::CheckpointState& state = detail::checkpoint_state;
+        if (state.hook == nullptr) {
+            done_.wait(lock, [&] { return busy_ == 0; });
+        } else {
+            // Wake when the hook is due; once it has said stop, only wait.
+            waiting_for_job = true;
+            while (busy_ != 0) {
+                if (job.cancelled.load(std::memory_order_relaxed)) {
+                    done_.wait(lock, [&] { return busy_ == 0; });
+                    break;
+                }
+                const auto due = std::chrono::nanoseconds(detail::nanoseconds_until_poll(state));
+                if (done_.wait_for(lock, due, [&] { return busy_ == 0; })) break;
+                lock.unlock();  // the hook may run arbitrary code: hold no pool lock
+                const bool stop = detail::poll_if_due(state);
+                lock.lock();
+                if (stop) job.cancelled.store(true, std::memory_order_relaxed);
+            }
+            waiting_for_job = false;
+        }
         job_ = nullptr;
     }
 
@@ -78,8 +111,15 @@ private:
     static void* thread_main(void* self) {
         prepare_thread();
         on_pool_thread = true;
+        static_cast<Pool*>(self)->report_prepared();
         static_cast<Pool*>(self)->work();
         return nullptr;
+    }
+
+    void report_prepared() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++prepared_;
+        done_.notify_all();
     }
 
     void work() {
@@ -103,15 +143,20 @@ private:
     }
 
     static void execute(Job& job) {
+        detail::checkpoint_state.job_flag = &job.cancelled;
         for (;;) {
             std::size_t i = job.next.fetch_add(1, std::memory_order_relaxed);
-            if (i >= job.tasks || job.failed.load(std::memory_order_relaxed)) return;
+            if (i >= job.tasks || job.failed.load(std::memory_order_relaxed) ||
+                job.cancelled.load(std::memory_order_relaxed)) {
+                break;
+            }
             try {
                 job.task(job.context, i);
             } catch (...) {
                 if (!job.failed.exchange(true)) job.error = std::current_exception();
             }
         }
+        detail::checkpoint_state.job_flag = nullptr;
     }
 
     void stop_started() {
@@ -127,6 +172,7 @@ private:
     std::size_t threads_;
     std::size_t started_ = 0;
     std::size_t started_alive_ = 0;
+    std::size_t prepared_ = 0;
     std::mutex submit_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -174,6 +220,8 @@ Pool& pool() {
 void prepare_thread() noexcept {
     volatile bool seen = on_pool_thread;
     (void)seen;
+    volatile const void* state = &detail::checkpoint_state;
+    (void)state;
     (void)std::uncaught_exceptions();
 }
 
@@ -187,8 +235,11 @@ std::size_t piece_count(std::size_t items) {
 
 void run_tasks(std::size_t tasks, void (*task)(void*, std::size_t), void* context) {
     if (tasks == 0) return;
-    if (tasks == 1 || on_pool_thread) {
-        for (std::size_t i = 0; i < tasks; ++i) task(context, i);
+    if (tasks == 1 || on_pool_thread || waiting_for_job) {
+        for (std::size_t i = 0; i < tasks; ++i) {
+            checkpoint();
+            task(context, i);
+        }
         return;
     }
     Job job;
@@ -196,6 +247,9 @@ void run_tasks(std::size_t tasks, void (*task)(void*, std::size_t), void* contex
     job.context = context;
     job.tasks = tasks;
     pool().run(job);
+    // A stop requested by the hook wins over a task's failure: the hook has
+    // already raised what the caller is to see.
+    if (job.cancelled.load(std::memory_order_relaxed)) throw Cancelled{};
     if (job.error) std::rethrow_exception(job.error);
 }
 

@@ -20,8 +20,10 @@ namespace veltrane::pool {
 // Runs task(i) for every i in [0, tasks) on the pool and returns when all are
 // done. The first exception a task throws is rethrown here after the others
 // have finished (tasks not started yet are skipped). Runs inline when called
-// from a pool thread or when there is at most one task. Throws std::bad_alloc
-// or std::runtime_error if the pool cannot start.
+// from a pool thread, from code the interrupt hook runs while this thread waits
+// for a job, or when there is at most one task. Throws std::bad_alloc or
+// std::runtime_error if the pool cannot start, and Cancelled (cancel.hpp) once
+// every worker has stopped if the calling thread's interrupt hook said stop.
 void run_tasks(std::size_t tasks, void (*task)(void* context, std::size_t index), void* context);
 
 template <class F>

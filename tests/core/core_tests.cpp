@@ -1,7 +1,9 @@
 // Unit tests of the cores that need no interpreter: pool sizing, the pool's
-// helpers and the byte histogram against a naive count.
+// helpers and cancellation, and the byte histogram against a naive count.
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,8 +12,10 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "pool/pool_size.hpp"
 #include "util/count_bytes.hpp"
@@ -201,6 +205,189 @@ void test_count_bytes() {
     }
 }
 
+
+// ---------------------------------------------------------------- cancellation
+
+using Clock = std::chrono::steady_clock;
+using veltrane::pool::Cancelled;
+using veltrane::pool::InterruptScope;
+
+// What the hooks below see and decide; a hook is a plain function pointer.
+std::atomic<int> hook_calls{0};
+std::atomic<int> stop_after_calls{-1};  // -1: never stop
+Clock::time_point hook_stopped_at;
+
+bool counting_hook() noexcept {
+    int calls = ++hook_calls;
+    int limit = stop_after_calls.load();
+    if (limit >= 0 && calls > limit) {
+        hook_stopped_at = Clock::now();
+        return true;
+    }
+    return false;
+}
+
+void arm_hook(int stop_after) {
+    hook_calls = 0;
+    stop_after_calls = stop_after;
+}
+
+double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// A task that would spin for `limit` seconds unless a checkpoint stops it.
+bool spin_with_checkpoints(double limit) {
+    auto start = Clock::now();
+    while (seconds_since(start) < limit) veltrane::pool::checkpoint();
+    return false;  // ran out its time: nobody stopped it
+}
+
+void test_cancel_mid_job() {
+    if (veltrane::pool::thread_count() < 2) return;  // every piece would run on the one worker anyway
+    // Tasks that would take 20 s each: only a cancelled flag ends them early.
+    arm_hook(2);
+    std::atomic<int> started{0}, finished{0};
+    bool cancelled = false;
+    auto start = Clock::now();
+    {
+        InterruptScope scope(&counting_hook);
+        try {
+            veltrane::pool::run_tasks(64, [&](std::size_t) {
+                ++started;
+                spin_with_checkpoints(20.0);
+                ++finished;
+            });
+        } catch (const Cancelled&) {
+            cancelled = true;
+        }
+    }
+    double elapsed = seconds_since(start);
+    CHECK(cancelled);
+    CHECK(finished == 0);                                                   // every running task left at a checkpoint
+    CHECK(started <= static_cast<int>(veltrane::pool::thread_count()));    // the rest were skipped
+    CHECK(hook_calls == 3);                                                 // asked until it said stop, then no more
+    CHECK(elapsed >= 0.1 && elapsed < 10.0);                               // polled about every 50 ms, stopped early
+    CHECK(seconds_since(hook_stopped_at) < 5.0);
+
+    // The next job starts with a clear flag, with or without a hook.
+    std::vector<int> hits(500, 0);
+    arm_hook(-1);
+    {
+        InterruptScope scope(&counting_hook);
+        veltrane::pool::run_tasks(hits.size(), [&](std::size_t i) {
+            veltrane::pool::checkpoint();
+            hits[i] += 1;
+        });
+    }
+    veltrane::pool::run_tasks(hits.size(), [&](std::size_t i) { hits[i] += 1; });
+    bool each_twice = true;
+    for (int h : hits) each_twice &= h == 2;
+    CHECK(each_twice);
+}
+
+void test_cancel_without_pool_work() {
+    // Work on the calling thread itself reaches the hook through checkpoint().
+    arm_hook(0);
+    bool cancelled = false;
+    auto start = Clock::now();
+    {
+        InterruptScope scope(&counting_hook);
+        try {
+            spin_with_checkpoints(20.0);
+        } catch (const Cancelled&) {
+            cancelled = true;
+        }
+        CHECK(cancelled && hook_calls == 1);
+        // A job of one task runs inline, still interruptible.
+        arm_hook(0);
+        cancelled = false;
+        try {
+            veltrane::pool::run_tasks(1, [](std::size_t) { spin_with_checkpoints(20.0); });
+        } catch (const Cancelled&) {
+            cancelled = true;
+        }
+    }
+    CHECK(cancelled && hook_calls == 1);
+    // The first poll only starts the interval: nothing is asked before 50 ms.
+    CHECK(seconds_since(start) >= 0.1 && seconds_since(start) < 10.0);
+
+    // Without a hook, checkpoints never throw and never block.
+    bool threw = false;
+    try {
+        for (int i = 0; i < 1000000; ++i) veltrane::pool::checkpoint();
+    } catch (const Cancelled&) {
+        threw = true;
+    }
+    CHECK(!threw);
+
+    // A call shorter than the interval never reaches the hook at all.
+    arm_hook(0);
+    {
+        InterruptScope scope(&counting_hook);
+        for (int i = 0; i < 100000; ++i) veltrane::pool::checkpoint();
+    }
+    CHECK(hook_calls <= 1);
+}
+
+void test_task_failures_with_a_hook() {
+    // A hook that never stops changes nothing: the first failure still surfaces.
+    arm_hook(-1);
+    InterruptScope scope(&counting_hook);
+    std::string message;
+    try {
+        veltrane::pool::run_tasks(64, [](std::size_t i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            veltrane::pool::checkpoint();
+            if (i == 40) throw std::runtime_error("task 40");
+        });
+    } catch (const std::runtime_error& e) {
+        message = e.what();
+    } catch (const Cancelled&) {
+        message = "cancelled";
+    }
+    CHECK(message == "task 40");
+    std::vector<std::uint8_t> data(3 << 20);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 131 + (i >> 12));
+    CHECK(veltrane::util::count_bytes(data.data(), data.size()) == naive_count(data));
+}
+
+// A hook that calls back into the pool, as a signal handler may do through the
+// module: its job runs inline instead of waiting behind the one in progress.
+std::atomic<int> nested_sum{0};
+bool reentrant_hook() noexcept {
+    std::atomic<int> sum{0};
+    veltrane::pool::run_tasks(10, [&](std::size_t i) { sum += static_cast<int>(i); });
+    nested_sum += sum;
+    return false;
+}
+
+void test_reentrant_hook() {
+    if (veltrane::pool::thread_count() < 2) return;
+    nested_sum = 0;
+    InterruptScope scope(&reentrant_hook);
+    veltrane::pool::run_tasks(4, [](std::size_t) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+    CHECK(nested_sum >= 45 && nested_sum % 45 == 0);
+}
+
+void test_cancel_a_histogram() {
+    // 256 MiB counted while the hook stops the call: Cancelled, never a partial result.
+    std::vector<std::uint8_t> data(std::size_t{256} << 20, 7);
+    arm_hook(0);
+    bool cancelled = false;
+    int rounds = 0;
+    {
+        InterruptScope scope(&counting_hook);
+        try {
+            // Repeat until one poll falls inside a count (each takes tens of ms).
+            for (; rounds < 1000; ++rounds) veltrane::util::count_bytes(data.data(), data.size());
+        } catch (const Cancelled&) {
+            cancelled = true;
+        }
+    }
+    CHECK(cancelled && rounds < 1000);
+    auto counts = veltrane::util::count_bytes(data.data(), data.size());
+    CHECK(counts[7] == data.size());
+}
+
 }  // namespace
 
 int run_fragment_tests(bool long_form);  // fragment_tests.cpp; returns its number of failures
@@ -213,6 +400,11 @@ int main(int argc, char** argv) {
     test_cgroup_limits();
     test_pool_helpers();
     test_count_bytes();
+    test_cancel_mid_job();
+    test_cancel_without_pool_work();
+    test_task_failures_with_a_hook();
+    test_reentrant_hook();
+    test_cancel_a_histogram();
     std::printf("core tests: %d passed, %d failed\n", passed, failed);
     const int fragment_failures = run_fragment_tests(long_form);
     return failed == 0 && fragment_failures == 0 ? 0 : 1;
