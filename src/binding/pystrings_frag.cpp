@@ -5,6 +5,7 @@
 
 #include "frame.hpp"
 #include "modules.hpp"
+#include "pool/cancel.hpp"
 #include "strings/frag/search.hpp"
 
 namespace veltrane::py {
@@ -61,6 +62,7 @@ PyRef to_python(std::vector<Fragment>& fragments) {
         set_item(entry.get(), id_key.get(), new_int(fragment.id));
         PyRef intervals = PyRef::steal(check(PyList_New(static_cast<Py_ssize_t>(fragment.occurrences.size()))));
         for (std::size_t k = 0; k < fragment.occurrences.size(); ++k) {
+            if ((k & 0xFFF) == 0) pool::checkpoint();  // a result can hold millions of dicts
             PyRef interval = PyRef::steal(check(PyDict_New()));
             set_item(interval.get(), start_key.get(), new_int(fragment.occurrences[k].start));
             set_item(interval.get(), end_key.get(), new_int(fragment.occurrences[k].end));

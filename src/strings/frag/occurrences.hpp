@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "pool/cancel.hpp"
+
 #include "strings/frag/fragment.hpp"
 #include "strings/frag/repeat_nodes.hpp"
 #include "strings/frag/wavelet_matrix.hpp"
@@ -43,7 +45,7 @@ public:
         std::uint64_t p = node.minpos;
         for (;;) {
             if (out) out->push_back({p, p + length});
-            ++k;
+            if ((++k & 0xFFF) == 0) pool::checkpoint();
             const std::uint64_t next = p + length;
             if (next > node.maxpos) break;
             const I found = starts_.next_value(node.lb, std::size_t{node.rb} + 1, static_cast<I>(next));

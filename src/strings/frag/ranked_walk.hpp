@@ -14,6 +14,7 @@
 #include <queue>
 #include <vector>
 
+#include "pool/cancel.hpp"
 #include "strings/frag/occurrences.hpp"
 #include "strings/frag/repeat_nodes.hpp"
 
@@ -50,6 +51,7 @@ public:
     // descending, then the earlier first occurrence.
     bool next(RankedFragment<I>& out) {
         while (!heap_.empty()) {
+            pool::checkpoint();
             Item item = heap_.top();
             heap_.pop();
             if (limit_) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "pool/cancel.hpp"
+
 namespace veltrane::strings::frag {
 
 // Rows [lb, rb] of the suffix array start with the same `longest` elements, and
@@ -50,6 +52,7 @@ std::vector<RepeatNode<I>> collect_repeat_nodes(const I* sa, const I* lcp, I n, 
     std::vector<Open> stack;
     stack.push_back({0, 0, n, 0});
     for (I i = 1; i <= n; ++i) {
+        if ((i & 0xFFFF) == 0) pool::checkpoint();
         const I h = i < n ? lcp[i] : 0;
         // The leaf of row i - 1 travels up as the last child of what closes here.
         I lb = i - 1, minpos = sa[i - 1], maxpos = sa[i - 1];

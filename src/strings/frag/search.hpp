@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "strings/frag/fragment.hpp"
 #include "strings/frag/occurrences.hpp"
@@ -67,6 +68,7 @@ std::vector<Fragment> build_fragments(const std::vector<RankedFragment<I>>& rank
         auto [begin, end] = pool::piece_range(ranked.size(), pieces, piece);
         std::vector<I> scratch;
         for (std::size_t i = begin; i < end; ++i) {
+            pool::checkpoint();
             result[i].id = i;
             result[i].occurrences.reserve(static_cast<std::size_t>(ranked[i].count));
             chooser.choose(nodes[ranked[i].node], ranked[i].length, &result[i].occurrences, scratch);

@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 
 namespace veltrane::strings::frag {
@@ -48,11 +49,13 @@ void induce(const S* s, I n, const std::vector<std::uint8_t>& stype, const std::
     std::vector<I> head(starts.begin(), starts.end() - 1);
     sa[head[s[n - 1]]++] = n - 1;  // induced by the empty suffix, which sorts first
     for (I i = 0; i < n; ++i) {
+        if ((i & 0xFFFF) == 0) pool::checkpoint();
         const I j = sa[i];
         if (j != EMPTY && j > 0 && !stype[j - 1]) sa[head[s[j - 1]]++] = j - 1;
     }
     std::vector<I> tail(starts.begin() + 1, starts.begin() + 1 + static_cast<std::ptrdiff_t>(alphabet));
     for (I i = n; i-- > 0;) {
+        if ((i & 0xFFFF) == 0) pool::checkpoint();
         const I j = sa[i];
         if (j != EMPTY && j > 0 && stype[j - 1]) sa[--tail[s[j - 1]]] = j - 1;
     }
@@ -100,6 +103,7 @@ void build_suffix_array(const S* s, I n, I alphabet, I* sa) {
     std::vector<I> name_at(static_cast<std::size_t>(n) / 2 + 1, EMPTY);  // LMS positions are >= 2 apart
     I names = 0;
     for (I i = 0; i < lms_count; ++i) {
+        if ((i & 0xFFFF) == 0) pool::checkpoint();
         if (i == 0 || !same_substring(sa[i - 1], sa[i])) ++names;
         name_at[sa[i] / 2] = names - 1;
     }
@@ -154,6 +158,7 @@ std::vector<I> build_lcp_array(const S* s, I n, const I* sa) {
         auto [begin, end] = pool::piece_range(n, pieces, piece);
         I h = 0;
         for (std::size_t pos = begin; pos < end; ++pos) {
+            if ((pos & 0xFFFF) == 0) pool::checkpoint();
             const I p = static_cast<I>(pos);
             const I q = previous[p];
             if (q == n) {

@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+#include "pool/cancel.hpp"
+
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(__POPCNT__) && defined(__GNUC__)
 #define VELTRANE_POPCNT_DISPATCH 1
 #else
@@ -29,6 +31,7 @@ public:
         levels_.resize(bits);
         std::vector<I> current(values, values + n), next(n);
         for (unsigned level = 0; level < bits; ++level) {
+            pool::checkpoint();
             const unsigned shift = bits - 1 - level;
             Level& lv = levels_[level];
             lv.words.assign(n / 64 + 1, Word{0, 0});
