@@ -117,8 +117,10 @@ private:
         const std::uint64_t spread = node.spread();
         const std::uint64_t fit = spread / item.a + 1;
         if (!item.known_a && fit < item.k_hi) item.k_hi = static_cast<I>(fit);
-        // k(L) * L <= (spread / L + 1) * L <= spread + L.
-        item.cover = std::min(std::uint64_t{item.k_hi} * item.b, spread + item.b);
+        // k(L) * L <= (spread / L + 1) * L <= spread + L. The product of the two
+        // bounds can pass 2^64 on inputs above 4 Gi elements; the minimum cannot.
+        const unsigned __int128 by_count = static_cast<unsigned __int128>(item.k_hi) * item.b;
+        item.cover = static_cast<std::uint64_t>(std::min<unsigned __int128>(by_count, spread + item.b));
     }
 
     std::uint64_t count_at(const Item& item, I length) {
