@@ -62,7 +62,7 @@ struct CheckpointState {
     std::int64_t last_poll_ns = 0;
 };
 
-extern thread_local CheckpointState checkpoint_state;
+[[gnu::tls_model("initial-exec")]] extern thread_local CheckpointState checkpoint_state;
 
 // The throttled part of checkpoint() on a calling thread.
 void poll_from_checkpoint(CheckpointState& state);
