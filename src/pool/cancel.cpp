@@ -7,7 +7,7 @@ namespace veltrane::pool {
 namespace detail {
 
 // Static TLS, like the pool's own flags (see pool.cpp): never allocated on first use.
-[[gnu::tls_model("initial-exec")]] thread_local CheckpointState checkpoint_state;
+VELTRANE_STATIC_TLS thread_local CheckpointState checkpoint_state;
 
 namespace {
 

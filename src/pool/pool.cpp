@@ -27,11 +27,11 @@ constexpr std::size_t STACK_SIZE = 2 * 1024 * 1024;
 // copy is allocated on its first use, and a thread that first uses it while the
 // workers have exhausted memory makes the loader print "cannot allocate memory
 // for thread-local data" and end the process.
-[[gnu::tls_model("initial-exec")]] thread_local bool on_pool_thread = false;
+VELTRANE_STATIC_TLS thread_local bool on_pool_thread = false;
 // Set while this thread waits for a job of its own. Code the interrupt hook runs
 // meanwhile (a signal handler) may call back into the module; its jobs run
 // inline instead of queueing behind the one this thread is waiting for.
-[[gnu::tls_model("initial-exec")]] thread_local bool waiting_for_job = false;
+VELTRANE_STATIC_TLS thread_local bool waiting_for_job = false;
 
 
 // One job at a time: the submitter holds `submit` for the job's lifetime.
