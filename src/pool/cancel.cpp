@@ -6,7 +6,8 @@ namespace veltrane::pool {
 
 namespace detail {
 
-thread_local CheckpointState checkpoint_state;
+// Static TLS, like the pool's own flags (see pool.cpp): never allocated on first use.
+VELTRANE_STATIC_TLS thread_local CheckpointState checkpoint_state;
 
 namespace {
 

@@ -19,6 +19,21 @@
 #include <atomic>
 #include <cstdint>
 
+// The module's thread-locals live in the static TLS block the loader reserves at
+// load time (see pool.cpp). Sanitizer builds keep the default model: GCC's
+// null-pointer check misjudges the address of an initial-exec variable there,
+// and the memory-exhaustion tests it protects do not run under the sanitizers.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_UNDEFINED__)
+#define VELTRANE_STATIC_TLS
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#define VELTRANE_STATIC_TLS
+#endif
+#endif
+#ifndef VELTRANE_STATIC_TLS
+#define VELTRANE_STATIC_TLS [[gnu::tls_model("initial-exec")]]
+#endif
+
 namespace veltrane::pool {
 
 // Thrown by checkpoint() and by the pool's wait when the computation is to stop.
@@ -62,7 +77,7 @@ struct CheckpointState {
     std::int64_t last_poll_ns = 0;
 };
 
-extern thread_local CheckpointState checkpoint_state;
+VELTRANE_STATIC_TLS extern thread_local CheckpointState checkpoint_state;
 
 // The throttled part of checkpoint() on a calling thread.
 void poll_from_checkpoint(CheckpointState& state);

@@ -22,11 +22,16 @@ namespace {
 
 constexpr std::size_t STACK_SIZE = 2 * 1024 * 1024;
 
-thread_local bool on_pool_thread = false;
+// The module's thread-local variables live in the static TLS block the loader
+// reserves at load time (initial-exec). Left to the default model, each thread's
+// copy is allocated on its first use, and a thread that first uses it while the
+// workers have exhausted memory makes the loader print "cannot allocate memory
+// for thread-local data" and end the process.
+VELTRANE_STATIC_TLS thread_local bool on_pool_thread = false;
 // Set while this thread waits for a job of its own. Code the interrupt hook runs
 // meanwhile (a signal handler) may call back into the module; its jobs run
 // inline instead of queueing behind the one this thread is waiting for.
-thread_local bool waiting_for_job = false;
+VELTRANE_STATIC_TLS thread_local bool waiting_for_job = false;
 
 
 // One job at a time: the submitter holds `submit` for the job's lifetime.
