@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "check.hpp"
+
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "pool/pool_size.hpp"
@@ -24,15 +26,6 @@ namespace {
 
 int passed = 0, failed = 0;
 
-#define CHECK(cond)                                                              \
-    do {                                                                         \
-        if (cond) {                                                              \
-            ++passed;                                                            \
-        } else {                                                                 \
-            ++failed;                                                            \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-        }                                                                        \
-    } while (0)
 
 using veltrane::pool::parse_thread_count;
 

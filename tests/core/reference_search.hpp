@@ -202,4 +202,20 @@ std::vector<Fragment> reference_find_fragments(std::span<const T> seq, std::uint
     return select_fragments(std::move(candidates), n, count, global_non_overlap);
 }
 
+// Two results are the same when they list the same fragments in the same order,
+// with the same ids and the same occurrences.
+inline bool same_fragments(const std::vector<Fragment>& a, const std::vector<Fragment>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].id != b[i].id || a[i].occurrences.size() != b[i].occurrences.size()) return false;
+        for (std::size_t k = 0; k < a[i].occurrences.size(); ++k) {
+            if (a[i].occurrences[k].start != b[i].occurrences[k].start ||
+                a[i].occurrences[k].end != b[i].occurrences[k].end) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace veltrane::reference

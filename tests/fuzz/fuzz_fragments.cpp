@@ -26,14 +26,7 @@ void compare(const std::vector<T>& seq, std::uint64_t count, std::uint64_t times
     std::span<const T> view(seq.data(), seq.size());
     const auto fast = veltrane::strings::frag::find_non_overlapping_fragments_generic(view, count, times, global);
     const auto reference = veltrane::reference::reference_find_fragments(view, count, times, global);
-    bool same = fast.size() == reference.size();
-    for (std::size_t i = 0; same && i < fast.size(); ++i) {
-        same = fast[i].id == reference[i].id && fast[i].occurrences.size() == reference[i].occurrences.size();
-        for (std::size_t k = 0; same && k < fast[i].occurrences.size(); ++k) {
-            same = fast[i].occurrences[k].start == reference[i].occurrences[k].start &&
-                   fast[i].occurrences[k].end == reference[i].occurrences[k].end;
-        }
-    }
+    const bool same = veltrane::reference::same_fragments(fast, reference);
     if (!same) {
         std::fprintf(stderr, "fragment search differs from the reference: n=%zu count=%llu times=%llu global=%d "
                              "width=%zu (%zu vs %zu fragments)\n",
