@@ -144,7 +144,8 @@ def _measure():
 
 def growth(call, expected, calls):
     """Runs the call `calls` times after a warm-up; returns how much each figure grew."""
-    for _ in range(max(50, calls // 10)):
+    # Caches of the interpreter fill over the first thousand or so calls.
+    for _ in range(max(2000, calls // 10)):
         run_case(call, expected)
     started = not tracemalloc.is_tracing()
     if started:
