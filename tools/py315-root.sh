@@ -7,14 +7,10 @@
 set -euo pipefail
 
 ROOT=${VELTRANE_PY315_ROOT:-/var/cache/veltrane/sid-py315}
-<<<<<<< HEAD
-STAMP="$ROOT/.veltrane-complete-v2"
-PACKAGES=(python3.15-dev python3-pytest python3-hypothesis python3-numpy
-          python3-tqdm python3-mypy python3-matplotlib
-=======
-# python3.15-dbg: the debug interpreter, whose sys.gettotalrefcount() the leak check reads.
+# python3.15-dbg: the debug interpreter, whose sys.gettotalrefcount() the leak check reads;
+# tqdm, mypy and matplotlib: the package's progress bar, type check and plot tests.
 PACKAGES=(python3.15-dev python3.15-dbg python3-pytest python3-hypothesis python3-numpy
->>>>>>> issue7
+          python3-tqdm python3-mypy python3-matplotlib
           g++ cmake make pkg-config libsodium-dev binutils)
 # The stamp names the package list: a checkout that needs other packages adds them
 # to the shared root in place, without taking it away from checkouts using it.
@@ -49,20 +45,11 @@ ensure() {
     exec 9>"$ROOT.lock"
     flock 9
     [ -e "$STAMP" ] && return 0
-<<<<<<< HEAD
-    if compgen -G "$ROOT/.veltrane-complete-v*" >/dev/null; then
-        # A complete root of an earlier list: add the packages in place rather than
-        # rebuild it under checkouts that may be using it (and still expect the old stamp).
-        echo "py315-root: adding packages to $ROOT" >&2
-        chroot "$ROOT" /usr/bin/env DEBIAN_FRONTEND=noninteractive bash -c "
-            apt-get -o Acquire::Check-Valid-Until=false update -qq &&
-            apt-get install -y -qq --no-install-recommends ${PACKAGES[*]}" >>"$ROOT.log" 2>&1 \
-            || { tail -n 20 "$ROOT.log" >&2; echo "py315-root: package install failed (log: $ROOT.log)" >&2; exit 1; }
-=======
     if compgen -G "$ROOT/.veltrane-complete-*" >/dev/null || compgen -G "$ROOT/.veltrane-packages-*" >/dev/null; then
+        # A complete root of another package list: add the packages in place rather
+        # than rebuild it under checkouts that may be using it.
         echo "py315-root: adding packages to $ROOT" >&2
         install_packages
->>>>>>> issue7
         touch "$STAMP"
         return 0
     fi
