@@ -13,8 +13,6 @@ leak, a wrong result, a hung thread or a second pool.
 import argparse
 import os
 import sys
-import threading
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 import stress_cases  # noqa: E402
@@ -46,30 +44,7 @@ def leak_pass(calls, only, refs_advisory=False):
 
 
 def thread_pass(seconds, threads=8):
-    cases = stress_cases.cases()
-    before = len(os.listdir("/proc/self/task"))
-    errors, counts = [], [0] * threads
-    stop = time.monotonic() + seconds
-
-    def worker(k):
-        i = k
-        while time.monotonic() < stop:
-            name, call, expected = cases[i % len(cases)]
-            try:
-                stress_cases.run_case(call, expected)
-            except Exception as exc:  # noqa: BLE001 - every wrong outcome is reported
-                errors.append((name, repr(exc)))
-            counts[k] += 1
-            i += 7
-
-    pool = [threading.Thread(target=worker, args=(k,)) for k in range(threads)]
-    for t in pool:
-        t.start()
-    for t in pool:
-        t.join(timeout=seconds + 300)
-    hung = sum(t.is_alive() for t in pool)
-    time.sleep(0.5)
-    extra = len(os.listdir("/proc/self/task")) - before
+    counts, errors, hung, extra = stress_cases.thread_pass(seconds, threads)
     print(f"{threads} threads for {seconds} s: {sum(counts)} calls (fewest per thread {min(counts)}), "
           f"{len(errors)} wrong, {hung} hung, {extra} threads left besides the pool's")
     for error in errors[:10]:

@@ -8,6 +8,8 @@ import array
 import gc
 import os
 import sys
+import threading
+import time
 import tracemalloc
 
 import _veltrane
@@ -186,3 +188,41 @@ def leaks(call, expected, calls, check_rss=True):
         return {}
     second = leak_verdict(growth(call, expected, calls), calls, check_rss)
     return {k: (first[k], second[k]) for k in first.keys() & second.keys()}
+
+
+def thread_pass(seconds, threads=8):
+    """`threads` threads call every case at once for `seconds`, each checking its results.
+
+    Returns the calls each thread made, the wrong outcomes (name, exception), the
+    threads still running afterwards, and how many threads the process gained
+    during the pass (a second pool would show here; the first one starts while
+    the expected results are computed, before the pass).
+    """
+    all_cases = cases()
+    before = len(os.listdir("/proc/self/task"))
+    errors, counts = [], [0] * threads
+    stop = time.monotonic() + seconds
+
+    def worker(k):
+        i = k
+        while time.monotonic() < stop:
+            name, call, expected = all_cases[i % len(all_cases)]
+            try:
+                run_case(call, expected)
+            except Exception as exc:  # noqa: BLE001 - every wrong outcome is reported
+                errors.append((name, repr(exc)))
+            counts[k] += 1
+            i += 7
+
+    callers = [threading.Thread(target=worker, args=(k,)) for k in range(threads)]
+    for t in callers:
+        t.start()
+    for t in callers:
+        t.join(timeout=seconds + 300)
+    hung = sum(t.is_alive() for t in callers)
+    for _ in range(100):  # a joined thread can take a moment to leave the task list
+        if len(os.listdir("/proc/self/task")) <= before:
+            break
+        time.sleep(0.05)
+    return counts, errors, hung, len(os.listdir("/proc/self/task")) - before
+

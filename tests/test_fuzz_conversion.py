@@ -20,6 +20,7 @@ import numpy
 from hypothesis import HealthCheck, given, note, settings, strategies as st
 
 import _veltrane
+from test_conversion import Seq  # an old-style sequence, read through __getitem__
 
 MEASURES = [_veltrane.shannon_entropy.measure_entropy, _veltrane.shannon_entropy.measure_metric_entropy,
             _veltrane.shannon_entropy.measure_normalized_metric_entropy, _veltrane.min_entropy.measure_entropy]
@@ -110,19 +111,6 @@ def check(got, want):
 
 
 # ---------------------------------------------------------------- argument parts
-
-
-class Seq:
-    """An old-style sequence, iterated through __getitem__ until IndexError."""
-
-    def __init__(self, items):
-        self.items = list(items)
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
 
 
 class Index:
