@@ -195,9 +195,10 @@ def numpy_form(raw, dtype, layout):
         arr = arr.copy()
         arr.flags.writeable = False
     elif layout == "0d":
-        arr = numpy.array(arr[0] if len(arr) else 0, dtype=arr.dtype)
+        # zeros() rather than dtype.type(0): datetime types refuse a bare integer.
+        arr = numpy.array(arr[0] if len(arr) else numpy.zeros(1, dtype=arr.dtype)[0], dtype=arr.dtype)
     elif layout == "scalar":
-        return arr[0] if len(arr) else arr.dtype.type(0)
+        return arr[0] if len(arr) else numpy.zeros(1, dtype=arr.dtype)[0]
     return arr
 
 
