@@ -27,7 +27,7 @@ public:
     WaveletMatrix() = default;
 
     // O(n * bits) time, about 2 * n * bits bits of memory.
-    WaveletMatrix(const I* values, std::size_t n, unsigned bits) : n_(n), bits_(bits) {
+    WaveletMatrix(const I* values, std::size_t n, unsigned bits) : bits_(bits) {
         levels_.resize(bits);
         std::vector<I> current(values, values + n), next(n);
         for (unsigned level = 0; level < bits; ++level) {
@@ -125,7 +125,6 @@ private:
     }
 
 public:
-    std::size_t size() const { return n_; }
 
 private:
     struct Word {
@@ -143,7 +142,6 @@ private:
         }
     };
 
-    std::size_t n_ = 0;
     unsigned bits_ = 0;
 #if VELTRANE_POPCNT_DISPATCH
     bool hardware_popcount_ = __builtin_cpu_supports("popcnt");
