@@ -124,9 +124,6 @@ private:
         return prefix;
     }
 
-public:
-
-private:
     struct Word {
         std::uint64_t bits;
         std::uint64_t ones_before;
