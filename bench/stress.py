@@ -18,8 +18,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import stress_cases  # noqa: E402
 
 
-def leak_pass(calls, only, refs_advisory=False):
-    failed = drifted = 0
+def leak_pass(calls, only):
+    failed = 0
     totals = {"refs": 0, "traced": 0, "malloc": 0, "rss": 0}
     print(f"{'case':48} {'refs':>8} {'traced':>9} {'malloc':>9} {'rss':>9}   ({calls} calls each)")
     for name, call, expected in stress_cases.cases():
@@ -29,17 +29,13 @@ def leak_pass(calls, only, refs_advisory=False):
         bad = stress_cases.leak_verdict(grown, calls)
         if bad:
             bad = stress_cases.leaks(call, expected, calls)  # confirm over two more rounds
-        if refs_advisory and set(bad) == {"refs"}:
-            drifted += 1
-            bad = {}
         failed += bool(bad)
         for key, value in grown.items():
             if value is not None:
                 totals[key] = max(totals[key], value)
         cells = ["-" if grown[k] is None else str(grown[k]) for k in ("refs", "traced", "malloc", "rss")]
         print(f"{name:48} {cells[0]:>8} {cells[1]:>9} {cells[2]:>9} {cells[3]:>9}" + (f"   LEAK {bad}" if bad else ""))
-    print(f"largest growth: {totals}; cases that leak: {failed}"
-          + (f"; cases whose reference total drifts alone (reported, not failed): {drifted}" if refs_advisory else ""))
+    print(f"largest growth: {totals}; cases that leak: {failed}")
     return failed == 0
 
 
@@ -57,12 +53,10 @@ def main():
     parser.add_argument("--calls", type=int, default=100_000, help="calls per case in the leak pass")
     parser.add_argument("--seconds", type=float, default=60, help="length of the thread pass (0: skip it)")
     parser.add_argument("--only", default="", help="run only the cases whose name contains this")
-    parser.add_argument("--refs-advisory", action="store_true",
-                        help="report, but do not fail on, growth of the reference total without any growth of memory")
     args = parser.parse_args()
     # The pool starts with the first large call: count its threads out of the thread pass.
     stress_cases.cases()
-    ok = leak_pass(args.calls, args.only, args.refs_advisory) if args.calls else True
+    ok = leak_pass(args.calls, args.only) if args.calls else True
     if args.seconds:
         ok &= thread_pass(args.seconds)
     sys.exit(0 if ok else 1)
