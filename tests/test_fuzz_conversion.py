@@ -17,10 +17,19 @@ import decimal
 import operator
 
 import numpy
+import pytest
 from hypothesis import HealthCheck, given, note, settings, strategies as st
 
 import _veltrane
 from test_conversion import Seq  # an old-style sequence, read through __getitem__
+
+# Objects whose __index__ returns a bool or an int subclass, and arrays of the
+# wide-character type code, are generated on purpose: the interpreter's warnings
+# about them are expected, not findings.
+pytestmark = [
+    pytest.mark.filterwarnings("ignore:.*strict subclass of int is deprecated:DeprecationWarning"),
+    pytest.mark.filterwarnings("ignore:The 'u' type code is deprecated:DeprecationWarning"),
+]
 
 MEASURES = [_veltrane.shannon_entropy.measure_entropy, _veltrane.shannon_entropy.measure_metric_entropy,
             _veltrane.shannon_entropy.measure_normalized_metric_entropy, _veltrane.min_entropy.measure_entropy]
