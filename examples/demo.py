@@ -11,8 +11,10 @@ import veltrane
 
 def describe(label, data):
     result = veltrane.scan(data, fragments=0)
-    print(f"{label:<28} {result.size:>10}  {result.shannon_entropy:8.4f}  {result.metric_entropy:7.4f}"
-          f"  {result.normalized_entropy:10.4f}  {result.min_entropy:8.4f}")
+    # Data of one byte value measures -0.0 (equal to 0.0); "+ 0.0" drops the sign for display.
+    h, m, n, mn = (v + 0.0 for v in (result.shannon_entropy, result.metric_entropy,
+                                      result.normalized_entropy, result.min_entropy))
+    print(f"{label:<28} {result.size:>10}  {h:8.4f}  {m:7.4f}  {n:10.4f}  {mn:8.4f}")
 
 
 def main(paths):
