@@ -15,9 +15,10 @@ PyRef ping(std::uint64_t x) {
     return PyRef::steal(check(PyLong_FromUnsignedLongLong(x * 2)));
 }
 
-PyRef version() { return PyRef::steal(check(PyUnicode_FromStringAndSize("0.1.6", 5))); }
+// The package version, handed over by the build from pyproject.toml.
+PyRef version() { return PyRef::steal(check(PyUnicode_FromString(VELTRANE_VERSION))); }
 
-PyRef profile() { return PyRef::steal(check(PyUnicode_FromStringAndSize("release", 7))); }
+PyRef profile() { return PyRef::steal(check(PyUnicode_FromString("release"))); }
 
 PyMethodDef ping_def = {"ping", as_method(&fastcall<PING, ping>), METH_FASTCALL | METH_KEYWORDS,
                         "ping(x)\n--\n\ntest function\n\nreturn x * 2"};

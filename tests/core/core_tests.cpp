@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "suites.hpp"
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
@@ -383,11 +384,9 @@ void test_cancel_a_histogram() {
 
 }  // namespace
 
-int run_fragment_tests(bool long_form);  // fragment_tests.cpp; returns its number of failures
 
 // `--long` runs the fragment comparisons at full size (minutes instead of seconds).
-int main(int argc, char** argv) {
-    const bool long_form = argc > 1 && std::string(argv[1]) == "--long";
+int run_core_tests(bool /*long_form*/) {
     test_parse_thread_count();
     test_choose_thread_count();
     test_cgroup_limits();
@@ -399,6 +398,5 @@ int main(int argc, char** argv) {
     test_reentrant_hook();
     test_cancel_a_histogram();
     std::printf("core tests: %d passed, %d failed\n", passed, failed);
-    const int fragment_failures = run_fragment_tests(long_form);
-    return failed == 0 && fragment_failures == 0 ? 0 : 1;
+    return failed;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "suites.hpp"
 
 #include "reference_search.hpp"
 #include "strings/frag/search.hpp"

@@ -1,0 +1,7 @@
+// The suites of the core test program. Each lives in its own file, counts its own
+// checks, prints one summary line and returns its number of failures; `long_form`
+// asks for the slow, exhaustive variants (veltrane_core_tests --long).
+#pragma once
+
+int run_core_tests(bool long_form);      // core_tests.cpp: pool, cancellation, histogram
+int run_fragment_tests(bool long_form);  // fragment_tests.cpp: the fragment search and its structures
