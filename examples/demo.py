@@ -11,10 +11,9 @@ import veltrane
 
 def describe(label, data):
     result = veltrane.scan(data, fragments=0)
-    # Data of one byte value measures -0.0 (equal to 0.0); "+ 0.0" drops the sign for display.
-    h, m, n, mn = (v + 0.0 for v in (result.shannon_entropy, result.metric_entropy,
-                                      result.normalized_entropy, result.min_entropy))
-    print(f"{label:<28} {result.size:>10}  {h:8.4f}  {m:7.4f}  {n:10.4f}  {mn:8.4f}")
+    h, m, n, mn = (veltrane.format_measure(v) for v in (result.shannon_entropy, result.metric_entropy,
+                                                         result.normalized_entropy, result.min_entropy))
+    print(f"{label:<28} {result.size:>10}  {h:>8}  {m:>7}  {n:>10}  {mn:>8}")
 
 
 def main(paths):

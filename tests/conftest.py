@@ -1,13 +1,19 @@
 import os
+import pathlib
 import subprocess
 import sys
 import textwrap
+import tomllib
 
 import pytest
 
 import _veltrane
 
 UNDER_SANITIZER = os.environ.get("VELTRANE_UNDER_SANITIZER") == "1"
+
+# The version is written once, in pyproject.toml; the module must report that one.
+PROJECT_VERSION = tomllib.loads((pathlib.Path(__file__).parent.parent / "pyproject.toml").read_text())["project"][
+    "version"]
 
 
 def run_python(code, env=None, timeout=120):

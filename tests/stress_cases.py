@@ -13,6 +13,7 @@ import time
 import tracemalloc
 
 import _veltrane
+from conversion_model import Index
 
 S = _veltrane.shannon_entropy
 FIND = _veltrane.strings_frag.find_non_overlapping_fragments
@@ -23,16 +24,6 @@ MEASURES = {"measure_entropy": S.measure_entropy, "measure_metric_entropy": S.me
 # A few hundred KiB: the pool's path. Smaller inputs take the sequential one.
 LARGE = bytes((i * 7919 + (i >> 9)) % 251 for i in range(300_000))
 TEXT = "abcab\u00e9\U0001f600" * 4
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        if isinstance(self.value, type):
-            raise self.value("no index")
-        return self.value
 
 
 class BadSequence:

@@ -1,4 +1,9 @@
-"""The `veltrane` command line, run as a user runs it: in a child process, on files made here."""
+"""The `veltrane` command line on files made here.
+
+Outputs and exit codes are checked in this process through `main(argv)`; child
+processes are kept for what only a real process shows: Ctrl-C, a broken pipe,
+standard input and the installed console script.
+"""
 import csv
 import io
 import json
@@ -16,9 +21,12 @@ import pytest
 import _veltrane
 import veltrane
 from _veltrane import min_entropy, shannon_entropy, strings_frag
+from veltrane.cli import main
+from veltrane.cli.runner import THREADS_VARIABLE, threads_per_worker
 
 SCAN_KEYS = {
     "path", "size", "shannon_entropy", "metric_entropy", "normalized_entropy", "min_entropy", "unit", "fragments",
+    "fragments_skipped",
 }
 FRAGMENT_KEYS = {"id", "length", "count", "occurrences", "preview"}
 CSV_HEADER = "0,File-bytes,Entropy,Metric-entropy,Normalized-entropy,Min-entropy,File"
@@ -47,6 +55,24 @@ def cli(*args, stdin=None, env=None, timeout=300):
 
 def text_of(done):
     return done.stdout.decode("utf-8"), done.stderr.decode("utf-8")
+
+
+class Done:
+    """What one in-process run of the command line left: its exit status and both outputs."""
+
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+
+
+@pytest.fixture
+def run(capsys):
+    """Runs `veltrane ARGS...` in this process; returns a Done with the text it wrote."""
+    def run_main(*args):
+        capsys.readouterr()
+        code = main([str(arg) for arg in args])
+        out, err = capsys.readouterr()
+        return Done(code, out, err)
+    return run_main
 
 
 def assert_no_traceback(stderr):
@@ -112,11 +138,11 @@ def escape_model(data):
 
 
 @pytest.mark.parametrize("global_non_overlap", [False, True])
-def test_json_lines_carry_every_number_the_module_returns(samples, global_non_overlap):
+def test_json_lines_carry_every_number_the_module_returns(run, samples, global_non_overlap):
     root, files = samples
     flags = ["--global-non-overlap"] if global_non_overlap else []
-    done = cli("scan", "--json", "--fragments", 4, "--times", 3, *flags, root)
-    out, err = text_of(done)
+    done = run("scan", "--json", "--fragments", 4, "--times", 3, *flags, root)
+    out, err = done.stdout, done.stderr
     assert done.returncode == 0, err
     assert err == ""  # no progress bar and no chatter when standard error is not a terminal
     records = json_lines(out)
@@ -126,6 +152,7 @@ def test_json_lines_carry_every_number_the_module_returns(samples, global_non_ov
         content = files[record["path"]]
         assert set(record) == SCAN_KEYS
         assert record["unit"] == "bytes"
+        assert record["fragments_skipped"] is None
         expected = module_record(content, 4, 3, global_non_overlap)
         for key in ("size", "shannon_entropy", "metric_entropy", "normalized_entropy", "min_entropy"):
             assert record[key] == expected[key], key  # exactly: JSON keeps every digit of a float
@@ -139,18 +166,24 @@ def test_json_lines_carry_every_number_the_module_returns(samples, global_non_ov
             assert fragment["preview"] == escape_model(shown) + ("…" if fragment["length"] > 24 else "")
 
 
-def test_fragments_zero_skips_the_search_and_text_searches_code_points(tmp_path):
+def test_fragments_zero_skips_the_search_and_text_searches_code_points(run, tmp_path):
     text = "naïve café — naïve café, 文字文字 🙂🙂\n"
     path = tmp_path / "utf8.txt"
     path.write_text(text, encoding="utf-8")
-    skipped = json_lines(text_of(cli("scan", "--json", "--fragments", 0, path))[0])
-    assert skipped[0]["fragments"] is None
+    skipped = json_lines(run("scan", "--json", "--fragments", 0, path).stdout)
+    assert skipped[0]["fragments"] is None and skipped[0]["fragments_skipped"] is None  # not asked for
     assert skipped[0]["size"] == len(text.encode("utf-8"))
-    over_limit = json_lines(text_of(cli("scan", "--json", "--fragment-limit", 16, path))[0])
+    # Too large for the search: the output says so, in JSON and in the table.
+    over_limit = json_lines(run("scan", "--json", "--fragment-limit", 16, path).stdout)
     assert over_limit[0]["fragments"] is None
+    assert over_limit[0]["fragments_skipped"] == "larger than --fragment-limit (16)"
     assert over_limit[0]["shannon_entropy"] == skipped[0]["shannon_entropy"]
+    table = run("scan", "--fragment-limit", "1K", path, path).stdout.splitlines()
+    assert table.count(" " * 14 + "fragments not searched: larger than --fragment-limit (1K)") == 0
+    assert run("scan", "--fragment-limit", 48, path).stdout.splitlines()[2].split(": ", 1) == [
+        " " * 14 + "fragments not searched", "larger than --fragment-limit (48)"]
 
-    record = json_lines(text_of(cli("scan", "--json", "--text", "--fragments", 6, path))[0])[0]
+    record = json_lines(run("scan", "--json", "--text", "--fragments", 6, path).stdout)[0]
     assert record["unit"] == "code points"
     # Measured over the bytes, searched in code points.
     assert record["shannon_entropy"] == shannon_entropy.measure_entropy(text.encode("utf-8"))
@@ -162,10 +195,10 @@ def test_fragments_zero_skips_the_search_and_text_searches_code_points(tmp_path)
         assert fragment["preview"].replace("\\n", "\n").rstrip("…") == piece
 
 
-def test_jobs_give_the_same_lines_in_the_same_order(samples):
+def test_jobs_give_the_same_lines_in_the_same_order(run, samples):
     root, _ = samples
-    one = cli("scan", "--json", root)
-    two = cli("scan", "--json", "--jobs", 2, root)
+    one = run("scan", "--json", root)
+    two = run("scan", "--json", "--jobs", 2, root)
     assert one.returncode == two.returncode == 0, two.stderr
     assert two.stdout == one.stdout
 
@@ -188,14 +221,30 @@ def test_standard_input_is_an_input_like_any_other(samples):
     assert json_lines(redirected.stdout.decode()) == [first]
 
 
+def test_jobs_share_the_cpus_among_the_workers_native_pools(monkeypatch):
+    # Each worker process starts its own native pool: sized to its share, `--jobs N`
+    # uses about every CPU once instead of N times.
+    monkeypatch.delenv(THREADS_VARIABLE, raising=False)
+    cpus = len(os.sched_getaffinity(0))
+    assert [threads_per_worker(jobs) for jobs in (1, 2, cpus, 4 * cpus)] == [cpus, max(1, cpus // 2), 1, 1]
+    monkeypatch.setenv(THREADS_VARIABLE, "5")
+    assert threads_per_worker(2) is None  # the user's own setting stands
+
+
+def test_format_measure_drops_the_sign_of_negative_zero_only():
+    assert [veltrane.format_measure(v) for v in (-0.0, 0.0, 7.99981, -1e-9)] == ["0.0000", "0.0000", "7.9998",
+                                                                                "-0.0000"]
+    assert veltrane.format_measure(1 / 3, 2) == "0.33"
+
+
 # ----------------------------------------------------------------------------- scan: table and CSV
 
 
-def test_table_lists_each_input_with_its_measures_and_fragments(samples):
+def test_table_lists_each_input_with_its_measures_and_fragments(run, samples):
     root, files = samples
     repeat = root / "sub" / "repeat.bin"
-    done = cli("scan", "--fragments", 2, root / "random.bin", repeat)
-    out, err = text_of(done)
+    done = run("scan", "--fragments", 2, root / "random.bin", repeat)
+    out, err = done.stdout, done.stderr
     assert done.returncode == 0, err
     lines = out.splitlines()
     assert lines[0].split() == ["SIZE", "SHANNON", "METRIC", "NORMAL", "MIN-ENT", "INPUT"]
@@ -219,13 +268,13 @@ def test_table_lists_each_input_with_its_measures_and_fragments(samples):
     assert "\\xff" in out and "\\\\" in out and "\\x0a" in out
 
 
-def test_csv_keeps_the_terse_layout_first_columns(tmp_path):
+def test_csv_keeps_the_terse_layout_first_columns(run, tmp_path):
     odd = tmp_path / 'a, "quoted" name.bin'
     odd.write_bytes(bytes(range(256)) * 4)
     plain = tmp_path / "plain.txt"
     plain.write_bytes(ENGLISH)
-    done = cli("scan", "--csv", odd, plain)
-    out, err = text_of(done)
+    done = run("scan", "--csv", odd, plain)
+    out, err = done.stdout, done.stderr
     assert done.returncode == 0, err
     lines = out.splitlines()
     assert lines[0] == CSV_HEADER
@@ -246,7 +295,7 @@ def test_csv_keeps_the_terse_layout_first_columns(tmp_path):
 # ----------------------------------------------------------------------------- scan: errors and exit codes
 
 
-def test_failed_inputs_are_named_once_and_the_rest_still_scanned(samples, tmp_path):
+def test_failed_inputs_are_named_once_and_the_rest_still_scanned(run, samples, tmp_path):
     root, _ = samples
     good = root / "text.txt"
     missing = tmp_path / "missing.bin"
@@ -256,8 +305,8 @@ def test_failed_inputs_are_named_once_and_the_rest_still_scanned(samples, tmp_pa
     (tree / "a" / "b" / "data.bin").write_bytes(b"data" * 10)
     os.symlink(tree / "a", tree / "a" / "b" / "up")  # leads back to an ancestor
     os.symlink(tmp_path / "nowhere", tree / "dangling")
-    done = cli("scan", "--json", missing, good, not_a_dir, tree)
-    out, err = text_of(done)
+    done = run("scan", "--json", missing, good, not_a_dir, tree)
+    out, err = done.stdout, done.stderr
     assert done.returncode == 1
     assert_no_traceback(err)
     messages = err.splitlines()
@@ -270,26 +319,26 @@ def test_failed_inputs_are_named_once_and_the_rest_still_scanned(samples, tmp_pa
     assert [r["path"] for r in json_lines(out)] == [str(good), str(tree / "a" / "b" / "data.bin")]
 
 
-def test_invalid_utf8_under_text_fails_that_input_only(tmp_path):
+def test_invalid_utf8_under_text_fails_that_input_only(run, tmp_path):
     bad = tmp_path / "latin1.txt"
     bad.write_bytes("café".encode("latin-1"))
     good = tmp_path / "ok.txt"
     good.write_bytes("café café".encode("utf-8"))
-    done = cli("scan", "--text", "--json", bad, good)
-    out, err = text_of(done)
+    done = run("scan", "--text", "--json", bad, good)
+    out, err = done.stdout, done.stderr
     assert done.returncode == 1
     assert err.splitlines() == [f"veltrane: {bad}: not valid UTF-8 (byte 3); scan it without --text"]
     assert [r["path"] for r in json_lines(out)] == [str(good)]
 
 
 @pytest.mark.skipif(hasattr(os, "geteuid") and os.geteuid() == 0, reason="root reads any file")
-def test_unreadable_file_is_reported(tmp_path):
+def test_unreadable_file_is_reported(run, tmp_path):
     locked = tmp_path / "locked"
     locked.write_bytes(b"secret")
     locked.chmod(0)
-    done = cli("scan", locked)
+    done = run("scan", locked)
     assert done.returncode == 1
-    assert done.stderr.decode() == f"veltrane: {locked}: Permission denied\n"
+    assert done.stderr == f"veltrane: {locked}: Permission denied\n"
 
 
 @pytest.mark.parametrize(
@@ -310,9 +359,9 @@ def test_unreadable_file_is_reported(tmp_path):
         (["profile", "x", "--window", "64", "--high", "2"], "must lie between 0 and 1"),
     ],
 )
-def test_usage_errors_exit_2_with_one_message(args, fragment):
-    done = cli(*args)
-    out, err = text_of(done)
+def test_usage_errors_exit_2_with_one_message(run, args, fragment):
+    done = run(*args)
+    out, err = done.stdout, done.stderr
     assert done.returncode == 2
     assert out == ""
     assert_no_traceback(err)
@@ -384,15 +433,15 @@ def layered_file(path, text_size, random_size, zero_size):
 
 
 @pytest.mark.parametrize("window, step", [(4096, None), (4096, 1024), (1000, 300), (512, 512)])
-def test_profile_edges_fall_at_the_boundaries_within_one_window(tmp_path, window, step):
+def test_profile_edges_fall_at_the_boundaries_within_one_window(run, tmp_path, window, step):
     path = tmp_path / "layers.bin"
     rise, fall = layered_file(path, 50_000, 60_001, 30_000)
     # Windows under a few KiB need the normalised measure: random bytes stay far below 8 bits there.
     measure = ["--measure", "normalized"] if window < 4096 else []
     steps = ["--step", step] if step else []
-    done = cli("profile", path, "--window", window, *steps, *measure, "--json")
+    done = run("profile", path, "--window", window, *steps, *measure, "--json")
     assert done.returncode == 0, done.stderr
-    (record,) = json_lines(done.stdout.decode())
+    (record,) = json_lines(done.stdout)
     edges = [(e["direction"], e["offset"]) for e in record["edges"]]
     assert [d for d, _ in edges] == ["rising", "falling"]
     assert abs(edges[0][1] - rise) <= window
@@ -407,8 +456,8 @@ def test_profile_edges_fall_at_the_boundaries_within_one_window(tmp_path, window
         assert value == function(content[offset : offset + window])
     assert record["offsets"][-1] + window == record["size"]
 
-    table = cli("profile", path, "--window", window, *steps, *measure)
-    out = table.stdout.decode()
+    table = run("profile", path, "--window", window, *steps, *measure)
+    out = table.stdout
     assert table.returncode == 0
     for direction, offset in edges:
         assert any(line.split()[:2] == [direction, str(offset)] for line in out.splitlines())
@@ -427,10 +476,10 @@ def test_profile_csv_and_standard_input(tmp_path):
     assert all(float(r[2]) == shannon_entropy.measure_metric_entropy(content[int(r[0]) : int(r[1])]) for r in rows[1:])
 
 
-def test_profile_of_a_missing_file_exits_1(tmp_path):
-    done = cli("profile", tmp_path / "absent", "--window", 64)
+def test_profile_of_a_missing_file_exits_1(run, tmp_path):
+    done = run("profile", tmp_path / "absent", "--window", 64)
     assert done.returncode == 1
-    assert done.stderr.decode() == f"veltrane: {tmp_path / 'absent'}: No such file or directory\n"
+    assert done.stderr == f"veltrane: {tmp_path / 'absent'}: No such file or directory\n"
 
 
 def png_size(data):
@@ -449,19 +498,19 @@ def png_size(data):
     return struct.unpack(">II", data[16:24])
 
 
-def test_profile_plot_is_a_png(tmp_path):
+def test_profile_plot_is_a_png(run, tmp_path):
     pytest.importorskip("matplotlib")
     path = tmp_path / "layers.bin"
     layered_file(path, 20_000, 20_000, 10_000)
     target = tmp_path / "profile.png"
-    done = cli("profile", path, "--window", "4K", "--plot", target)
+    done = run("profile", path, "--window", "4K", "--plot", target)
     assert done.returncode == 0, done.stderr
     width, height = png_size(target.read_bytes())
     assert width > 200 and height > 100
     unwritable = tmp_path / "no such folder" / "profile.png"
-    failed = cli("profile", path, "--window", "4K", "--plot", unwritable)
+    failed = run("profile", path, "--window", "4K", "--plot", unwritable)
     assert failed.returncode == 1
-    assert failed.stderr.decode() == f"veltrane: {unwritable}: No such file or directory\n"
+    assert failed.stderr == f"veltrane: {unwritable}: No such file or directory\n"
 
 
 def test_plot_without_matplotlib_says_how_to_get_it(tmp_path):

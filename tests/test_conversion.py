@@ -1,14 +1,12 @@
 """Conversion of arguments: `data` to bytes or text, unsigned 64-bit integers, booleans.
 
-Expected outcomes come from a small Python model of the conversion rules. The
-interpreter's own wording is produced at run time by the C API functions those rules
-name (through ctypes, which re-raises what they raise), so it holds on every CPython.
+Expected outcomes come from the small model of the conversion rules in
+conversion_model.py, with their exact messages.
 """
 
 import array
 import ctypes
 import mmap
-import operator
 
 import numpy
 import pytest
@@ -17,78 +15,12 @@ from conftest import UNDER_SANITIZER
 from hypothesis import given, settings, strategies as st
 
 import _veltrane
+from conversion_model import (Index, Refusal, Seq, Unprintable, cast_failure, hostile, model_bool, model_data,
+                              model_u64, raising)
 
 MEASURES = [_veltrane.shannon_entropy.measure_entropy, _veltrane.shannon_entropy.measure_metric_entropy,
             _veltrane.shannon_entropy.measure_normalized_metric_entropy, _veltrane.min_entropy.measure_entropy]
 FIND = _veltrane.strings_frag.find_non_overlapping_fragments
-
-
-def _capi(name, restype):
-    func = getattr(ctypes.pythonapi, name)
-    func.argtypes, func.restype = [ctypes.py_object], restype
-    return func
-
-
-PyLong_AsLong = _capi("PyLong_AsLong", ctypes.c_long)
-PyLong_AsUnsignedLongLong = _capi("PyLong_AsUnsignedLongLong", ctypes.c_ulonglong)
-PySequence_Check = _capi("PySequence_Check", ctypes.c_int)
-
-
-# ---------------------------------------------------------------- reference model
-
-
-def cast_failure(obj, target):
-    if obj is None:
-        return TypeError(f"'None' is not an instance of '{target}'")
-    return TypeError(f"'{type(obj).__qualname__}' object is not an instance of '{target}'")
-
-
-def describe(exc):
-    try:
-        return f"{type(exc).__qualname__}: {exc}"
-    except Exception:
-        return f"{type(exc).__qualname__}: <exception str() failed>"
-
-
-def enum_message(str_failure, bytes_failure):
-    lines = ["failed to extract enum BytesOrStr ('Str | Bytes')"]
-    for variant, failure in (("Str", str_failure), ("Bytes", bytes_failure)):
-        chain = [f"TypeError: failed to extract field BytesOrStr::{variant}.0"]
-        while failure is not None:
-            chain.append(describe(failure))
-            failure = failure.__cause__
-        lines.append(f"- variant {variant} ({variant}): " + ", caused by ".join(chain))
-    return "\n".join(lines)
-
-
-def item_to_byte(item):
-    value = PyLong_AsLong(item)
-    if not 0 <= value <= 255:
-        raise OverflowError("out of range integral type conversion attempted")
-    return value
-
-
-def expected_data(obj):
-    """The bytes `data` converts to, or the message of the TypeError it raises."""
-    if isinstance(obj, str):
-        try:
-            return str.encode(obj, "utf-8")
-        except UnicodeEncodeError as exc:
-            return enum_message(exc, TypeError("Can't extract `str` to `Vec`"))
-    try:
-        if isinstance(obj, (bytes, bytearray)):
-            return bytes(memoryview(obj))
-        if not PySequence_Check(obj):
-            raise cast_failure(obj, "Sequence")
-        if type(obj) is memoryview:
-            memoryview(obj)  # a released view refuses here, as iterating it should
-        return bytes([item_to_byte(item) for item in iter(obj)])
-    except Exception as exc:
-        return enum_message(cast_failure(obj, "str"), exc)
-
-
-def expected_u64(obj):
-    return PyLong_AsUnsignedLongLong(obj if isinstance(obj, int) else operator.index(obj))
 
 
 # ---------------------------------------------------------------- observing the module
@@ -111,9 +43,9 @@ BASELINE = measured(lambda: b"hello world")
 
 def check_data(make):
     """`make` builds a fresh argument per call, since reading some arguments changes them."""
-    data = expected_data(make())
-    if isinstance(data, str):
-        assert measured(make) == [("error", TypeError, data, ["while processing 'data'"], None)] * 4
+    data = model_data(make())
+    if isinstance(data, Refusal):
+        assert measured(make) == [("error", data.type, data.message, ["while processing 'data'"], None)] * 4
     else:
         assert measured(make) == measured(lambda: data)
     assert measured(lambda: b"hello world") == BASELINE  # a failed call leaves nothing behind
@@ -125,46 +57,11 @@ def converts(**arguments):
     return isinstance(result, list)
 
 
-# ---------------------------------------------------------------- helper classes
-
-
-class Seq:
-    """A plain old-style sequence, read through __getitem__ until IndexError."""
-
-    def __init__(self, items):
-        self.items = list(items)
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, i):
-        return self.items[i]
-
-
-def raising(exc_type, *args):
-    def method(*_):
-        raise exc_type(*args)  # a fresh exception per call, so notes never pile up
-    return method
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value() if callable(self.value) else self.value
-
-
-class Unprintable(Exception):
-    __str__ = raising(RuntimeError, "no text")
+# ---------------------------------------------------------------- odd objects
 
 
 def chained_next(self):
     raise ValueError("x") from KeyError("k")
-
-
-def hostile(**methods):
-    return type("Hostile", (Seq,), methods)([1, 2, 3])
 
 
 BytesSub = type("BytesSub", (bytes,), {"__iter__": lambda self: iter([0, 0, 0])})
@@ -357,7 +254,8 @@ IntSub = type("IntSub", (int,), {"__index__": lambda self: 7})  # an int subclas
     numpy.int8(-1), 1.5, "1", None, b"1",
 ])
 def test_u64_conversion(x):
-    want = outcome(lambda: expected_u64(x) * 2 % 2**64)
+    clean = model_u64(x)
+    want = (("error", clean.type, clean.message) if isinstance(clean, Refusal) else ("value", clean * 2 % 2**64))
     for parameter, call in [("x", lambda: _veltrane.ping(x)), ("x", lambda: _veltrane.ping(x=x)),
                             ("count", lambda: FIND(b"ab", x, 1, True)), ("times", lambda: FIND(b"ab", 1, x, True))]:
         if want[0] == "value" and parameter != "x":
@@ -374,9 +272,9 @@ def test_ping_doubles_modulo_2_64(x):
     if 0 <= x < 2**64:
         assert _veltrane.ping(x) == 2 * x % 2**64 and converts(count=x, times=x)
     else:
-        want = outcome(lambda: expected_u64(x))
-        assert want[1] is OverflowError
-        assert outcome(lambda: _veltrane.ping(x)) == want[:3] + (["while processing 'x'"], None)
+        want = model_u64(x)
+        assert want.type is OverflowError
+        assert outcome(lambda: _veltrane.ping(x)) == ("error", want.type, want.message, ["while processing 'x'"], None)
 
 
 def test_index_failure_is_the_very_exception_with_one_note():
@@ -397,7 +295,6 @@ def test_index_failure_is_the_very_exception_with_one_note():
 
 
 def numpy_lookalike(**methods):
-    # Only the module and the name of the type identify numpy's boolean.
     return type("bool_", (), {"__module__": "numpy", **methods})()
 
 
@@ -412,17 +309,18 @@ def test_booleans_accepted(flag):
     type("bool_", (), {"__module__": "numpy.core"})(), type("boolean", (), {"__module__": "numpy"})(),
 ])
 def test_non_booleans_refused(flag):
-    want = ("error", TypeError, str(cast_failure(flag, "bool")), ["while processing 'global_non_overlap'"], None)
-    assert outcome(lambda: FIND(b"ab", 1, 1, flag)) == want
+    want = model_bool(flag)
+    assert (want.type, want.message) == (TypeError, str(cast_failure(flag, "bool")))
+    assert outcome(lambda: FIND(b"ab", 1, 1, flag)) == ("error", TypeError, want.message,
+                                                        ["while processing 'global_non_overlap'"], None)
 
 
 @pytest.mark.parametrize("flag", [numpy_lookalike(__bool__=raising(ZeroDivisionError, "truth")),
                                   numpy_lookalike(__bool__=lambda self: 2), numpy_lookalike()])
 def test_failing_truth_of_a_numpy_boolean(flag):
-    want = outcome(lambda: bool(flag))
-    if want[0] == "value":  # no __bool__ at all: bool() would fall back to True, the conversion refuses
-        want = ("error", TypeError, f"object of type '{type(flag)}' does not define a '__bool__' conversion")
-    assert outcome(lambda: FIND(b"ab", 1, 1, flag)) == want[:3] + (["while processing 'global_non_overlap'"], None)
+    want = model_bool(flag)
+    assert outcome(lambda: FIND(b"ab", 1, 1, flag)) == ("error", want.type, want.message,
+                                                        ["while processing 'global_non_overlap'"], None)
 
 
 # ---------------------------------------------------------------- order
@@ -434,8 +332,8 @@ def test_failing_truth_of_a_numpy_boolean(flag):
 ])
 def test_first_bad_parameter_is_the_one_reported(arguments, failing):
     bad = arguments[failing]
-    want = [lambda: ("error", TypeError, expected_data(bad)), lambda: outcome(lambda: expected_u64(bad)),
-            lambda: outcome(lambda: expected_u64(bad)), lambda: ("error", TypeError, str(cast_failure(bad, "bool")))]
+    want = (lambda b: model_data(b, for_search=True), model_u64, model_u64, model_bool)[failing](bad)
     name = ("data", "count", "times", "global_non_overlap")[failing]
-    assert outcome(lambda: FIND(*arguments)) == want[failing]()[:3] + ([f"while processing '{name}'"], None)
+    assert outcome(lambda: FIND(*arguments)) == ("error", want.type, want.message, [f"while processing '{name}'"],
+                                                 None)
     assert converts() and _veltrane.ping(2) == 4

@@ -1,6 +1,8 @@
 """The module tree as Python sees it: names, doc strings, members, import rules."""
 import ctypes
 import importlib.util
+import json
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -9,72 +11,17 @@ import pytest
 
 import _veltrane
 from _veltrane import min_entropy, shannon_entropy, strings_frag
+from conftest import PROJECT_VERSION
+from conversion_model import Index
 
-FIND_DOC_BODY = "\n".join(
-    [
-        "在字符串或字节序列中寻找出现次数至少为 `t` 次的不重叠片段。",
-        "",
-        "本函数会穷举输入数据中所有可能的连续子片段，并计算每个片段在数据中**不重叠**出现的次数。",
-        "最终按照 `(总覆盖长度, 片段长度, 出现次数)` 降序排列并返回前 `count` 个片段。",
-        "",
-        "## 索引规则",
-        "- 传入 **字符串** (`str`) 时：返回的区间索引按 **Unicode 字符 (char)** 计数。",
-        "- 传入 **字节序列** (`bytes`, `bytearray`, `Sequence[int]`) 时：返回的区间索引按 **字节 (byte)** 计数。",
-        "",
-        "## 参数",
-        "- `data`: 输入的字符串或字节数据。",
-        "- `count`: 最多返回的片段数量 (例如 `100`)。",
-        "- `times`: 每个片段最少需要的非重叠出现次数 (例如 `2`)。",
-        "- `global_non_overlap`:",
-        "  - `false`: 仅要求**同一个片段**内部的多次出现互不重叠。",
-        "  - `true`: 额外要求**不同片段之间**占据的位置也互不重叠（按优先级保留先选中的片段）。",
-        "",
-        "## 返回值",
-        "```python",
-        "list[dict[str, int | list[dict[str, int]]]]",
-        "Example: [{'id': 0, 'occurrences': [{'start': 0, 'end': 17}]}]",
-        "```",
-    ]
-)
-
-# (function, text signature, doc string without the signature lines)
-FUNCTIONS = [
-    (_veltrane.ping, "(x)", "test function\n\nreturn x * 2"),
-    (_veltrane.version, "()", "package version"),
-    (_veltrane.profile, "()", '获取本模块的构建模式\n\n返回值: `"debug" | "release"`'),
-    (
-        shannon_entropy.measure_entropy,
-        "(data)",
-        "计算数据的香农熵 (Shannon entropy).\n\n衡量数据的随机性/信息密度：`H = -sum(p * log2(p))`.\n\n"
-        "返回值：通常在 `0.0..=8.0` bits 之间。若数据为空则返回 `0.0`。",
-    ),
-    (
-        shannon_entropy.measure_metric_entropy,
-        "(data)",
-        "计算标准的度量香农熵 (Metric Shannon entropy).\n\n将香农熵按 `8-bit` 最大 theoretical 熵 (`8.0` bits) "
-        "进行归一化。\n\n返回值：通常在 `0.0..=1.0` 之间。",
-    ),
-    (
-        shannon_entropy.measure_normalized_metric_entropy,
-        "(data)",
-        "规范化缩放的香农熵 (Normalized Shannon entropy)。\n\n完全随机数据的返回值紧密分布在 `1.0` 周围。\n\n"
-        "返回值：通常在 `0.0..=1.0` 之间。有些故意编写的数据会导致结果超过 `1.0`。",
-    ),
-    (
-        min_entropy.measure_entropy,
-        "(data)",
-        "计算数据的最小熵 (Min-entropy: H_infinity).\n\n最小熵表示预测最可能出现的字节所需的比特数：`H_inf = "
-        "-log2(max(P))`.\n\n返回值：通常在 `0.0..=8.0` bits 之间。若数据为空则返回 `0.0`。",
-    ),
-    (strings_frag.find_non_overlapping_fragments, "(data, count, times, global_non_overlap)", FIND_DOC_BODY),
-]
-
-ALL = {
-    _veltrane: ["shannon_entropy", "min_entropy", "strings_frag", "ping", "version", "profile"],
-    shannon_entropy: ["measure_entropy", "measure_metric_entropy", "measure_normalized_metric_entropy"],
-    min_entropy: ["measure_entropy"],
-    strings_frag: ["find_non_overlapping_fragments"],
-}
+# What callers may rely on, kept exactly: module docs and __all__, function signatures and doc strings.
+SURFACE = json.loads((pathlib.Path(__file__).parent / "data" / "native_module.json").read_text(encoding="utf-8"))
+MODULES = {"_veltrane": _veltrane, "shannon_entropy": shannon_entropy, "min_entropy": min_entropy,
+           "strings_frag": strings_frag}
+FUNCTIONS = [(getattr(MODULES[f["module"]], f["name"]), f["signature"], "\n".join(f["doc"]))
+             for f in SURFACE["functions"]]
+ALL = {MODULES[m["name"]]: m["all"] for m in SURFACE["modules"]}
+DOCS = {m["name"]: m["doc"] for m in SURFACE["modules"]}
 
 
 @pytest.mark.parametrize("function, signature, doc", FUNCTIONS, ids=lambda v: getattr(v, "__name__", None))
@@ -96,31 +43,21 @@ def test_members_and_all(module, names):
 
 
 def test_module_names_and_docs():
-    assert _veltrane.__name__ == "_veltrane"
-    assert _veltrane.__doc__ == "`veltrane` root module"
-    assert (shannon_entropy.__name__, shannon_entropy.__doc__) == ("shannon_entropy", "Shannon entropy algorithm module")
-    assert (min_entropy.__name__, min_entropy.__doc__) == ("min_entropy", "Min entropy algorithm module")
-    assert (strings_frag.__name__, strings_frag.__doc__) == ("strings_frag", "")
+    for name, module in MODULES.items():
+        assert (module.__name__, module.__doc__) == (name, DOCS[name])
+    assert strings_frag.__doc__ == ""  # an empty doc string, not None
     # The root's members are the submodules first, then the functions, in this order.
     assert [n for n in vars(_veltrane) if n in ALL[_veltrane]] == ALL[_veltrane]
 
 
 def test_root_functions():
-    assert _veltrane.version() == "0.1.6"
+    assert _veltrane.version() == PROJECT_VERSION
     assert _veltrane.profile() == "release"
     for function in (_veltrane.version, _veltrane.profile):
         with pytest.raises(TypeError):
             function(1)
         with pytest.raises(TypeError):
             function(x=1)
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 @pytest.mark.parametrize(

@@ -38,11 +38,13 @@ def test_wrappers_mirror_the_native_tree_with_real_signatures_and_english_docs()
             native_params = inspect.signature(getattr(native, name)).parameters
             assert list(inspect.signature(python_function).parameters) == list(native_params)
             assert python_function.__doc__ and python_function.__doc__.isascii()
-    for name in ("ping", "version", "profile"):
+    for name in ("version", "profile"):
         assert list(inspect.signature(getattr(veltrane, name)).parameters) == list(
             inspect.signature(getattr(_veltrane, name)).parameters)
         assert getattr(veltrane, name).__doc__.isascii()
-    assert veltrane.ping(2**63 + 5) == _veltrane.ping(2**63 + 5)
+    # `ping` checks that the native module answers; it is not part of the package's surface.
+    assert "ping" not in veltrane.__all__ and not hasattr(veltrane, "ping")
+    assert sorted(veltrane.__all__) == sorted(n for n in vars(veltrane) if n in veltrane.__all__)
     assert veltrane.__version__ == veltrane.version() == _veltrane.version()
     assert veltrane.profile() in ("debug", "release")
 
@@ -275,7 +277,8 @@ def test_mypy_strict_accepts_typical_use(tmp_path):
         profile = veltrane.entropy_profile(memoryview(b"x" * 100), 10, measure="normalized")
         rises: list[int] = [edge.offset for edge in profile.edges if edge.direction == "rising"]
         build: str = _veltrane.profile() + veltrane.version()
-        doubled: int = veltrane.ping(21)
+        doubled: int = _veltrane.ping(21)
+        shown: str = veltrane.format_measure(result.min_entropy, 2)
     """)
     assert done.returncode == 0, done.stdout + done.stderr
 

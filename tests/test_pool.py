@@ -24,10 +24,6 @@ def probe(python_child, **env):
     return int(before), int(after_small), int(threads), h, h_min
 
 
-def default_threads():
-    return len(os.sched_getaffinity(0))
-
-
 def test_pool_is_created_lazily_and_results_do_not_depend_on_its_size(python_child):
     results = set()
     for threads in ("1", "2", "7"):
@@ -38,34 +34,13 @@ def test_pool_is_created_lazily_and_results_do_not_depend_on_its_size(python_chi
     assert len(results) == 1
 
 
-@pytest.mark.parametrize(
-    "num_threads, num_cpus, expected",
-    [
-        ("+4", None, 4),
-        ("3", "5", 3),
-        ("0", "5", "default"),  # 0 asks for the default, not for the next variable
-        ("-1", None, "default"),
-        ("-1", "5", 5),
-        ("abc", "+2", 2),
-        ("18446744073709551616", None, "default"),  # past 64 bits: not a number
-        ("18446744073709551616", "3", 3),
-        (None, "0", "default"),
-        (None, "junk", "default"),
-        (None, "6", 6),
-    ],
-)
-def test_environment_sizes_the_pool(python_child, num_threads, num_cpus, expected):
-    env = {}
-    if num_threads is not None:
-        env["RAYON_NUM_THREADS"] = num_threads
-    if num_cpus is not None:
-        env["RAYON_RS_NUM_CPUS"] = num_cpus
-    threads = probe(python_child, **env)[2]
-    if expected == "default":
-        assert threads == probe(python_child)[2]
-        assert 1 <= threads <= default_threads()
-    else:
-        assert threads == expected
+@pytest.mark.parametrize("env, expected", [
+    ({"RAYON_NUM_THREADS": "+3", "RAYON_RS_NUM_CPUS": "5"}, 3),  # the first variable wins
+    ({"RAYON_NUM_THREADS": "junk", "RAYON_RS_NUM_CPUS": "5"}, 5),  # not a number: the second one counts
+])
+def test_environment_sizes_the_pool(python_child, env, expected):
+    # How the values are read is unit-tested in C++; this checks that the real pool follows them.
+    assert probe(python_child, **env)[2] == expected
 
 
 def test_forked_child_builds_its_own_pool(python_child):

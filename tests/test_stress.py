@@ -11,7 +11,7 @@ import pytest
 
 import _veltrane
 import stress_cases
-from conftest import UNDER_SANITIZER
+from conftest import PROJECT_VERSION, UNDER_SANITIZER
 from fragment_model import search as model_search
 
 FIND = _veltrane.strings_frag.find_non_overlapping_fragments
@@ -58,7 +58,7 @@ def test_eight_threads_at_once(python_child):
 
 
 MEMORY_ERROR = """
-import resource, _veltrane
+import functools, resource, _veltrane
 S = _veltrane.shannon_entropy
 FIND = _veltrane.strings_frag.find_non_overlapping_fragments
 functions = {
@@ -71,6 +71,15 @@ small = b"abcab" * 60
 expected = {name: f(small) for name, f in functions.items()}
 S.measure_entropy(b"abcab" * 100_000)   # the pool starts here
 big = bytearray(600 << 20)     # a copy of it cannot fit under the limit
+# Every slot the small functions fill exists before the limit: after it, only the
+# calls under test allocate, so the MemoryError caught below is theirs.
+slots = [None] * (12 << 20)
+small_functions = [
+    # 2**62 + 1 doubles to a fresh int each time (a small result would be the interpreter's cached one).
+    ("ping", functools.partial(_veltrane.ping, 2**62 + 1), 2**63 + 2),
+    ("version", _veltrane.version, VERSION),
+    ("profile", _veltrane.profile, "release"),
+]
 with open("/proc/self/statm") as f:
     in_use = int(f.read().split()[0]) * resource.getpagesize()
 resource.setrlimit(resource.RLIMIT_AS, (in_use + (256 << 20), resource.RLIM_INFINITY))
@@ -80,24 +89,26 @@ for name, f in functions.items():
         print(name, "returned")
     except MemoryError:
         print(name, "MemoryError", f(small) == expected[name])
-# The small functions: fill memory with their results until it runs out.
-for name, call in [("ping", lambda: _veltrane.ping(2**63 + 1)), ("version", _veltrane.version),
-                   ("profile", _veltrane.profile)]:
-    kept = []
-    try:
-        while True:
-            kept.append(call())
-    except MemoryError:
-        pass
-    del kept
-    print(name, "MemoryError", call() == {"ping": 2, "version": _veltrane.version(), "profile": "release"}[name]
-          or name == "profile")
+# The small functions: fill memory with their results until a call runs out.
+for name, call, value in small_functions:
+    filled = 0
+    while True:
+        try:
+            result = call()
+        except MemoryError:
+            break
+        slots[filled] = result   # an IndexError here would mean memory never ran out
+        filled += 1
+    for i in range(filled):   # frees as it goes: nothing new must be allocated before
+        slots[i] = None
+    print(name, "MemoryError", filled > 1000 and call() == value)
 """
 
 
 @pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer runtime reserves more address space than the limit")
 def test_memory_error_for_every_function(python_child):
-    lines = python_child(MEMORY_ERROR, env={"RAYON_NUM_THREADS": "2"}, timeout=300).splitlines()
+    lines = python_child(MEMORY_ERROR.replace("VERSION", repr(PROJECT_VERSION)), env={"RAYON_NUM_THREADS": "2"},
+                         timeout=300).splitlines()
     assert lines == [f"{name} MemoryError True" for name in
                      ("measure_entropy", "measure_metric_entropy", "measure_normalized_metric_entropy",
                       "min_entropy", "find", "ping", "version", "profile")]

@@ -7,10 +7,13 @@
 set -euo pipefail
 
 ROOT=${VELTRANE_PY315_ROOT:-/var/cache/veltrane/sid-py315}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # python3.15-dbg: the debug interpreter, whose sys.gettotalrefcount() the leak check reads;
-# tqdm, mypy and matplotlib: the package's progress bar, type check and plot tests.
-PACKAGES=(python3.15-dev python3.15-dbg python3-pytest python3-hypothesis python3-numpy
-          python3-tqdm python3-mypy python3-matplotlib
+# then the package's own and its tests' requirements, as Debian packages (one list:
+# pyproject.toml), and the build's tools.
+mapfile -t REQUIREMENTS < <(python3 "$here/tools/requirements.py" --debian run test)
+[ ${#REQUIREMENTS[@]} -gt 0 ] || { echo "py315-root: no requirements read from pyproject.toml" >&2; exit 1; }
+PACKAGES=(python3.15-dev python3.15-dbg "${REQUIREMENTS[@]}"
           g++ cmake make pkg-config libsodium-dev binutils)
 # The stamp names the package list: a checkout that needs other packages adds them
 # to the shared root in place, without taking it away from checkouts using it.

@@ -18,16 +18,16 @@ mkdir -p "$work"
 
 stage() { printf '\n==== %s ====\n' "$*"; }
 
+# The package and its test requirements (pyproject.toml's "test" group) in a venv of
+# its own. Everything pip prints goes to a log: only failures are shown.
 host_venv() {
-    local venv="$work/venv"
+    local venv=$1
     if [ ! -x "$venv/bin/python" ]; then
         "$python" -m venv "$venv"
     fi
-    "$venv/bin/python" -m pip install -q --upgrade pip >/dev/null
-    # mypy checks the declared types; tqdm draws the progress bar; matplotlib lets the
-    # plot test run (it is an optional extra of the package).
-    "$venv/bin/python" -m pip install -q pytest hypothesis numpy mypy tqdm matplotlib
-    echo "$venv/bin/python"
+    "$venv/bin/python" -m pip install -q --upgrade pip >"$work/pip-install.log" 2>&1 \
+        && "$venv/bin/python" -m pip install -q "$here[test]" >>"$work/pip-install.log" 2>&1 \
+        || { tail -n 40 "$work/pip-install.log"; return 1; }
 }
 
 core_tests() {
@@ -42,10 +42,10 @@ core_tests() {
 
 . "$here/tools/system-deps.sh"
 ensure_system_deps
-vpy=$(host_venv)
+vpy="$work/venv/bin/python"
+host_venv "$work/venv"
 
-stage "host CPython: $("$vpy" -c 'import sys; print(sys.version.split()[0])') (pip install .)"
-"$vpy" -m pip install -q "$here" >"$work/pip-install.log" 2>&1 || { tail -n 40 "$work/pip-install.log"; exit 1; }
+stage "host CPython: $("$vpy" -c 'import sys; print(sys.version.split()[0])') (pip install .[test])"
 core_tests "$work/core" -DPython_EXECUTABLE="$vpy"
 (cd "$work" && "$vpy" -m pytest -p no:cacheprovider "$here/tests" -q)
 

@@ -18,6 +18,7 @@ from typing import Literal
 import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
+from ._display import format_measure
 from ._profile import Edge, Profile, entropy_profile, find_edges
 from ._scan import Fragment, ScanResult, scan
 
@@ -28,8 +29,8 @@ __all__ = [
     "ScanResult",
     "entropy_profile",
     "find_edges",
+    "format_measure",
     "min_entropy",
-    "ping",
     "profile",
     "scan",
     "shannon_entropy",
@@ -37,11 +38,6 @@ __all__ = [
     "version",
     "__version__",
 ]
-
-
-def ping(x: int) -> int:
-    """Return `x` * 2 modulo 2**64: a check that the native module answers."""
-    return _veltrane.ping(x)
 
 
 def version() -> str:

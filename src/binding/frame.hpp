@@ -21,6 +21,7 @@
 #include "pool/cancel.hpp"
 #include "errors.hpp"
 #include "pyref.hpp"
+#include "messages.hpp"
 #include "pytypes.hpp"
 
 namespace veltrane::py {

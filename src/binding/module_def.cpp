@@ -1,17 +1,15 @@
 #include "module_def.hpp"
 
 #include <exception>
-#include <string_view>
 
 #include "errors.hpp"
 #include "pool/pool.hpp"
 #include "pyref.hpp"
-#include "pytypes.hpp"
+#include "messages.hpp"
 
 namespace veltrane::py {
 
-// Record version 1.0, the GIL build flag, no build or ABI version stored.
-const AbiInfo ABI_INFO = {1, 0, 2, 0, 0};
+const AbiInfo ABI_INFO = ABI_RECORD;
 
 namespace {
 
@@ -69,7 +67,6 @@ PyRef make_module(ModuleDef& def, PyObject* module_spec) {
     PyRef module = PyRef::steal(check(PyModule_FromDefAndSpec(&def.module_def, module_spec)));
 #endif
     check_is_module(module.get());
-    if (PyModule_SetDocString(module.get(), def.doc) < 0) throw_python_error();
 #if VELTRANE_HAS_SLOT_EXPORT
     if (PyModule_Exec(module.get()) < 0) throw_python_error();
 #else
@@ -112,14 +109,10 @@ void add_submodule(PyObject* module, ModuleDef& sub) {
 
     PyObject* submodule = sub.cached_module.get_or_init([&] { return make_module(sub, module_spec.get()); });
 
-    PyRef full_name = PyRef::steal(check(PyModule_GetNameObject(submodule)));
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(full_name.get(), &size);
-    if (text == nullptr) throw_python_error();
-    std::string_view name(text, static_cast<std::size_t>(size));
-    if (auto dot = name.rfind('.'); dot != std::string_view::npos) name.remove_prefix(dot + 1);
-    PyRef attr = PyRef::steal(check(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()))));
-    add_member(module, attr.get(), submodule);
+    // A submodule's spec carries its bare name ("shannon_entropy"), which is also
+    // its attribute name in the parent.
+    PyRef name = PyRef::steal(check(PyModule_GetNameObject(submodule)));
+    add_member(module, name.get(), submodule);
 }
 
 }  // namespace veltrane::py

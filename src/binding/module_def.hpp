@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "compat.hpp"
@@ -38,7 +39,21 @@ void add_submodule(PyObject* module, ModuleDef& sub);
 
 extern const AbiInfo ABI_INFO;
 
-// Slot IDs and flags as stored in the exported arrays.
+// Slot IDs and flags as stored in the exported arrays. A 3.15 build takes them
+// from the interpreter's headers and checks them against the stored numbers, so
+// a change of the headers cannot slip into the exported records unnoticed;
+// older interpreters have no such names, and get the same numbers written out.
+#if VELTRANE_HAS_SLOT_EXPORT
+inline constexpr std::uint16_t SLOT_EXEC = Py_mod_exec;
+inline constexpr std::uint16_t SLOT_ABI = Py_mod_abi;
+inline constexpr std::uint16_t SLOT_GIL = Py_mod_gil;
+inline constexpr std::uint16_t SLOT_NAME = Py_mod_name;
+inline constexpr std::uint16_t SLOT_DOC = Py_mod_doc;
+inline constexpr std::uint16_t SLOT_SUBSLOTS = Py_slot_subslots;
+inline constexpr std::uint16_t SLOT_FLAG_STATIC = PySlot_STATIC;
+inline constexpr std::uint16_t SLOT_FLAG_INTPTR = PySlot_INTPTR;
+inline constexpr std::uint16_t ABI_FLAG_GIL = PyABIInfo_GIL;
+#else
 inline constexpr std::uint16_t SLOT_EXEC = 85;
 inline constexpr std::uint16_t SLOT_ABI = 109;
 inline constexpr std::uint16_t SLOT_GIL = 87;
@@ -47,6 +62,22 @@ inline constexpr std::uint16_t SLOT_DOC = 101;
 inline constexpr std::uint16_t SLOT_SUBSLOTS = 92;
 inline constexpr std::uint16_t SLOT_FLAG_STATIC = 2;
 inline constexpr std::uint16_t SLOT_FLAG_INTPTR = 4;
+inline constexpr std::uint16_t ABI_FLAG_GIL = 2;
+#endif
+static_assert(SLOT_EXEC == 85 && SLOT_ABI == 109 && SLOT_GIL == 87 && SLOT_NAME == 100 && SLOT_DOC == 101 &&
+                  SLOT_SUBSLOTS == 92,
+              "slot IDs of the exported arrays");
+static_assert(SLOT_FLAG_STATIC == 2 && SLOT_FLAG_INTPTR == 4, "slot flags of the exported arrays");
+
+// The ABI record: version 1.0, the GIL build flag, no build or ABI version stored;
+// byte for byte 01 00 02 00, then eight zero bytes.
+inline constexpr AbiInfo ABI_RECORD = {1, 0, ABI_FLAG_GIL, 0, 0};
+static_assert(ABI_RECORD.abiinfo_major_version == 1 && ABI_RECORD.abiinfo_minor_version == 0 &&
+                  ABI_RECORD.flags == 2 && ABI_RECORD.build_version == 0 && ABI_RECORD.abi_version == 0,
+              "the ABI record's values");
+static_assert(offsetof(AbiInfo, abiinfo_minor_version) == 1 && offsetof(AbiInfo, flags) == 2 &&
+                  offsetof(AbiInfo, build_version) == 4 && offsetof(AbiInfo, abi_version) == 8,
+              "the ABI record's layout");
 
 }  // namespace veltrane::py
 

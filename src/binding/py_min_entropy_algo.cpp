@@ -1,6 +1,6 @@
 // `min_entropy`: min-entropy (H_infinity) of the bytes of `data`.
 #include "frame.hpp"
-#include "min_entropy/func.hpp"
+#include "min_entropy/min_entropy.hpp"
 #include "modules.hpp"
 
 namespace veltrane::py {

@@ -74,7 +74,6 @@ public:
         }
     }
     const Py_buffer& view() const noexcept { return view_; }
-    bool held() const noexcept { return held_; }
 
 private:
     Py_buffer view_{};

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 #include <utility>
 
 #include "compat.hpp"
 #include "errors.hpp"
 #include "pool/cancel.hpp"
-#include "once.hpp"
+#include "messages.hpp"
 
 namespace veltrane::py {
 
@@ -17,81 +16,6 @@ namespace {
 // A hostile __len__ may claim anything: reserve no more than this up front and
 // let the buffer grow with the items that really arrive.
 constexpr Py_ssize_t MAX_RESERVED_ITEMS = Py_ssize_t{1} << 24;
-
-OnceObject SEQUENCE_CLASS;
-
-PyObject* sequence_class() {
-    return SEQUENCE_CLASS.get_or_init([] {
-        PyRef abc = PyRef::steal(check(PyImport_ImportModule("collections.abc")));
-        return PyRef::steal(check(PyObject_GetAttrString(abc.get(), "Sequence")));
-    });
-}
-
-PyRef new_exception(PyObject* type, const char* message) {
-    PyRef text = PyRef::steal(check(PyUnicode_FromString(message)));
-    return PyRef::steal(check(PyObject_CallOneArg(type, text.get())));
-}
-
-// "<qualified type name>: <str(exc)>", as one exception of a chain is described.
-PyRef describe_exception(PyObject* exc) {
-    PyRef qualname = PyRef::steal(PyType_GetQualName(Py_TYPE(exc)));
-    if (!qualname) {
-        PyErr_Clear();
-        qualname = PyRef::steal(check(PyUnicode_FromString("<failed to extract type name>")));
-    }
-    PyRef text = PyRef::steal(PyObject_Str(exc));
-    if (!text) {
-        PyErr_Clear();
-        return PyRef::steal(check(PyUnicode_FromFormat("%U: <exception str() failed>", qualname.get())));
-    }
-    return PyRef::steal(check(PyUnicode_FromFormat("%U: %U", qualname.get(), text.get())));
-}
-
-// The wrapper, then every exception along its cause chain.
-void describe_chain(PyObject* wrapper, PyObject* pieces) {
-    std::unordered_set<PyObject*> seen;  // a cause chain can be made circular by hand
-    PyRef current = PyRef::borrow(wrapper);
-    bool first = true;
-    while (current && seen.insert(current.get()).second) {
-        if (!first) {
-            PyRef sep = PyRef::steal(check(PyUnicode_FromString(", caused by ")));
-            if (PyList_Append(pieces, sep.get()) < 0) throw_python_error();
-        }
-        first = false;
-        PyRef text = describe_exception(current.get());
-        if (PyList_Append(pieces, text.get()) < 0) throw_python_error();
-        current = PyRef::steal(PyException_GetCause(current.get()));
-    }
-}
-
-// Both variants failed: raises the composed TypeError (without a cause).
-[[noreturn]] void raise_enum_error(PyRef str_failure, PyRef bytes_failure) {
-    struct Variant {
-        const char* header;
-        const char* field;
-        PyRef failure;
-    } variants[] = {
-        {"\n- variant Str (Str): ", "failed to extract field BytesOrStr::Str.0", std::move(str_failure)},
-        {"\n- variant Bytes (Bytes): ", "failed to extract field BytesOrStr::Bytes.0", std::move(bytes_failure)},
-    };
-    PyRef pieces = PyRef::steal(check(PyList_New(0)));
-    PyRef title = PyRef::steal(check(PyUnicode_FromString("failed to extract enum BytesOrStr ('Str | Bytes')")));
-    if (PyList_Append(pieces.get(), title.get()) < 0) throw_python_error();
-    for (Variant& variant : variants) {
-        PyRef header = PyRef::steal(check(PyUnicode_FromString(variant.header)));
-        if (PyList_Append(pieces.get(), header.get()) < 0) throw_python_error();
-        PyRef wrapper = new_exception(PyExc_TypeError, variant.field);
-        PyException_SetCause(wrapper.get(), variant.failure.release());
-        describe_chain(wrapper.get(), pieces.get());
-    }
-    PyRef empty = PyRef::steal(check(PyUnicode_FromString("")));
-    PyRef message = PyRef::steal(check(PyUnicode_Join(empty.get(), pieces.get())));
-    PyErr_SetObject(PyExc_TypeError, message.get());
-    throw_python_error();
-}
-
-// The raised exception as an owned object, for a variant that failed.
-PyRef take_raised_exception() { return PyRef::steal(fetch_raised_exception()); }
 
 // Only the native spelling: a memoryview iterates native formats alone and
 // refuses "<B" and the like, so those must take the item-by-item path.
@@ -180,10 +104,6 @@ BytesOrStr convert_bytes_variant(PyObject* obj) {
         const auto* begin = reinterpret_cast<const std::uint8_t*>(PyByteArray_AS_STRING(obj));
         return BytesOrStr::owned_bytes(std::vector<std::uint8_t>(begin, begin + PyByteArray_GET_SIZE(obj)));
     }
-    if (PyUnicode_Check(obj)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-        throw_python_error();
-    }
     if (!PySequence_Check(obj)) raise_cast_error(obj, sequence_class());
     if (may_read_as_buffer(obj)) {
         BufferRef buffer;
@@ -263,88 +183,6 @@ std::uint8_t convert_item_to_byte(PyObject* item) {
         throw_python_error();
     }
     return static_cast<std::uint8_t>(value);
-}
-
-std::uint64_t convert_u64(PyObject* obj) {
-    PyRef index;
-    if (!PyLong_Check(obj)) {
-        index = PyRef::steal(check(PyNumber_Index(obj)));
-        obj = index.get();
-    }
-    unsigned long long value = PyLong_AsUnsignedLongLong(obj);
-    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_python_error();
-    return value;
-}
-
-namespace {
-
-// Whether `type` is numpy's boolean scalar type; lookup failures count as "no".
-bool is_numpy_bool_type(PyTypeObject* type) {
-    PyRef module = PyRef::steal(type_module_name(type));
-    if (!module || !PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
-        PyErr_Clear();
-        return false;
-    }
-    PyRef name = PyRef::steal(PyType_GetName(type));
-    if (!name || !PyUnicode_Check(name.get())) {
-        PyErr_Clear();
-        return false;
-    }
-    return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-           PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
-}
-
-}  // namespace
-
-bool convert_bool(PyObject* obj) {
-    if (Py_IS_TYPE(obj, &PyBool_Type)) return obj == Py_True;
-    PyTypeObject* type = Py_TYPE(obj);
-    if (!is_numpy_bool_type(type)) raise_cast_error(obj, reinterpret_cast<PyObject*>(&PyBool_Type));
-    inquiry nb_bool = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
-    if (nb_bool == nullptr) {
-        PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
-                     reinterpret_cast<PyObject*>(type));
-        throw_python_error();
-    }
-    int truth = nb_bool(obj);
-    if (truth == 0 || truth == 1) return truth == 1;
-    if (!PyErr_Occurred()) {
-        PyErr_Format(PyExc_SystemError, "__bool__ of '%s' failed without setting an exception", type->tp_name);
-    }
-    throw_python_error();
-}
-
-void set_cast_error(PyObject* obj, PyObject* target) noexcept {
-    PyRef target_name = PyRef::steal(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(target)));
-    if (!target_name) return;
-    if (obj == Py_None) {
-        PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%U'", target_name.get());
-        return;
-    }
-    PyRef type_name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
-    if (!type_name) {
-        PyErr_Clear();
-        type_name = PyRef::steal(PyUnicode_FromString("<failed to extract type name>"));
-        if (!type_name) return;
-    }
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%U'", type_name.get(), target_name.get());
-}
-
-void raise_cast_error(PyObject* obj, PyObject* target) {
-    set_cast_error(obj, target);
-    throw_python_error();
-}
-
-void add_parameter_note(const char* parameter) noexcept {
-    PyObject* exc = fetch_raised_exception();
-    if (exc == nullptr) return;
-    PyRef note = PyRef::steal(PyUnicode_FromFormat("while processing '%s'", parameter));
-    PyRef method = PyRef::steal(PyUnicode_FromString("add_note"));
-    if (note && method) {
-        PyRef done = PyRef::steal(PyObject_CallMethodOneArg(exc, method.get(), note.get()));
-    }
-    PyErr_Clear();  // a failed note is dropped; the conversion's error stands as it was
-    restore_raised_exception(exc);
 }
 
 }  // namespace veltrane::py

@@ -1,4 +1,4 @@
-// Conversion of Python arguments into the values the computations take.
+// The `data` argument and its conversion (the scalar arguments are in scalars.hpp).
 #pragma once
 
 #include <Python.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pyref.hpp"
+#include "scalars.hpp"
 
 namespace veltrane::py {
 
@@ -23,7 +24,6 @@ class BytesOrStr {
 public:
     enum class Kind { Str, Bytes };
 
-    Kind kind() const noexcept { return kind_; }
     bool is_str() const noexcept { return kind_ == Kind::Str; }
     std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
     // The source str of a Str value (borrowed; kept alive by this object).
@@ -48,17 +48,7 @@ private:
 
 // Each conversion returns the value or throws PythonError with the exception set.
 BytesOrStr convert_bytes_or_str(PyObject* obj);
-std::uint64_t convert_u64(PyObject* obj);
-bool convert_bool(PyObject* obj);
 std::uint8_t convert_item_to_byte(PyObject* item);
-
-// Sets the TypeError of a failed cast of `obj` to `target` (a class).
-void set_cast_error(PyObject* obj, PyObject* target) noexcept;
-[[noreturn]] void raise_cast_error(PyObject* obj, PyObject* target);
-
-// Adds "while processing '<parameter>'" to the raised exception; a failure to do
-// so is discarded and the original exception stays raised unchanged.
-void add_parameter_note(const char* parameter) noexcept;
 
 // Picks the converter for a parameter type in the call frame's table.
 template <class T>

@@ -52,15 +52,23 @@ void poll_from_checkpoint(CheckpointState& state) {
     if (poll_at(state, now)) throw Cancelled{};
 }
 
-std::int64_t nanoseconds_until_poll(CheckpointState& state) {
-    if (state.last_poll_ns == 0) state.last_poll_ns = now_ns();
-    const std::int64_t left = state.last_poll_ns + POLL_INTERVAL_NS - now_ns();
+}  // namespace detail
+
+bool interrupt_hook_installed() noexcept { return detail::checkpoint_state.hook != nullptr; }
+
+std::int64_t nanoseconds_until_interrupt_poll() {
+    detail::CheckpointState& state = detail::checkpoint_state;
+    if (state.last_poll_ns == 0) state.last_poll_ns = detail::now_ns();
+    const std::int64_t left = state.last_poll_ns + detail::POLL_INTERVAL_NS - detail::now_ns();
     return left > 0 ? left : 0;
 }
 
-bool poll_if_due(CheckpointState& state) { return poll_at(state, now_ns()); }
+void prepare_checkpoints() noexcept {
+    volatile const void* state = &detail::checkpoint_state;
+    (void)state;
+}
 
-}  // namespace detail
+bool poll_interrupt_if_due() { return detail::poll_at(detail::checkpoint_state, detail::now_ns()); }
 
 InterruptScope::InterruptScope(InterruptHook hook) noexcept {
     detail::CheckpointState& state = detail::checkpoint_state;

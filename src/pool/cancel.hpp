@@ -82,13 +82,31 @@ VELTRANE_STATIC_TLS extern thread_local CheckpointState checkpoint_state;
 // The throttled part of checkpoint() on a calling thread.
 void poll_from_checkpoint(CheckpointState& state);
 
-// For the pool's wait: nanoseconds until the hook is due (it is called at most
-// every POLL_INTERVAL_NS), and the poll itself, true when the hook says stop.
 inline constexpr std::int64_t POLL_INTERVAL_NS = 50'000'000;
-std::int64_t nanoseconds_until_poll(CheckpointState& state);
-bool poll_if_due(CheckpointState& state);
 
 }  // namespace detail
+
+// For code that makes the calling thread wait (the pool's wait for a job): whether
+// this thread has an interrupt hook, how long until it is due (it is asked at
+// most every 50 ms), and the poll itself, true when the hook says stop. Never
+// call these with a lock held that the hook's code could need.
+bool interrupt_hook_installed() noexcept;
+std::int64_t nanoseconds_until_interrupt_poll();
+bool poll_interrupt_if_due();
+
+// On a pool worker, for the time it runs a job: checkpoint() there throws
+// Cancelled once `flag` is set.
+class JobCancelScope {
+public:
+    explicit JobCancelScope(const std::atomic<bool>* flag) noexcept { detail::checkpoint_state.job_flag = flag; }
+    ~JobCancelScope() { detail::checkpoint_state.job_flag = nullptr; }
+    JobCancelScope(const JobCancelScope&) = delete;
+    JobCancelScope& operator=(const JobCancelScope&) = delete;
+};
+
+// Touches this thread's checkpoint state, so that its storage exists before the
+// thread may run out of memory (see prepare_thread in pool.hpp).
+void prepare_checkpoints() noexcept;
 
 // Cost: one thread-local read, a decrement and a predictable branch (a few ns);
 // the clock is read about once a millisecond and the hook once per 50 ms. Call it

@@ -89,8 +89,7 @@ public:
         }
         wake_.notify_all();
         std::unique_lock<std::mutex> lock(mutex_);
-        detail::CheckpointState& state = detail::checkpoint_state;
-        if (state.hook == nullptr) {
+        if (!interrupt_hook_installed()) {
             done_.wait(lock, [&] { return busy_ == 0; });
         } else {
             // Wake when the hook is due; once it has said stop, only wait.
@@ -100,10 +99,10 @@ public:
                     done_.wait(lock, [&] { return busy_ == 0; });
                     break;
                 }
-                const auto due = std::chrono::nanoseconds(detail::nanoseconds_until_poll(state));
+                const auto due = std::chrono::nanoseconds(nanoseconds_until_interrupt_poll());
                 if (done_.wait_for(lock, due, [&] { return busy_ == 0; })) break;
                 lock.unlock();  // the hook may run arbitrary code: hold no pool lock
-                const bool stop = detail::poll_if_due(state);
+                const bool stop = poll_interrupt_if_due();
                 lock.lock();
                 if (stop) job.cancelled.store(true, std::memory_order_relaxed);
             }
@@ -148,7 +147,7 @@ private:
     }
 
     static void execute(Job& job) {
-        detail::checkpoint_state.job_flag = &job.cancelled;
+        JobCancelScope cancellable(&job.cancelled);
         for (;;) {
             std::size_t i = job.next.fetch_add(1, std::memory_order_relaxed);
             if (i >= job.tasks || job.failed.load(std::memory_order_relaxed) ||
@@ -161,7 +160,6 @@ private:
                 if (!job.failed.exchange(true)) job.error = std::current_exception();
             }
         }
-        detail::checkpoint_state.job_flag = nullptr;
     }
 
     void stop_started() {
@@ -225,8 +223,7 @@ Pool& pool() {
 void prepare_thread() noexcept {
     volatile bool seen = on_pool_thread;
     (void)seen;
-    volatile const void* state = &detail::checkpoint_state;
-    (void)state;
+    prepare_checkpoints();
     (void)std::uncaught_exceptions();
 }
 

@@ -54,8 +54,8 @@ std::optional<std::uint64_t> to_number(std::string_view s) {
 }
 
 // Where a cgroup hierarchy is mounted: (mount point, root of the mount within
-// the hierarchy), from /proc/self/mountinfo. For v1, `controller` must be among
-// the super options.
+// the hierarchy), from /proc/self/mountinfo. For v1 only a hierarchy that has the
+// "cpu" controller among its super options counts.
 std::optional<std::pair<std::string, std::string>> find_mount(const std::string& mountinfo, bool v2) {
     for (const std::string& line : split(mountinfo, '\n')) {
         std::size_t dash = line.find(" - ");

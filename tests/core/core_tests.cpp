@@ -1,5 +1,6 @@
 // Unit tests of the cores that need no interpreter: pool sizing, the pool's
 // helpers and cancellation, and the byte histogram against a naive count.
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -132,8 +133,23 @@ void test_cgroup_limits() {
 
     root = fresh("nothing");
     CHECK(!veltrane::pool::cgroup_cpu_limit(root).has_value());
-    CHECK(veltrane::pool::default_thread_count() >= 1);
     fs::remove_all(base);
+}
+
+// The default follows the CPUs this process may run on: pinned to one, it is one.
+void test_default_thread_count_follows_affinity() {
+    cpu_set_t saved;
+    if (sched_getaffinity(0, sizeof saved, &saved) != 0) return;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (!CPU_ISSET(cpu, &saved)) continue;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0) return;
+        CHECK(veltrane::pool::default_thread_count() == 1);
+        sched_setaffinity(0, sizeof saved, &saved);
+        break;
+    }
 }
 
 void test_pool_helpers() {
@@ -390,6 +406,7 @@ int run_core_tests(bool /*long_form*/) {
     test_parse_thread_count();
     test_choose_thread_count();
     test_cgroup_limits();
+    test_default_thread_count_follows_affinity();
     test_pool_helpers();
     test_count_bytes();
     test_cancel_mid_job();

@@ -24,7 +24,6 @@ class WaveletMatrix {
 public:
     static constexpr I NONE = std::numeric_limits<I>::max();
 
-    WaveletMatrix() = default;
 
     // O(n * bits) time, about 2 * n * bits bits of memory.
     WaveletMatrix(const I* values, std::size_t n, unsigned bits) : bits_(bits) {

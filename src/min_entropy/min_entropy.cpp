@@ -1,4 +1,4 @@
-#include "min_entropy/func.hpp"
+#include "min_entropy/min_entropy.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,168 @@
+"""The command line's options: the parser of every command and the value types they use."""
+from __future__ import annotations
+
+import argparse
+import sys
+from typing import Any, Callable, NoReturn
+
+from .._profile import MEASURES
+from .exits import EXIT_CODES, UsageError
+from .render_csv import SCAN_CSV_HEADER
+
+SCAN_EPILOG = (
+    """\
+output formats:
+  default  an aligned table: one row of measures per input, its fragments below it
+  --json   JSON Lines, one object per input with the keys path, size,
+           shannon_entropy, metric_entropy, normalized_entropy, min_entropy, unit,
+           fragments (null when not searched; else a list of objects with id,
+           length, count, occurrences [{start, end}, ...] and preview) and
+           fragments_skipped (why the search did not run, or null)
+  --csv    a header line, then one row per input:
+             """
+    + ",".join(SCAN_CSV_HEADER)
+    + """
+           the first three columns are those of ent's terse (-t) layout (row marker
+           0 for the header, 1 for values; size; Shannon entropy in bits per byte);
+           ours follow, the input's name last. No fragments in CSV.
+
+"""
+    + EXIT_CODES
+)
+
+
+def parse_size(text: str) -> int:
+    """A positive byte count: a number with an optional K, M or G suffix (powers of 1024)."""
+    units = {"": 1, "k": 1 << 10, "m": 1 << 20, "g": 1 << 30}
+    cleaned = text.strip().lower().removesuffix("ib").removesuffix("b")
+    suffix = cleaned[-1:] if cleaned[-1:] in ("k", "m", "g") else ""
+    number = cleaned[: len(cleaned) - len(suffix)]
+    try:
+        value = int(number) * units[suffix]
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a size: {text!r} (use for example 4096, 64K or 1M)") from None
+    if value <= 0:
+        raise argparse.ArgumentTypeError(f"must be positive: {text!r}")
+    return value
+
+
+def format_size(size: int) -> str:
+    """The shortest exact form parse_size reads back: 16M, 4K, 1000."""
+    for suffix, unit in (("G", 1 << 30), ("M", 1 << 20), ("K", 1 << 10)):
+        if size % unit == 0:
+            return f"{size // unit}{suffix}"
+    return str(size)
+
+
+def whole_number(minimum: int) -> Callable[[str], int]:
+    def convert(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+        if value < minimum:
+            raise argparse.ArgumentTypeError(f"must be {minimum} or more: {text!r}")
+        return value
+
+    return convert
+
+
+def fraction(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError(f"must lie between 0 and 1: {text!r}")
+    return value
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        self.print_usage(sys.stderr)
+        raise UsageError(message)
+
+
+def _run_scan(args: argparse.Namespace, activity: Any) -> int:
+    from .scan import run_scan
+
+    return run_scan(args, activity)
+
+
+def _run_profile(args: argparse.Namespace, activity: Any) -> int:
+    from .profile import run_profile
+
+    return run_profile(args, activity)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog="veltrane",
+        description="How random or how repetitive data is: entropy measures, repeated fragments, entropy profiles.",
+        epilog=EXIT_CODES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument("--version", action="version", version=f"veltrane {_version()}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+    commands.required = True
+
+    scan = commands.add_parser(
+        "scan",
+        help="measures and top repeated fragments of files, directories (recursively) and - (standard input)",
+        description="Size, Shannon entropy (bits per byte), metric entropy (H/8), normalised entropy, "
+        "min-entropy and the top repeated fragments of each input.",
+        epilog=SCAN_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    scan.set_defaults(run=_run_scan)
+    scan.add_argument("paths", nargs="+", metavar="PATH", help="a file, a directory (scanned recursively) or -")
+    scan.add_argument("--fragments", type=whole_number(0), default=5, metavar="N",
+                      help="how many repeated fragments to show (default 5; 0 skips the search)")
+    scan.add_argument("--times", type=whole_number(1), default=2, metavar="T",
+                      help="least number of non-overlapping occurrences of a fragment (default 2)")
+    scan.add_argument("--global-non-overlap", action="store_true",
+                      help="leave out fragments that share a position with one ranked above them")
+    scan.add_argument("--text", action="store_true",
+                      help="search each input as UTF-8 text, in code points instead of bytes")
+    scan.add_argument("--fragment-limit", type=parse_size, default=16 << 20, metavar="SIZE",
+                      help="skip the fragment search on inputs larger than SIZE (default 16M)")
+    form = scan.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help="write JSON Lines, one object per input")
+    form.add_argument("--csv", action="store_true", help="write CSV rows (ent -t compatible first columns)")
+    scan.add_argument("--jobs", "-j", type=whole_number(1), default=1, metavar="N",
+                      help="scan files in N processes (default 1)")
+    scan.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
+
+    profile = commands.add_parser(
+        "profile",
+        help="entropy window by window along a file, with its rising and falling edges",
+        description="Entropy of each window along FILE; rising and falling edges are found with hysteresis: "
+        "a rise when a window reaches --high after a low stretch, a fall when one drops below --low "
+        "after a high stretch. Edges are reported as the offset of the first window past the threshold.",
+        epilog=EXIT_CODES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    profile.set_defaults(run=_run_profile)
+    profile.add_argument("path", metavar="FILE", help="a file, or - for standard input")
+    profile.add_argument("--window", type=parse_size, required=True, metavar="SIZE",
+                         help="window size in bytes (suffixes K, M, G)")
+    profile.add_argument("--step", type=parse_size, default=None, metavar="STEP",
+                         help="distance between window starts (default: the window size)")
+    profile.add_argument("--high", type=fraction, default=0.95, help="rising threshold (default 0.95)")
+    profile.add_argument("--low", type=fraction, default=0.85, help="falling threshold (default 0.85)")
+    profile.add_argument("--measure", choices=sorted(MEASURES), default="metric",
+                         help="metric: H/8 (default); normalized: H over what random data of the window's "
+                         "length scores (better for windows under a few KiB)")
+    profile.add_argument("--windows", action="store_true", help="also list every window's value")
+    profile.add_argument("--plot", metavar="PNG", help="draw the profile and its edges into this PNG file "
+                         "(needs matplotlib: pip install 'veltrane[plot]')")
+    form = profile.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help="write one JSON object")
+    form.add_argument("--csv", action="store_true", help="write CSV: offset,end,value per window")
+    return parser
+
+
+def _version() -> str:
+    import _veltrane
+
+    return _veltrane.version()

@@ -1,0 +1,140 @@
+"""Scanning inputs in order, in this process or in a pool of worker processes."""
+from __future__ import annotations
+
+import multiprocessing
+import os
+import signal
+import sys
+from collections.abc import Iterator, Sequence
+from concurrent.futures import Future, ProcessPoolExecutor
+from contextlib import ExitStack
+from dataclasses import dataclass
+from typing import Union
+
+from .._scan import ScanResult, mapped, mapped_file, scan_data
+from .activity import STDIN, Activity
+from .inputs import describe_error
+from .preview import preview
+
+#: The native pool's own sizing variable: set for each worker process unless the user set it.
+THREADS_VARIABLE = "RAYON_NUM_THREADS"
+
+
+@dataclass(frozen=True)
+class ScanOptions:
+    fragments: int
+    times: int
+    global_non_overlap: bool
+    text: bool
+    fragment_limit: int
+
+
+@dataclass(frozen=True)
+class ScannedInput:
+    """One input's result with what the renderers need besides it."""
+
+    path: str
+    result: ScanResult
+    #: An escaped preview of each fragment's first occurrence, in the order of `result.fragments`.
+    previews: tuple[str, ...]
+    #: Whether the fragment search ran (it may have found nothing).
+    searched: bool
+    #: Why the fragment search did not run although it was asked for; None when it ran or was not asked for.
+    fragments_skipped: Union[str, None]
+
+
+Outcome = Union[ScannedInput, str]  # a result, or the reason the input failed
+
+
+def scan_one(path: str, options: ScanOptions) -> Outcome:
+    """The scan of one input; a problem of the input itself is returned as its message, never raised."""
+    try:
+        opened = mapped_file(sys.stdin.buffer) if path == STDIN else mapped(path)
+        with opened as content:
+            return _scan_content(path, content, options)
+    except (OSError, UnicodeDecodeError, MemoryError, ValueError) as error:
+        return describe_error(error)
+
+
+def _scan_content(path: str, content: Union[memoryview, bytes], options: ScanOptions) -> ScannedInput:
+    search = options.fragments
+    skipped = None
+    if search and len(content) > options.fragment_limit:
+        from .options import format_size
+
+        search = 0
+        skipped = f"larger than --fragment-limit ({format_size(options.fragment_limit)})"
+    result, searched = scan_data(content, fragments=search, times=options.times,
+                                 global_non_overlap=options.global_non_overlap, text=options.text)
+    previews = tuple(preview(searched, *fragment.occurrences[0]) if fragment.occurrences else ""
+                     for fragment in result.fragments)
+    return ScannedInput(path, result, previews, search > 0, skipped)
+
+
+def _worker_init(threads: Union[int, None], pids: "multiprocessing.queues.SimpleQueue[int]") -> None:
+    # Ctrl-C goes to the whole process group; the parent alone answers it.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    if threads is not None:
+        # Before the first native call: that call sizes this process's worker pool.
+        os.environ[THREADS_VARIABLE] = str(threads)
+    pids.put(os.getpid())
+
+
+def threads_per_worker(jobs: int) -> Union[int, None]:
+    """Native threads for each of `jobs` processes so that all of them together use about every CPU once."""
+    if THREADS_VARIABLE in os.environ:
+        return None  # the user's choice stands
+    return max(1, len(os.sched_getaffinity(0)) // jobs)
+
+
+class Scanner:
+    """Yields (path, outcome) for every input in input order; a context manager that always stops its workers."""
+
+    def __init__(self, paths: Sequence[str], options: ScanOptions, jobs: int, activity: Activity) -> None:
+        self.paths = list(paths)
+        self.activity = activity
+        self.options = options
+        self.jobs = jobs
+        self._stack = ExitStack()
+        self._futures: dict[int, Future[Outcome]] = {}
+
+    def __enter__(self) -> Scanner:
+        files = [i for i, path in enumerate(self.paths) if path != STDIN]
+        if self.jobs > 1 and len(files) > 1:
+            # A fresh server process forks the workers: never a copy of this
+            # process, whose native worker threads may already be running.
+            context = multiprocessing.get_context("forkserver")
+            pids = context.SimpleQueue()
+            workers = min(self.jobs, len(files))
+            executor = ProcessPoolExecutor(max_workers=workers, mp_context=context, initializer=_worker_init,
+                                           initargs=(threads_per_worker(workers), pids))
+            self._stack.push(lambda kind, *_: _stop(executor, pids, abruptly=kind is not None))
+            self._futures = {i: executor.submit(scan_one, self.paths[i], self.options) for i in files}
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self._stack.close()
+
+    def __iter__(self) -> Iterator[tuple[str, Outcome]]:
+        for i, path in enumerate(self.paths):
+            self.activity.start("scanning", path)
+            future = self._futures.get(i)
+            yield path, future.result() if future is not None else scan_one(path, self.options)
+
+
+def _stop(executor: ProcessPoolExecutor, pids: "multiprocessing.queues.SimpleQueue[int]", abruptly: bool) -> None:
+    """Lets idle workers leave; after an interruption or a failure, ends them at once.
+
+    Workers ignore Ctrl-C and may be busy with a large file, so an early stop
+    terminates them rather than waiting for their current input.
+    """
+    if not abruptly:
+        executor.shutdown(wait=True)
+        return
+    executor.shutdown(wait=False, cancel_futures=True)
+    while not pids.empty():
+        try:
+            os.kill(pids.get(), signal.SIGTERM)
+        except ProcessLookupError:
+            pass  # it has already finished
+    executor.shutdown(wait=True)

@@ -1,0 +1,48 @@
+"""`veltrane scan`: the measures and top repeated fragments of every input, in order."""
+from __future__ import annotations
+
+import argparse
+import sys
+
+from .activity import STDIN, Activity, report_error
+from .exits import EXIT_FAILED, EXIT_OK, UsageError
+from .inputs import expand
+from .output import Output, progress_bar
+from .render_csv import ScanCsv
+from .render_json import ScanJson
+from .render_table import ScanTable
+from .runner import ScannedInput, ScanOptions, Scanner
+
+
+def run_scan(args: argparse.Namespace, activity: Activity) -> int:
+    if args.paths.count(STDIN) > 1:
+        raise UsageError("standard input (-) can be given only once")
+    options = ScanOptions(
+        fragments=0 if args.csv else args.fragments,  # CSV carries no fragments: do not search for them
+        times=args.times,
+        global_non_overlap=args.global_non_overlap,
+        text=args.text,
+        fragment_limit=args.fragment_limit,
+    )
+    inputs = expand(args.paths, report_error)
+    failures = inputs.failures
+    if not inputs.paths:
+        return EXIT_FAILED if failures else EXIT_OK
+    bar = progress_bar(inputs.total_bytes, len(inputs.paths), args.quiet)
+    output = Output(sys.stdout, bar)
+    renderer = (ScanJson if args.json else ScanCsv if args.csv else ScanTable)(output)
+    try:
+        renderer.header()
+        with Scanner(inputs.paths, options, args.jobs, activity) as scanner:
+            for path, outcome in scanner:
+                if isinstance(outcome, ScannedInput):
+                    renderer.record(outcome)
+                else:
+                    report_error(path, outcome)
+                    failures += 1
+                if bar is not None and isinstance(outcome, ScannedInput) and path != STDIN:
+                    bar.update(outcome.result.size)
+    finally:
+        if bar is not None:
+            bar.close()
+    return EXIT_FAILED if failures else EXIT_OK
