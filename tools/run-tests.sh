@@ -56,6 +56,9 @@ if [ "${VELTRANE_SKIP_ASAN:-0}" != 1 ]; then
         -DVELTRANE_CORE_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$asan_build.cmake.log" 2>&1 \
         || { cat "$asan_build.cmake.log"; exit 1; }
     cmake --build "$asan_build" -j"$(nproc)" >"$asan_build.build.log" 2>&1 || { tail -n 40 "$asan_build.build.log"; exit 1; }
+    # Both native modules and the package, as one importable tree ahead of the venv's copy.
+    rm -rf "$asan_build/site"
+    cmake --install "$asan_build" --prefix "$asan_build/site" >/dev/null
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=0 "$asan_build/veltrane_core_tests"
     libasan=$(g++ -print-file-name=libasan.so)
     libubsan=$(g++ -print-file-name=libubsan.so)
@@ -63,7 +66,7 @@ if [ "${VELTRANE_SKIP_ASAN:-0}" != 1 ]; then
     # allocation go through malloc, and leave the interpreter's own leaks alone.
     (cd "$work" && env LD_PRELOAD="$libasan $libubsan" PYTHONMALLOC=malloc \
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        VELTRANE_UNDER_SANITIZER=1 PYTHONPATH="$asan_build" \
+        VELTRANE_UNDER_SANITIZER=1 PYTHONPATH="$asan_build/site" \
         "$vpy" -m pytest -p no:cacheprovider "$here/tests" -q)
 fi
 
@@ -82,13 +85,14 @@ if [ "${VELTRANE_SKIP_315:-0}" != 1 ]; then
         cmake -S /src -B $b/build -DPython_EXECUTABLE=/usr/bin/python3.15 -DVELTRANE_CORE_TESTS=ON >$b/cmake.log 2>&1 \
             || { cat $b/cmake.log; exit 1; }
         cmake --build $b/build -j"$(nproc)" >$b/build.log 2>&1 || { tail -n 40 $b/build.log; exit 1; }
+        cmake --install $b/build --prefix $b/site >/dev/null
         $b/build/veltrane_core_tests
         # Reference counts, read from the debug interpreter (its own ABI: a build of its own).
         echo "reference-count leak check under python3.15d (long form: bench/stress_debug.sh)"
         bash /src/bench/stress_debug.sh --calls 2000 --seconds 5 >$b/dbg-stress.log 2>&1 || { cat $b/dbg-stress.log; exit 1; }
         tail -n 2 $b/dbg-stress.log
-        # The package is not installed here: its sources sit beside the built module.
+        # The package and both native modules, installed by CMake into one tree.
         # Last, so that the output ends with the pytest summary line.
-        cd $b && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=/src/python:$b/build python3.15 -m pytest -p no:cacheprovider /src/tests -q
+        cd $b && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$b/site python3.15 -m pytest -p no:cacheprovider /src/tests -q
     '
 fi

@@ -25,6 +25,9 @@ void set_error_from_current_exception() noexcept {
     } catch (const std::length_error&) {
         // A container refused a size it cannot represent: the request was too large for memory.
         if (!PyErr_Occurred()) PyErr_NoMemory();
+    } catch (const std::invalid_argument& e) {
+        // A core refused a value the caller gave (its message says which and why).
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const std::exception& e) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, e.what());
     } catch (...) {

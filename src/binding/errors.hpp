@@ -23,7 +23,8 @@ inline PyObject* check(PyObject* result) {
 
 // Maps the exception being handled (call only inside a catch block) to the
 // interpreter's error indicator. An exception that is already set is kept;
-// std::bad_alloc and size overflows become MemoryError.
+// std::bad_alloc and size overflows become MemoryError, std::invalid_argument
+// (a core refusing a value it was given) ValueError with its message.
 void set_error_from_current_exception() noexcept;
 
 // The interrupt hook every call installs (pool/cancel.hpp): asks the interpreter

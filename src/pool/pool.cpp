@@ -12,6 +12,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "pool/cancel.hpp"
 #include "pool_size.hpp"
@@ -34,7 +35,10 @@ VELTRANE_STATIC_TLS thread_local bool on_pool_thread = false;
 VELTRANE_STATIC_TLS thread_local bool waiting_for_job = false;
 
 
-// One job at a time: the submitter holds `submit` for the job's lifetime.
+// One parallel step. Several may be under way at once (calls from threads that
+// released the interpreter lock, beside one that holds it): each submitter waits
+// for its own job only, so a submitter waiting for the interpreter lock in its
+// interrupt hook can never block another one that holds that lock.
 struct Job {
     void (*task)(void*, std::size_t) = nullptr;
     void* context = nullptr;
@@ -45,6 +49,14 @@ struct Job {
     // Set by the submitter when its interrupt hook says stop; read by the workers
     // between tasks and, through checkpoint(), inside them.
     std::atomic<bool> cancelled{false};
+    // Workers inside execute(); guarded by the pool's mutex.
+    std::size_t running = 0;
+
+    // No task is left to start: every one was taken, or the job failed or was stopped.
+    bool exhausted() const noexcept {
+        return next.load(std::memory_order_relaxed) >= tasks || failed.load(std::memory_order_relaxed) ||
+               cancelled.load(std::memory_order_relaxed);
+    }
 };
 
 class Pool {
@@ -80,27 +92,22 @@ public:
     std::size_t size() const noexcept { return threads_; }
 
     void run(Job& job) {
-        std::lock_guard<std::mutex> submit(submit_);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            job_ = &job;
-            busy_ = started_;
-            ++generation_;
-        }
-        wake_.notify_all();
         std::unique_lock<std::mutex> lock(mutex_);
+        jobs_.push_back(&job);
+        wake_.notify_all();
+        const auto finished = [&] { return job.exhausted() && job.running == 0; };
         if (!interrupt_hook_installed()) {
-            done_.wait(lock, [&] { return busy_ == 0; });
+            done_.wait(lock, finished);
         } else {
             // Wake when the hook is due; once it has said stop, only wait.
             waiting_for_job = true;
-            while (busy_ != 0) {
+            while (!finished()) {
                 if (job.cancelled.load(std::memory_order_relaxed)) {
-                    done_.wait(lock, [&] { return busy_ == 0; });
+                    done_.wait(lock, finished);
                     break;
                 }
                 const auto due = std::chrono::nanoseconds(nanoseconds_until_interrupt_poll());
-                if (done_.wait_for(lock, due, [&] { return busy_ == 0; })) break;
+                if (done_.wait_for(lock, due, finished)) break;
                 lock.unlock();  // the hook may run arbitrary code: hold no pool lock
                 const bool stop = poll_interrupt_if_due();
                 lock.lock();
@@ -108,7 +115,7 @@ public:
             }
             waiting_for_job = false;
         }
-        job_ = nullptr;
+        jobs_.erase(std::find(jobs_.begin(), jobs_.end(), &job));
     }
 
 private:
@@ -126,23 +133,29 @@ private:
         done_.notify_all();
     }
 
+    // The oldest job that still has tasks to start, or none.
+    Job* next_job() const noexcept {
+        for (Job* job : jobs_) {
+            if (!job->exhausted()) return job;
+        }
+        return nullptr;
+    }
+
     void work() {
-        std::uint64_t seen = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            Job* job;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return generation_ != seen || stopping_; });
-                if (stopping_) {
-                    if (--started_alive_ == 0) done_.notify_all();
-                    return;
-                }
-                seen = generation_;
-                job = job_;
+            Job* job = nullptr;
+            wake_.wait(lock, [&] { return stopping_ || (job = next_job()) != nullptr; });
+            if (stopping_) {
+                if (--started_alive_ == 0) done_.notify_all();
+                return;
             }
+            ++job->running;
+            lock.unlock();
             execute(*job);
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (--busy_ == 0) done_.notify_one();
+            lock.lock();
+            // The submitter may only leave once no worker is inside its job.
+            if (--job->running == 0 && job->exhausted()) done_.notify_all();
         }
     }
 
@@ -176,13 +189,10 @@ private:
     std::size_t started_ = 0;
     std::size_t started_alive_ = 0;
     std::size_t prepared_ = 0;
-    std::mutex submit_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    Job* job_ = nullptr;
-    std::size_t busy_ = 0;
-    std::uint64_t generation_ = 0;
+    std::vector<Job*> jobs_;  // submitted and not yet finished, oldest first
     bool stopping_ = false;
 };
 

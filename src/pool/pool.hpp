@@ -2,7 +2,9 @@
 //
 // Created by the first parallel step, sized once, never shut down. The calling
 // thread hands a step over as one job and sleeps until every piece is done; it
-// does no share of the work itself. Workers see only plain buffers.
+// does no share of the work itself. Jobs of several calling threads share the
+// workers (the oldest job first), and each caller waits for its own job only.
+// Workers see only plain buffers.
 //
 // Every helper here returns the same result for every thread count and every
 // division of the work, provided the caller's combine step is associative.

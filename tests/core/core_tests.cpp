@@ -398,6 +398,54 @@ void test_cancel_a_histogram() {
     CHECK(counts[7] == data.size());
 }
 
+// Jobs of several calling threads: each gets exact results, whatever else runs.
+void test_concurrent_jobs() {
+    constexpr int CALLERS = 6;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> callers;
+    for (int c = 0; c < CALLERS; ++c) {
+        callers.emplace_back([c, &wrong] {
+            for (int round = 0; round < 40; ++round) {
+                const std::size_t tasks = 1 + static_cast<std::size_t>((c * 7 + round) % 23);
+                std::vector<std::size_t> seen(tasks, 0);
+                veltrane::pool::run_tasks(tasks, [&](std::size_t i) { seen[i] += i + 1; });
+                for (std::size_t i = 0; i < tasks; ++i) wrong += seen[i] != i + 1;
+            }
+        });
+    }
+    for (auto& t : callers) t.join();
+    CHECK(wrong == 0);
+}
+
+// A caller whose interrupt hook cannot return yet (it waits for the interpreter
+// lock, say, which a second caller holds while that one waits for its own job)
+// must not keep the second caller's job from running.
+std::atomic<bool> other_job_done{false};
+bool hook_waiting_for_other_caller() noexcept {
+    for (int i = 0; i < 400 && !other_job_done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return false;
+}
+
+void test_a_blocked_caller_does_not_block_others() {
+    other_job_done = false;
+    std::thread first([] {
+        InterruptScope scope(&hook_waiting_for_other_caller);
+        // Long enough for the hook to be asked while the job runs.
+        veltrane::pool::run_tasks(4, [](std::size_t) { std::this_thread::sleep_for(std::chrono::milliseconds(80)); });
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));  // the first caller is in its hook now
+    const auto begin = std::chrono::steady_clock::now();
+    std::atomic<int> sum{0};
+    veltrane::pool::run_tasks(8, [&](std::size_t i) { sum += static_cast<int>(i); });
+    const auto waited = std::chrono::steady_clock::now() - begin;
+    other_job_done = true;
+    first.join();
+    CHECK(sum == 28);
+    // Before, the second job queued behind the first, whose caller only left its
+    // hook after 2 s: the second caller waited all that time.
+    CHECK(waited < std::chrono::milliseconds(1000));
+}
+
 }  // namespace
 
 
@@ -414,6 +462,8 @@ int run_core_tests(bool /*long_form*/) {
     test_task_failures_with_a_hook();
     test_reentrant_hook();
     test_cancel_a_histogram();
+    test_concurrent_jobs();
+    test_a_blocked_caller_does_not_block_others();
     std::printf("core tests: %d passed, %d failed\n", passed, failed);
     return failed;
 }

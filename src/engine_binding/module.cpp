@@ -1,0 +1,47 @@
+// `veltrane._engine`: the package's own native engine.
+//
+// It shares the cores with `_veltrane` but has the package's conventions: any
+// buffer is read as its raw bytes (input.hpp), the interpreter lock is released
+// while a call computes (without_gil.hpp), and the Python layer of the package
+// gives the functions their signatures, types and documentation.
+#include <Python.h>
+
+#include "engine_binding/functions.hpp"
+#include "pool/pool.hpp"
+
+namespace veltrane::engine {
+
+namespace {
+
+int exec_engine(PyObject* module) {
+    veltrane::pool::prepare_thread();
+    for (PyMethodDef* table : {BYTES_FUNCTIONS}) {
+        if (PyModule_AddFunctions(module, table) < 0) return -1;
+    }
+    return 0;
+}
+
+PyModuleDef_Slot ENGINE_SLOTS[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_engine)},
+    {0, nullptr},
+};
+
+PyModuleDef ENGINE_MODULE = {
+    PyModuleDef_HEAD_INIT,
+    "veltrane._engine",
+    "The native engine of the veltrane package (use the package's functions instead).",
+    0,
+    nullptr,
+    ENGINE_SLOTS,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+}  // namespace veltrane::engine
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__engine() {
+    return PyModuleDef_Init(&veltrane::engine::ENGINE_MODULE);
+}
