@@ -12,8 +12,11 @@ double measure_metric_entropy(const std::uint8_t* data, std::size_t n) {
 
 double measure_normalized_metric_entropy(const std::uint8_t* data, std::size_t n) {
     if (n == 0) return 0.0;
-    const double h = entropy(data, n);
-    if (n == 1) return 0.0;
+    return normalize_entropy(entropy(data, n), n);
+}
+
+double normalize_entropy(double h, std::uint64_t n) {
+    if (n < 2) return 0.0;
     const double q = h / expected_random_entropy(n);
     return q < 1.0 ? q : 1.0;
 }
