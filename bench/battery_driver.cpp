@@ -1,7 +1,7 @@
 // Benchmark and comparison driver of the randomness battery (built with
 // -DVELTRANE_BENCH=ON; run by hand, never by the tests).
 //
-//   battery_driver speed [MIB] [REPEAT]     battery against the histogram alone, side by side
+//   battery_driver speed [MIB|FILE] [REPEAT] battery against the histogram alone, side by side
 //   battery_driver profile FILE W S [REPEAT] the window profile against measuring each window alone
 //   battery_driver figures [-b] [-f] FILE... one line of figures per file, in ent's printed formats
 //   battery_driver survival DF              chi-square values from stdin: exact and ent-style upper tails
@@ -43,16 +43,24 @@ double best_seconds(int repeat, F&& f) {
 
 volatile std::uint64_t sink;
 
-int speed(std::size_t mib, int repeat) {
-    const std::size_t n = mib << 20;
-    std::vector<std::uint8_t> data(n);
-    std::mt19937_64 rng(1);
-    for (std::size_t i = 0; i + 8 <= n; i += 8) {
-        const std::uint64_t v = rng();
-        std::memcpy(data.data() + i, &v, 8);
+std::vector<std::uint8_t> read_file(const char* path);
+
+// The battery against the histogram alone on MIB random bytes, or on the
+// contents of a file (to compare with ent on the same file).
+int speed(const char* what, int repeat) {
+    std::vector<std::uint8_t> data;
+    if (std::ifstream(what)) {
+        data = read_file(what);
+    } else {
+        data.resize(std::strtoul(what, nullptr, 10) << 20);
+        std::mt19937_64 rng(1);
+        for (std::size_t i = 0; i + 8 <= data.size(); i += 8) {
+            const std::uint64_t v = rng();
+            std::memcpy(data.data() + i, &v, 8);
+        }
     }
-    std::printf("%zu MiB of random bytes, best of %d, %zu pool threads\n", mib, repeat,
-                veltrane::pool::thread_count());
+    const std::size_t n = data.size();
+    std::printf("%s: %zu bytes, best of %d, %zu pool threads\n", what, n, repeat, veltrane::pool::thread_count());
     double hist = 0, state = 0, folded = 0, full = 0;
     // Interleaved rounds: the machine is shared, so each figure sees the same noise.
     for (int round = 0; round < 3; ++round) {
@@ -145,14 +153,14 @@ int survival(unsigned df) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "speed") return speed(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 256, argc > 3 ? std::atoi(argv[3]) : 3);
+    if (mode == "speed") return speed(argc > 2 ? argv[2] : "256", argc > 3 ? std::atoi(argv[3]) : 3);
     if (mode == "profile" && argc >= 5) {
         return profile(argv[2], std::strtoul(argv[3], nullptr, 10), std::strtoul(argv[4], nullptr, 10),
                        argc > 5 ? std::atoi(argv[5]) : 5);
     }
     if (mode == "figures") return figures(argc - 2, argv + 2);
     if (mode == "survival" && argc == 3) return survival(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
-    std::fprintf(stderr, "usage: battery_driver speed [MIB] [REPEAT] | profile FILE W S [REPEAT] | "
+    std::fprintf(stderr, "usage: battery_driver speed [MIB|FILE] [REPEAT] | profile FILE W S [REPEAT] | "
                          "figures [-b] [-f] FILE... | survival DF < values\n");
     return 2;
 }
