@@ -87,30 +87,71 @@ Profile entropy_profile(const std::uint8_t* data, std::size_t n, std::size_t win
 
     const std::uint64_t* starts = profile.offsets.data();
     double* values = profile.values.data();
-    auto run_range = [&](std::size_t first, std::size_t last) {
+    // One sliding histogram over windows [next, end).
+    struct Slider {
         util::ByteHistogram counts{};
-        for (std::size_t w = first; w < last; ++w) {
-            if ((w - first) % CHECKPOINT_WINDOWS == 0) pool::checkpoint();
-            const std::uint64_t begin = starts[w];
-            const std::uint64_t moved = w == first ? window : begin - starts[w - 1];
-            if (moved < window) {
-                const std::uint8_t* leaving = data + starts[w - 1];
-                const std::uint8_t* entering = leaving + window;
-                for (std::uint64_t i = 0; i < moved; ++i) {
-                    --counts[leaving[i]];
-                    ++counts[entering[i]];
+        std::size_t first = 0, next = 0, end = 0;
+        bool active() const { return next < end; }
+    };
+    auto advance = [&](Slider& s) {
+        const std::size_t w = s.next;
+        const std::uint64_t moved = w == s.first ? window : starts[w] - starts[w - 1];
+        if (moved < window) {
+            const std::uint8_t* leaving = data + starts[w - 1];
+            const std::uint8_t* entering = leaving + window;
+            for (std::uint64_t i = 0; i < moved; ++i) {
+                --s.counts[leaving[i]];
+                ++s.counts[entering[i]];
+            }
+        } else {
+            s.counts = util::count_bytes_sequential(data + starts[w], window);
+        }
+    };
+    auto entropy_of = [&](const Slider& s) {
+        if (!use_table) return shannon_entropy::entropy_of_counts(s.counts.data(), s.counts.size(), window);
+        double h = -0.0;
+        for (std::size_t v = 0; v < 256; ++v) h = h - terms[s.counts[v]];
+        return h;
+    };
+    // A range of windows is cut into SLIDERS runs advanced side by side: each
+    // window's 256 subtractions form one chain of dependent additions, and
+    // four independent chains keep the floating-point units busy where one
+    // would wait on each result. Every chain is still summed in bin order.
+    constexpr std::size_t SLIDERS = 4;
+    auto run_range = [&](std::size_t first, std::size_t last) {
+        Slider sliders[SLIDERS];
+        for (std::size_t j = 0; j < SLIDERS; ++j) {
+            auto [b, e] = pool::piece_range(last - first, SLIDERS, j);
+            sliders[j].first = sliders[j].next = first + b;
+            sliders[j].end = first + e;
+        }
+        for (std::size_t round = 0; sliders[0].active(); ++round) {
+            if (round % CHECKPOINT_WINDOWS == 0) pool::checkpoint();
+            bool all = true;
+            for (Slider& s : sliders) {
+                if (s.active()) {
+                    advance(s);
+                } else {
+                    all = false;
                 }
-            } else {
-                counts = util::count_bytes_sequential(data + begin, window);
             }
-            double h;
-            if (use_table) {
-                h = -0.0;
-                for (std::size_t v = 0; v < 256; ++v) h = h - terms[counts[v]];
+            if (all && use_table) {
+                double h0 = -0.0, h1 = -0.0, h2 = -0.0, h3 = -0.0;
+                const auto &c0 = sliders[0].counts, &c1 = sliders[1].counts, &c2 = sliders[2].counts,
+                           &c3 = sliders[3].counts;
+                for (std::size_t v = 0; v < 256; ++v) {
+                    h0 = h0 - terms[c0[v]];
+                    h1 = h1 - terms[c1[v]];
+                    h2 = h2 - terms[c2[v]];
+                    h3 = h3 - terms[c3[v]];
+                }
+                const double h[SLIDERS] = {h0, h1, h2, h3};
+                for (std::size_t j = 0; j < SLIDERS; ++j) values[sliders[j].next++] = finish(h[j]);
             } else {
-                h = shannon_entropy::entropy_of_counts(counts.data(), counts.size(), window);
+                for (Slider& s : sliders) {
+                    if (s.active()) values[s.next++] = finish(entropy_of(s));
+                }
             }
-            values[w] = finish(h);
         }
     };
 

@@ -25,12 +25,14 @@ struct Profile {
     std::vector<double> values;          // the measure of each window, bit-identical to measuring it alone
 };
 
-// Each window is data[offset, offset + min(window, n)). Overlapping windows
-// update one histogram by the bytes that leave and enter (O(step) each when
-// step < window, a fresh count otherwise); each value is then 256 lookups in
-// a table of the terms log2(c/W) * (c/W), summed in bin order exactly as
-// entropy_of_counts sums them. The windows are split into ranges across the
-// worker pool. Throws as window_starts, pool::Cancelled when stopped.
+// Each window is data[offset, offset + min(window, n)). Along a run of
+// windows one histogram is updated by the bytes that leave and enter (O(step)
+// a window when step < window, a fresh count otherwise); each value is then
+// 256 lookups in a table of the terms log2(c/W) * (c/W), summed in bin order
+// exactly as entropy_of_counts sums them. The windows are split into ranges
+// across the worker pool, and each range into four runs advanced side by side
+// so that their sums overlap in the floating-point units. Throws as
+// window_starts, pool::Cancelled when stopped.
 Profile entropy_profile(const std::uint8_t* data, std::size_t n, std::size_t window, std::size_t step,
                         WindowMeasure measure);
 
