@@ -40,7 +40,7 @@ void require_in_range(std::uint64_t start, std::size_t n) {
 
 // The state of data[0, n) translated through CASE_FOLD, FOLD_BLOCK bytes at a time.
 State folded_state(const std::uint8_t* data, std::size_t n, std::uint64_t start, std::vector<std::uint8_t>& buffer) {
-    buffer.resize(FOLD_BLOCK);
+    buffer.resize(std::min(FOLD_BLOCK, n));
     State acc = empty_state(start, true);
     for (std::size_t begin = 0; begin < n; begin += FOLD_BLOCK) {
         const std::size_t len = std::min(FOLD_BLOCK, n - begin);

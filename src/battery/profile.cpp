@@ -25,14 +25,18 @@ constexpr std::uint64_t PARALLEL_WORK = 1 << 18;
 // The measure of a window of W bytes from its entropy.
 class Finisher {
 public:
-    Finisher(WindowMeasure measure, std::uint64_t window) : measure_(measure), window_(window) {}
+    Finisher(WindowMeasure measure, std::uint64_t window)
+        : measure_(measure), window_(window),
+          expected_(window < 2 ? 0.0 : shannon_entropy::expected_random_entropy(window)) {}
     double operator()(double h) const {
-        return measure_ == WindowMeasure::metric ? h * 0.125 : shannon_entropy::normalize_entropy(h, window_);
+        if (measure_ == WindowMeasure::metric) return h * 0.125;
+        return window_ < 2 ? 0.0 : shannon_entropy::normalize_entropy_by(h, expected_);
     }
 
 private:
     WindowMeasure measure_;
     std::uint64_t window_;
+    double expected_;
 };
 
 }  // namespace
