@@ -14,11 +14,7 @@ namespace veltrane::battery {
 
 const std::array<std::uint8_t, 256> CASE_FOLD = [] {
     std::array<std::uint8_t, 256> table{};
-    for (std::size_t v = 0; v < 256; ++v) {
-        const bool ascii_capital = v >= 'A' && v <= 'Z';
-        const bool latin1_capital = v >= 0xC0 && v <= 0xDE && v != 0xD7;
-        table[v] = static_cast<std::uint8_t>(ascii_capital || latin1_capital ? v + 0x20 : v);
-    }
+    for (std::size_t v = 0; v < 256; ++v) table[v] = fold_case(static_cast<std::uint8_t>(v));
     return table;
 }();
 
@@ -38,13 +34,15 @@ void require_in_range(std::uint64_t start, std::size_t n) {
     }
 }
 
-// The state of data[0, n) translated through CASE_FOLD, FOLD_BLOCK bytes at a time.
+// The state of data[0, n) case-folded, FOLD_BLOCK bytes at a time.
 State folded_state(const std::uint8_t* data, std::size_t n, std::uint64_t start, std::vector<std::uint8_t>& buffer) {
     buffer.resize(std::min(FOLD_BLOCK, n));
     State acc = empty_state(start, true);
     for (std::size_t begin = 0; begin < n; begin += FOLD_BLOCK) {
         const std::size_t len = std::min(FOLD_BLOCK, n - begin);
-        for (std::size_t i = 0; i < len; ++i) buffer[i] = CASE_FOLD[data[begin + i]];
+        const std::uint8_t* from = data + begin;
+        std::uint8_t* to = buffer.data();
+        for (std::size_t i = 0; i < len; ++i) to[i] = fold_case(from[i]);
         State block = block_state(buffer.data(), len, start + begin);
         block.case_folded = true;
         append(acc, block);
