@@ -7,19 +7,24 @@
 
 namespace veltrane::shannon_entropy {
 
-double entropy(const std::uint8_t* data, std::size_t n) {
-    const util::ByteHistogram counts = util::count_bytes(data, n);
-    const double total = static_cast<double>(n);
-    // Starting from -0.0 and summing in byte order is part of the result: a
+double entropy_of_counts(const std::uint64_t* counts, std::size_t bins, std::uint64_t total) {
+    const double n = static_cast<double>(total);
+    // Starting from -0.0 and summing in bin order is part of the result: a
     // single repeated value gives -0.0 - (+0.0) = -0.0.
     double acc = -0.0;
-    for (std::uint64_t c : counts) {
+    for (std::size_t v = 0; v < bins; ++v) {
+        const std::uint64_t c = counts[v];
         if (c == 0) continue;
-        const double p = static_cast<double>(c) / total;
+        const double p = static_cast<double>(c) / n;
         const double term = std::log2(p) * p;  // rounded on its own: no fused multiply-subtract
         acc = acc - term;
     }
     return acc;
+}
+
+double entropy(const std::uint8_t* data, std::size_t n) {
+    const util::ByteHistogram counts = util::count_bytes(data, n);
+    return entropy_of_counts(counts.data(), counts.size(), n);
 }
 
 double expected_random_entropy(std::size_t n) {

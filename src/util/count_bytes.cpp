@@ -16,12 +16,16 @@ constexpr std::size_t SMALL_INPUT = 1024;
 // chunks, large enough that merging the lanes costs nothing measurable.
 constexpr std::size_t CHECKPOINT_SPAN = 16 * COUNT_CHUNK_SIZE;
 
-// Adds the counts of data[0, n) to `hist`, n at most 2^32 - 1.
-//
+}  // namespace
+
 // Eight counter tables break the chain of increments to one counter: a run of
 // one byte value (the worst case of a plain loop) still spreads its stores
 // over eight addresses. 32-bit lanes keep the tables within L1.
 void count_block(const std::uint8_t* data, std::size_t n, ByteHistogram& hist) {
+    if (n < SMALL_INPUT) {
+        for (std::size_t i = 0; i < n; ++i) ++hist[data[i]];
+        return;
+    }
     alignas(64) std::uint32_t lanes[LANES][256];
     std::memset(lanes, 0, sizeof lanes);
     std::size_t i = 0;
@@ -44,6 +48,8 @@ void count_block(const std::uint8_t* data, std::size_t n, ByteHistogram& hist) {
     }
 }
 
+namespace {
+
 void add_into(ByteHistogram& into, const ByteHistogram& from) {
     for (std::size_t v = 0; v < 256; ++v) into[v] += from[v];
 }
@@ -52,10 +58,6 @@ void add_into(ByteHistogram& into, const ByteHistogram& from) {
 
 ByteHistogram count_bytes_sequential(const std::uint8_t* data, std::size_t n) {
     ByteHistogram hist{};
-    if (n < SMALL_INPUT) {
-        for (std::size_t i = 0; i < n; ++i) ++hist[data[i]];
-        return hist;
-    }
     constexpr std::size_t BLOCK = std::size_t{1} << 30;  // keeps every lane below 2^32
     for (std::size_t start = 0; start < n; start += BLOCK) {
         count_block(data + start, std::min(BLOCK, n - start), hist);

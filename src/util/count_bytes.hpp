@@ -19,6 +19,10 @@ inline constexpr std::size_t COUNT_CHUNK_SIZE = 65536;
 // same for every thread count.
 ByteHistogram count_bytes(const std::uint8_t* data, std::size_t n);
 
+// Adds the counts of data[0, n) to `hist`, n at most 2^32 - 1: the counting
+// kernel of both functions below, for passes that count as they go. O(n).
+void count_block(const std::uint8_t* data, std::size_t n, ByteHistogram& hist);
+
 // O(n) on the calling thread only.
 ByteHistogram count_bytes_sequential(const std::uint8_t* data, std::size_t n);
 

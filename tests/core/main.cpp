@@ -9,6 +9,6 @@
 int main(int argc, char** argv) {
     const bool long_form = argc > 1 && std::string(argv[1]) == "--long";
     int failures = 0;
-    for (int (*suite)(bool) : {&run_core_tests, &run_fragment_tests}) failures += suite(long_form);
+    for (int (*suite)(bool) : {&run_core_tests, &run_fragment_tests, &run_battery_tests}) failures += suite(long_form);
     return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,30 @@
+// The inner loops of the battery pass, beside the histogram: pair sums and
+// Monte Carlo hits. Each has a portable version and, on x86 processors that
+// have it, an AVX2 version chosen once at run time; both give the same
+// integers (the tests hold them to each other and to a plain loop).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veltrane::battery::kernel {
+
+struct PairSums {
+    std::uint64_t products = 0;  // sum of data[i] * data[i+1], i < n - 1
+    std::uint64_t seams = 0;     // pairs with data[i] odd and data[i+1] >= 128
+};
+
+// n at most 2^32 - 1 (the sums then fit 64 bits).
+PairSums pair_sums(const std::uint8_t* data, std::size_t n);
+// Hits among `groups` consecutive 6-byte groups at data (see mc_hit).
+std::uint64_t monte_carlo_hits(const std::uint8_t* data, std::size_t groups);
+
+PairSums pair_sums_portable(const std::uint8_t* data, std::size_t n);
+std::uint64_t monte_carlo_hits_portable(const std::uint8_t* data, std::size_t groups);
+
+// The AVX2 versions exist only where this is true.
+bool have_avx2();
+PairSums pair_sums_avx2(const std::uint8_t* data, std::size_t n);
+std::uint64_t monte_carlo_hits_avx2(const std::uint8_t* data, std::size_t groups);
+
+}  // namespace veltrane::battery::kernel
