@@ -8,7 +8,7 @@
 
 #include "battery/bit_entropy.hpp"
 #include "battery/chi_square.hpp"
-#include "min_entropy/func.hpp"
+#include "min_entropy/min_entropy.hpp"
 #include "shannon_entropy/func.hpp"
 #include "shannon_entropy/measures.hpp"
 

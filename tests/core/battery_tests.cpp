@@ -26,7 +26,7 @@
 #include "battery/profile.hpp"
 #include "battery/serialize.hpp"
 #include "battery/state.hpp"
-#include "min_entropy/func.hpp"
+#include "min_entropy/min_entropy.hpp"
 #include "reference_battery.hpp"
 #include "shannon_entropy/measures.hpp"
 
