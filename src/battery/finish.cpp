@@ -111,7 +111,9 @@ Result finish(const State& st, bool bits) {
     r.ent.serial_correlation_undefined = t3 == 0.0;
 
     if (n == 0) {
-        r.shannon_entropy = r.metric_entropy = r.normalized_entropy = r.min_entropy = r.min_entropy_mcv = NaN;
+        // Nothing has no uncertainty: the four entropy measures give +0.0, as the
+        // module's own functions do for empty data; the statistics are undefined.
+        r.min_entropy_mcv = NaN;
         r.chi_square = r.chi_square_p = r.mean = r.serial_correlation = r.compression_percent = NaN;
         r.monte_carlo_pi = r.monte_carlo_error_percent = NaN;
         return r;

@@ -347,8 +347,11 @@ void check_figures(const Bytes& raw, bool bits, bool fold, bool& ok) {
     for (unsigned v : u) ++counts[v];
     ok &= r.bits == bits && r.size == n && r.histogram == counts && r.chi_square_df == k - 1;
     if (n == 0) {
-        for (double v : {r.shannon_entropy, r.metric_entropy, r.normalized_entropy, r.min_entropy, r.min_entropy_mcv,
-                         r.chi_square, r.chi_square_p, r.mean, r.monte_carlo_pi, r.monte_carlo_error_percent,
+        // The entropies of nothing are +0.0, as the module's functions give; the statistics are undefined.
+        for (double v : {r.shannon_entropy, r.metric_entropy, r.normalized_entropy, r.min_entropy}) {
+            ok &= v == 0.0 && !std::signbit(v);
+        }
+        for (double v : {r.min_entropy_mcv, r.chi_square, r.chi_square_p, r.mean, r.monte_carlo_pi, r.monte_carlo_error_percent,
                          r.serial_correlation, r.compression_percent}) {
             ok &= std::isnan(v);
         }
