@@ -3,7 +3,9 @@
 The measures and the fragment search of the native module `_veltrane`, with
 Python signatures and English documentation, plus conveniences:
 
-- `scan(data)`: all four measures and the top repeated fragments as a `ScanResult`;
+- `measure(data)`: every randomness figure of the bytes (entropies, chi-square and its
+  probability, mean, Monte Carlo pi, serial correlation, ...) in one native pass;
+- `scan(data)`: those figures and the top repeated fragments as a `ScanResult`;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
 - the `veltrane` command line (`python -m veltrane`).
@@ -19,17 +21,23 @@ import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
 from ._display import format_measure
+from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
 from ._profile import Edge, Profile, entropy_profile, find_edges
 from ._scan import Fragment, ScanResult, scan
 
 __all__ = [
     "Edge",
+    "EntFigures",
     "Fragment",
+    "MeasureState",
+    "Measures",
     "Profile",
     "ScanResult",
     "entropy_profile",
     "find_edges",
     "format_measure",
+    "measure",
+    "measure_state",
     "min_entropy",
     "profile",
     "scan",

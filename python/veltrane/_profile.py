@@ -1,24 +1,23 @@
 """Entropy along some data, window by window, with its rising and falling edges."""
 from __future__ import annotations
 
-from collections.abc import Callable, Sequence
+import array
+from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Literal
 
-from . import shannon_entropy
+from . import _engine
 
 if TYPE_CHECKING:
-    from ._types import Data
+    from ._types import Bytes
 
-__all__ = ["Edge", "Profile", "entropy_profile", "find_edges", "window_starts", "MEASURES"]
+__all__ = ["Edge", "Profile", "entropy_profile", "find_edges", "MEASURES"]
 
 Measure = Literal["metric", "normalized"]
 
-#: The per-window measures a profile can use; both lie on a 0..1 scale.
-MEASURES: dict[str, Callable[[Data], float]] = {
-    "metric": shannon_entropy.measure_metric_entropy,
-    "normalized": shannon_entropy.measure_normalized_metric_entropy,
-}
+#: The per-window measures a profile can use, both on a 0..1 scale: H / 8, and H
+#: over what random data of the window's length scores.
+MEASURES = ("metric", "normalized")
 
 
 @dataclass(frozen=True)
@@ -44,29 +43,11 @@ class Profile:
     measure: Measure
     high: float
     low: float
-    offsets: tuple[int, ...]
-    values: tuple[float, ...]
+    #: Window starts (unsigned 64-bit) and their values (doubles), as compact arrays.
+    offsets: array.array[int]
+    values: array.array[float]
     edges: tuple[Edge, ...]
     regions: tuple[tuple[int, int], ...]
-
-
-def window_starts(size: int, window: int, step: int) -> list[int]:
-    """Starts of the windows: every `step` bytes while a whole window fits, then one flush with the end.
-
-    Every window is `window` bytes long (data shorter than one window is one
-    window), so a short tail cannot look less random than it is merely because
-    it is short; the last window may overlap the one before it.
-    """
-    if window <= 0 or step <= 0:
-        raise ValueError("window and step must be positive")
-    if size == 0:
-        return []
-    if size <= window:
-        return [0]
-    starts = list(range(0, size - window + 1, step))
-    if starts[-1] + window < size:
-        starts.append(size - window)
-    return starts
 
 
 def find_edges(offsets: Sequence[int], values: Sequence[float], high: float, low: float) -> list[Edge]:
@@ -105,21 +86,8 @@ def _regions(edges: Sequence[Edge], size: int) -> list[tuple[int, int]]:
     return regions
 
 
-def _byte_view(data: Data) -> memoryview:
-    if isinstance(data, str):
-        return memoryview(data.encode("utf-8"))
-    try:
-        view = memoryview(data)  # type: ignore[arg-type]
-    except TypeError:
-        return memoryview(bytes(data))
-    if view.format != "B" or view.ndim != 1:
-        with view:
-            return view.cast("B")
-    return view
-
-
 def entropy_profile(
-    data: Data,
+    data: Bytes,
     window: int,
     step: int | None = None,
     *,
@@ -135,12 +103,15 @@ def entropy_profile(
     thresholds on that 0..1 scale; see `find_edges`.
     """
     step = window if step is None else step
-    function = MEASURES[measure]
-    with _byte_view(data) as whole:
-        size = whole.nbytes
-        offsets = window_starts(size, window, step)
-        # Each slice is an exact memoryview: the native module reads it in place.
-        values = [function(whole[start : start + window]) for start in offsets]
+    if measure not in MEASURES:
+        raise ValueError(f"measure must be one of {', '.join(MEASURES)}, not {measure!r}")
+    if window <= 0 or step <= 0:
+        raise ValueError("window and step must be positive")
+    # One engine call measures every window; the size comes from its answer too.
+    size, raw_offsets, raw_values = _engine.profile(data, window, step, measure == "normalized")
+    offsets, values = array.array("Q"), array.array("d")
+    offsets.frombytes(raw_offsets)
+    values.frombytes(raw_values)
     edges = find_edges(offsets, values, high, low)
     return Profile(
         size=size,
@@ -149,8 +120,8 @@ def entropy_profile(
         measure=measure,
         high=high,
         low=low,
-        offsets=tuple(offsets),
-        values=tuple(values),
+        offsets=offsets,
+        values=values,
         edges=tuple(edges),
         regions=tuple(_regions(edges, size)),
     )

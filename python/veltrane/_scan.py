@@ -9,12 +9,13 @@ from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import IO, TYPE_CHECKING, Literal, Union
 
-from . import min_entropy, shannon_entropy, strings_frag
+from . import strings_frag
+from ._measures import Measures, measure
 
 if TYPE_CHECKING:
-    from ._types import Data
+    from ._types import Bytes
 
-__all__ = ["Fragment", "ScanResult", "scan", "mapped", "mapped_file"]
+__all__ = ["Fragment", "ScanResult", "scan", "mapped", "mapped_file", "byte_view"]
 
 Unit = Literal["bytes", "code points"]
 
@@ -44,19 +45,37 @@ class Fragment:
 
 @dataclass(frozen=True)
 class ScanResult:
-    """The four measures of some data and its top repeated fragments.
+    """The randomness figures of some data and its top repeated fragments.
 
-    `size` is the number of bytes measured (a str is measured over its UTF-8
-    bytes); `fragments` is empty when the search was not asked for.
+    `measures` holds every figure of the bytes (a str is measured over its
+    UTF-8 bytes); the four most asked for are also properties of the result.
+    `fragments` is empty when the search was not asked for.
     """
 
-    size: int
-    shannon_entropy: float
-    metric_entropy: float
-    normalized_entropy: float
-    min_entropy: float
+    measures: Measures
     fragments: tuple[Fragment, ...]
     unit: Unit
+
+    @property
+    def size(self) -> int:
+        """Bytes measured (bits, when measured in bit mode)."""
+        return self.measures.size
+
+    @property
+    def shannon_entropy(self) -> float:
+        return self.measures.shannon_entropy
+
+    @property
+    def metric_entropy(self) -> float:
+        return self.measures.metric_entropy
+
+    @property
+    def normalized_entropy(self) -> float:
+        return self.measures.normalized_entropy
+
+    @property
+    def min_entropy(self) -> float:
+        return self.measures.min_entropy
 
 
 @contextmanager
@@ -91,24 +110,19 @@ def mapped(path: Union[str, os.PathLike[str]]) -> Iterator[Union[memoryview, byt
         yield content
 
 
-def _byte_size(data: Data) -> int:
-    if isinstance(data, str):
-        return len(data.encode("utf-8", "surrogatepass"))
-    try:
-        with memoryview(data) as view:  # type: ignore[arg-type]
-            return view.nbytes
-    except TypeError:
-        return len(data)  # type: ignore[arg-type]
+def byte_view(data: Bytes) -> memoryview:
+    """The raw bytes of `data` (a str's UTF-8 bytes) as a one-dimensional view of unsigned bytes.
 
-
-def _as_text(data: Data) -> str:
+    Contiguous buffers are viewed in place; others are copied once. A view of a
+    user's object is released by the caller (`with byte_view(...) as view`).
+    """
     if isinstance(data, str):
-        return data
-    try:
-        with memoryview(data) as view:  # type: ignore[arg-type]
-            return str(view.cast("B"), "utf-8")
-    except TypeError:
-        return bytes(data).decode("utf-8")
+        return memoryview(data.encode("utf-8"))
+    view = memoryview(data)
+    if view.format == "B" and view.ndim == 1:
+        return view
+    with view:
+        return view.cast("B") if view.c_contiguous else memoryview(view.tobytes())
 
 
 def _fragments(result: list[strings_frag.FragmentDict]) -> tuple[Fragment, ...]:
@@ -123,60 +137,58 @@ def _fragments(result: list[strings_frag.FragmentDict]) -> tuple[Fragment, ...]:
 
 
 def scan_data(
-    data: Data, *, fragments: int = 5, times: int = 2, global_non_overlap: bool = False, text: bool | None = None
-) -> tuple[ScanResult, Data]:
+    data: Bytes, *, fragments: int = 5, times: int = 2, global_non_overlap: bool = False, text: bool | None = None,
+    bits: bool = False,
+) -> tuple[ScanResult, Union[str, memoryview]]:
     """`scan` on data already in memory; also returns what the search ran on (for previews)."""
     if fragments < 0:
         raise ValueError("fragments must be 0 or more")
     if times < 1:
         raise ValueError("times must be 1 or more")
+    measures = measure(data, bits=bits)  # one pass: every figure, and the engine's check of what `data` is
     as_text = isinstance(data, str) if text is None else text
-    searched: Data
-    if as_text:
-        searched = _as_text(data)
-    elif isinstance(data, str):
-        searched = data.encode("utf-8")
+    searched: Union[str, memoryview]
+    if isinstance(data, str):
+        searched = data if as_text else memoryview(data.encode("utf-8"))
     else:
-        searched = data
+        searched = byte_view(data)
+        if as_text:
+            with searched:
+                searched = str(searched, "utf-8")
     found: tuple[Fragment, ...] = ()
     if fragments:
         found = _fragments(strings_frag.find_non_overlapping_fragments(searched, fragments, times, global_non_overlap))
-    result = ScanResult(
-        size=_byte_size(data),
-        shannon_entropy=shannon_entropy.measure_entropy(data),
-        metric_entropy=shannon_entropy.measure_metric_entropy(data),
-        normalized_entropy=shannon_entropy.measure_normalized_metric_entropy(data),
-        min_entropy=min_entropy.measure_entropy(data),
-        fragments=found,
-        unit="code points" if as_text else "bytes",
-    )
+    result = ScanResult(measures=measures, fragments=found, unit="code points" if as_text else "bytes")
     return result, searched
 
 
 def scan(
-    data: Union[Data, os.PathLike[str]],
+    data: Union[Bytes, os.PathLike[str]],
     *,
     fragments: int = 5,
     times: int = 2,
     global_non_overlap: bool = False,
     text: bool | None = None,
+    bits: bool = False,
 ) -> ScanResult:
     """All four measures of `data` and its `fragments` best repeated fragments.
 
-    `data` is a str, bytes, bytearray, memoryview, mmap, numpy uint8 array, a
-    sequence of integers 0..255, or a path given as an `os.PathLike` (a
-    `pathlib.Path`; a plain str is data, not a file name). Files are
-    memory-mapped, never read into Python objects byte by byte.
+    `data` is any object with the buffer protocol, read as its raw bytes
+    (bytes, bytearray, memoryview, mmap, array.array, numpy arrays of any
+    dtype), a str, or a path given as an `os.PathLike` (a `pathlib.Path`; a
+    plain str is data, not a file name). Files are memory-mapped, never read
+    into Python objects byte by byte.
 
     The fragment search runs in code points when `text` is true (bytes and
     files are decoded as UTF-8, raising `UnicodeDecodeError` if they are not
     valid) and in bytes when it is false; by default a str is searched as
     text and everything else as bytes. `fragments=0` skips the search. The
-    measures are always taken over bytes (a str over its UTF-8 bytes).
+    measures (`ScanResult.measures`, see `measure`) are always taken over
+    bytes, a str over its UTF-8 bytes, in one pass; with `bits`, over its bits.
     """
     if isinstance(data, os.PathLike):
         with mapped(data) as content:
-            return scan_data(
-                content, fragments=fragments, times=times, global_non_overlap=global_non_overlap, text=text
-            )[0]
-    return scan_data(data, fragments=fragments, times=times, global_non_overlap=global_non_overlap, text=text)[0]
+            return scan_data(content, fragments=fragments, times=times, global_non_overlap=global_non_overlap,
+                             text=text, bits=bits)[0]
+    return scan_data(data, fragments=fragments, times=times, global_non_overlap=global_non_overlap, text=text,
+                     bits=bits)[0]

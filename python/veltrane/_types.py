@@ -11,3 +11,7 @@ if TYPE_CHECKING:
     #: bytearray, an unsigned-byte buffer (memoryview, array('B'), numpy uint8,
     #: mmap) or a sequence of integers 0..255.
     Data: TypeAlias = Union[str, Buffer, Sequence[int]]
+
+    #: What the package's own engine reads: any buffer, as its raw bytes, or a str
+    #: (its UTF-8 bytes).
+    Bytes: TypeAlias = Union[str, Buffer]

@@ -6,6 +6,6 @@
 namespace veltrane::engine {
 
 // Each table ends with a {nullptr} entry.
-extern PyMethodDef BYTES_FUNCTIONS[];  // bytes.cpp: the histogram and the byte measures
+extern PyMethodDef BATTERY_FUNCTIONS[];  // battery.cpp: the randomness battery and the window profile
 
 }  // namespace veltrane::engine

@@ -89,6 +89,12 @@ def _run_scan(args: argparse.Namespace, activity: Any) -> int:
     return run_scan(args, activity)
 
 
+def _run_ent(args: argparse.Namespace, activity: Any) -> int:
+    from .ent import run_ent
+
+    return run_ent(args, activity)
+
+
 def _run_profile(args: argparse.Namespace, activity: Any) -> int:
     from .profile import run_profile
 
@@ -124,6 +130,8 @@ def build_parser() -> argparse.ArgumentParser:
                       help="leave out fragments that share a position with one ranked above them")
     scan.add_argument("--text", action="store_true",
                       help="search each input as UTF-8 text, in code points instead of bytes")
+    scan.add_argument("--bits", action="store_true",
+                      help="measure the bits of each input (most significant first), as ent -b does")
     scan.add_argument("--fragment-limit", type=parse_size, default=16 << 20, metavar="SIZE",
                       help="skip the fragment search on inputs larger than SIZE (default 16M)")
     form = scan.add_mutually_exclusive_group()
@@ -132,6 +140,23 @@ def build_parser() -> argparse.ArgumentParser:
     scan.add_argument("--jobs", "-j", type=whole_number(1), default=1, metavar="N",
                       help="scan files in N processes (default 1)")
     scan.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
+
+    ent = commands.add_parser(
+        "ent",
+        help="the output of ent (Debian's randomness test), byte for byte, for any number of files",
+        description="Entropy, chi-square, mean, Monte Carlo pi and serial correlation of each FILE (standard "
+        "input when none is given), printed exactly as ent prints them. Flags combine (-bct) and ignore case.",
+        epilog=EXIT_CODES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        add_help=False,
+    )
+    ent.set_defaults(run=_run_ent)
+    ent.add_argument("files", nargs="*", metavar="FILE", help="a file, or - for standard input (the default)")
+    ent.add_argument("-b", "-B", dest="bits", action="store_true", help="treat the input as a stream of bits")
+    ent.add_argument("-c", "-C", dest="counts", action="store_true", help="print occurrence counts")
+    ent.add_argument("-f", "-F", dest="fold", action="store_true", help="fold upper to lower case letters")
+    ent.add_argument("-t", "-T", dest="terse", action="store_true", help="terse output in CSV format")
+    ent.add_argument("-u", "-U", "-h", "--help", action="help", help="print this message")
 
     profile = commands.add_parser(
         "profile",

@@ -2,7 +2,7 @@
 from __future__ import annotations
 
 import sys
-from typing import IO, Union
+from typing import IO, TextIO, Union
 
 from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
@@ -20,7 +20,7 @@ def progress_bar(total: int, count: int, quiet: bool) -> Union[tqdm, None]:
 class Output:
     """Writes text to standard output (above the bar, if one is shown), flushing so a pipe sees each piece."""
 
-    def __init__(self, stream: IO[str], bar: Union[tqdm, None] = None) -> None:
+    def __init__(self, stream: TextIO, bar: Union[tqdm, None] = None) -> None:
         self.stream = stream
         self.bar = bar
 
@@ -31,5 +31,14 @@ class Output:
             else:
                 self.stream.write(text)
             self.stream.flush()
+        except BrokenPipeError:
+            raise OutputClosed from None
+
+    def write_bytes(self, data: bytes) -> None:
+        """Raw bytes, for output that is not text in any one encoding (ent's Latin-1 counts table)."""
+        try:
+            self.stream.flush()
+            self.stream.buffer.write(data)
+            self.stream.buffer.flush()
         except BrokenPipeError:
             raise OutputClosed from None

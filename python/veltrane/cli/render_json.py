@@ -2,8 +2,11 @@
 from __future__ import annotations
 
 import json
-from typing import Any
+import math
+from dataclasses import fields
+from typing import Any, Union
 
+from .._measures import Measures
 from .._profile import Profile
 from .output import Output
 from .runner import ScannedInput
@@ -11,6 +14,27 @@ from .runner import ScannedInput
 
 def _line(record: dict[str, Any]) -> str:
     return json.dumps(record, ensure_ascii=False) + "\n"
+
+
+def _number(value: float) -> Union[float, None]:
+    # JSON has no NaN: an undefined figure is null.
+    return None if math.isnan(value) else value
+
+
+def measures_record(m: Measures) -> dict[str, Any]:
+    """Every figure, under the names of `Measures`; undefined ones as null."""
+    record: dict[str, Any] = {}
+    for field in fields(m):
+        value = getattr(m, field.name)
+        if field.name == "ent":
+            value = {f.name: _number(v) if isinstance(v, float) else v
+                     for f in fields(value) for v in [getattr(value, f.name)]}
+        elif isinstance(value, float):
+            value = _number(value)
+        elif isinstance(value, tuple):
+            value = list(value)
+        record[field.name] = value
+    return record
 
 
 class ScanJson:
@@ -38,11 +62,7 @@ class ScanJson:
             ]
         self.output.write(_line({
             "path": item.path,
-            "size": result.size,
-            "shannon_entropy": result.shannon_entropy,
-            "metric_entropy": result.metric_entropy,
-            "normalized_entropy": result.normalized_entropy,
-            "min_entropy": result.min_entropy,
+            **measures_record(result.measures),
             "unit": result.unit,
             "fragments": fragments,
             "fragments_skipped": item.fragments_skipped,

@@ -1,6 +1,8 @@
 """The default output: aligned tables for people."""
 from __future__ import annotations
 
+import math
+
 from .._display import format_measure
 from .._profile import Profile
 from .activity import display
@@ -18,14 +20,16 @@ class ScanTable:
         self.output = output
 
     def header(self) -> None:
-        self.output.write(f"{'SIZE':>12}  {'SHANNON':>7}  {'METRIC':>6}  {'NORMAL':>6}  {'MIN-ENT':>7}  INPUT\n")
+        self.output.write(f"{'SIZE':>12}  {'SHANNON':>7}  {'METRIC':>6}  {'NORMAL':>6}  {'MIN-ENT':>7}  {'CHI2-P':>7}"
+                          f"  {'SERIAL':>7}  INPUT\n")
 
     def record(self, item: ScannedInput) -> None:
         result = item.result
+        m = result.measures
         lines = [
-            f"{result.size:>12}  {format_measure(result.shannon_entropy):>7}  {format_measure(result.metric_entropy):>6}"
-            f"  {format_measure(result.normalized_entropy):>6}  {format_measure(result.min_entropy):>7}"
-            f"  {display(item.path)}"
+            f"{result.size:>12}  {format_measure(m.shannon_entropy):>7}  {format_measure(m.metric_entropy):>6}"
+            f"  {format_measure(m.normalized_entropy):>6}  {format_measure(m.min_entropy):>7}"
+            f"  {_probability(m.chi_square_p):>7}  {_correlation(m.serial_correlation):>7}  {display(item.path)}"
         ]
         if item.fragments_skipped is not None:
             lines.append(f"{INDENT}  fragments not searched: {item.fragments_skipped}")
@@ -38,6 +42,18 @@ class ScanTable:
                 lines.append(f"{INDENT}  {f'{fragment.length} {unit}':>8}  {fragment.count:>6}  {shown:<24}"
                              f"  \"{shown_preview}\"")
         self.output.write("\n".join(lines) + "\n")
+
+
+def _probability(p: float) -> str:
+    # The chi-square probability: random data gives anything from 0.05 to 0.95;
+    # compressed data often, encrypted data almost never, falls outside.
+    if math.isnan(p):
+        return "-"
+    return "<0.0001" if p < 0.0001 else f"{p:.4f}"
+
+
+def _correlation(r: float) -> str:
+    return "-" if math.isnan(r) else f"{r + 0.0:+.4f}"
 
 
 def profile_table(path: str, profile: Profile, windows: bool) -> str:

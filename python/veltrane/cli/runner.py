@@ -27,6 +27,7 @@ class ScanOptions:
     global_non_overlap: bool
     text: bool
     fragment_limit: int
+    bits: bool = False
 
 
 @dataclass(frozen=True)
@@ -65,7 +66,8 @@ def _scan_content(path: str, content: Union[memoryview, bytes], options: ScanOpt
         search = 0
         skipped = f"larger than --fragment-limit ({format_size(options.fragment_limit)})"
     result, searched = scan_data(content, fragments=search, times=options.times,
-                                 global_non_overlap=options.global_non_overlap, text=options.text)
+                                 global_non_overlap=options.global_non_overlap, text=options.text,
+                                 bits=options.bits)
     previews = tuple(preview(searched, *fragment.occurrences[0]) if fragment.occurrences else ""
                      for fragment in result.fragments)
     return ScannedInput(path, result, previews, search > 0, skipped)

@@ -23,6 +23,7 @@ def run_scan(args: argparse.Namespace, activity: Activity) -> int:
         global_non_overlap=args.global_non_overlap,
         text=args.text,
         fragment_limit=args.fragment_limit,
+        bits=args.bits,
     )
     inputs = expand(args.paths, report_error)
     failures = inputs.failures
@@ -30,7 +31,7 @@ def run_scan(args: argparse.Namespace, activity: Activity) -> int:
         return EXIT_FAILED if failures else EXIT_OK
     bar = progress_bar(inputs.total_bytes, len(inputs.paths), args.quiet)
     output = Output(sys.stdout, bar)
-    renderer = (ScanJson if args.json else ScanCsv if args.csv else ScanTable)(output)
+    renderer = ScanJson(output) if args.json else ScanCsv(output, args.bits) if args.csv else ScanTable(output)
     try:
         renderer.header()
         with Scanner(inputs.paths, options, args.jobs, activity) as scanner:
@@ -41,7 +42,7 @@ def run_scan(args: argparse.Namespace, activity: Activity) -> int:
                     report_error(path, outcome)
                     failures += 1
                 if bar is not None and isinstance(outcome, ScannedInput) and path != STDIN:
-                    bar.update(outcome.result.size)
+                    bar.update(outcome.result.size // 8 if args.bits else outcome.result.size)
     finally:
         if bar is not None:
             bar.close()
