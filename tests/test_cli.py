@@ -5,7 +5,9 @@ processes are kept for what only a real process shows: Ctrl-C, a broken pipe,
 standard input and the installed console script.
 """
 import csv
+import dataclasses
 import io
+import math
 import json
 import os
 import random
@@ -24,12 +26,10 @@ from _veltrane import min_entropy, shannon_entropy, strings_frag
 from veltrane.cli import main
 from veltrane.cli.runner import THREADS_VARIABLE, threads_per_worker
 
-SCAN_KEYS = {
-    "path", "size", "shannon_entropy", "metric_entropy", "normalized_entropy", "min_entropy", "unit", "fragments",
-    "fragments_skipped",
-}
+SCAN_KEYS = {"path", "unit", "fragments", "fragments_skipped"} | {f.name for f in dataclasses.fields(veltrane.Measures)}
 FRAGMENT_KEYS = {"id", "length", "count", "occurrences", "preview"}
-CSV_HEADER = "0,File-bytes,Entropy,Metric-entropy,Normalized-entropy,Min-entropy,File"
+CSV_HEADER = ("0,File-bytes,Entropy,Chi-square,Mean,Monte-Carlo-Pi,Serial-Correlation,"
+              "Metric-entropy,Normalized-entropy,Min-entropy,Min-entropy-MCV,Chi-square-p,File")
 
 
 def child_env(extra_path=None):
@@ -156,6 +156,13 @@ def test_json_lines_carry_every_number_the_module_returns(run, samples, global_n
         expected = module_record(content, 4, 3, global_non_overlap)
         for key in ("size", "shannon_entropy", "metric_entropy", "normalized_entropy", "min_entropy"):
             assert record[key] == expected[key], key  # exactly: JSON keeps every digit of a float
+        # Every figure of the engine, undefined ones as null.
+        figures = veltrane.measure(content)
+        for field in dataclasses.fields(figures):
+            value = getattr(figures, field.name)
+            if isinstance(value, float):
+                assert record[field.name] == (None if math.isnan(value) else value), field.name
+        assert record["histogram"] == list(figures.histogram)
         assert [{"id": f["id"], "occurrences": f["occurrences"]} for f in record["fragments"]] == expected["fragments"]
         for fragment in record["fragments"]:
             assert set(fragment) == FRAGMENT_KEYS
@@ -247,7 +254,7 @@ def test_table_lists_each_input_with_its_measures_and_fragments(run, samples):
     out, err = done.stdout, done.stderr
     assert done.returncode == 0, err
     lines = out.splitlines()
-    assert lines[0].split() == ["SIZE", "SHANNON", "METRIC", "NORMAL", "MIN-ENT", "INPUT"]
+    assert lines[0].split() == ["SIZE", "SHANNON", "METRIC", "NORMAL", "MIN-ENT", "CHI2-P", "SERIAL", "INPUT"]
     rows = [line.split() for line in lines if line.rstrip().endswith((".bin",))]
     assert [row[-1] for row in rows] == [str(root / "random.bin"), str(repeat)]
     for row in rows:
@@ -257,6 +264,9 @@ def test_table_lists_each_input_with_its_measures_and_fragments(run, samples):
             [shannon_entropy.measure_entropy(content), shannon_entropy.measure_metric_entropy(content),
              shannon_entropy.measure_normalized_metric_entropy(content), min_entropy.measure_entropy(content)],
             abs=5e-5)
+        figures = veltrane.measure(content)
+        assert row[5] == ("<0.0001" if figures.chi_square_p < 1e-4 else f"{figures.chi_square_p:.4f}")
+        assert float(row[6]) == pytest.approx(figures.serial_correlation, abs=5e-5)
     # The numeric columns line up: every value row ends its columns at the same places.
     value_rows = [line for line in lines[1:] if line.rstrip().endswith(".bin")]
     assert len({line.index(row[-1]) for line, row in zip(value_rows, rows)}) == 1
@@ -284,12 +294,17 @@ def test_csv_keeps_the_terse_layout_first_columns(run, tmp_path):
         content = path.read_bytes()
         assert len(row) == len(CSV_HEADER.split(","))
         assert int(row[1]) == len(content)
-        assert float(row[2]) == shannon_entropy.measure_entropy(content)
-        assert float(row[3]) == shannon_entropy.measure_metric_entropy(content)
-        assert float(row[4]) == shannon_entropy.measure_normalized_metric_entropy(content)
-        assert float(row[5]) == min_entropy.measure_entropy(content)
-        assert row[6] == str(path)
-    assert float(rows[0][2]) == 8.0
+        # ent's columns as ent prints them (tests/test_ent.py compares them with ent itself) ...
+        figures = veltrane.measure(content)
+        assert row[2:7] == ["%f" % v for v in (figures.ent.entropy, figures.chi_square, figures.mean,
+                                              figures.monte_carlo_pi, figures.serial_correlation)]
+        # ... then ours with every digit, the name last.
+        assert float(row[7]) == shannon_entropy.measure_metric_entropy(content)
+        assert float(row[8]) == shannon_entropy.measure_normalized_metric_entropy(content)
+        assert float(row[9]) == min_entropy.measure_entropy(content)
+        assert float(row[10]) == figures.min_entropy_mcv and float(row[11]) == figures.chi_square_p
+        assert row[12] == str(path)
+    assert rows[0][2] == "8.000000"
 
 
 # ----------------------------------------------------------------------------- scan: errors and exit codes

@@ -39,6 +39,15 @@ def long_call():
     return _veltrane.shannon_entropy.measure_entropy(zeros)
 """
 
+# The engine computes without the interpreter lock; its hook takes the lock back
+# to let the handler run.
+LONG_ENGINE_PASS = """
+import numpy, veltrane
+zeros = numpy.zeros(4 << 30, dtype=numpy.uint8)
+def long_call():
+    return veltrane.measure(zeros)
+"""
+
 # A list of fifty million items is converted item by item on the calling thread.
 LONG_CONVERSION = """
 items = [1] * 50_000_000
@@ -108,6 +117,10 @@ def test_ctrl_c_stops_a_long_search():
 def test_ctrl_c_stops_a_long_count():
     # One worker, so the count takes several times the latency allowed.
     interrupt_twice(LONG_COUNT, delay=0.5, env={"RAYON_NUM_THREADS": "1"})
+
+
+def test_ctrl_c_stops_a_long_engine_pass():
+    interrupt_twice(LONG_ENGINE_PASS, delay=0.5, env={"RAYON_NUM_THREADS": "1"})
 
 
 @pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer slows the list build; the search case covers it")

@@ -13,18 +13,20 @@ SCAN_EPILOG = (
     """\
 output formats:
   default  an aligned table: one row of measures per input, its fragments below it
-  --json   JSON Lines, one object per input with the keys path, size,
-           shannon_entropy, metric_entropy, normalized_entropy, min_entropy, unit,
-           fragments (null when not searched; else a list of objects with id,
-           length, count, occurrences [{start, end}, ...] and preview) and
-           fragments_skipped (why the search did not run, or null)
+  --json   JSON Lines, one object per input with the keys path, unit, every
+           figure of veltrane.Measures (size, histogram, shannon_entropy,
+           metric_entropy, normalized_entropy, min_entropy, min_entropy_mcv,
+           chi_square, chi_square_p, mean, monte_carlo_pi, serial_correlation,
+           ...; null where undefined), fragments (null when not searched; else a
+           list of objects with id, length, count, occurrences [{start, end}, ...]
+           and preview) and fragments_skipped (why the search did not run, or null)
   --csv    a header line, then one row per input:
              """
     + ",".join(SCAN_CSV_HEADER)
     + """
-           the first three columns are those of ent's terse (-t) layout (row marker
-           0 for the header, 1 for values; size; Shannon entropy in bits per byte);
-           ours follow, the input's name last. No fragments in CSV.
+           the first seven columns are exactly ent's terse (-t) layout, printed as
+           ent prints them (File-bits with --bits); ours follow with all their
+           digits, the input's name last. No fragments in CSV.
 
 """
     + EXIT_CODES
