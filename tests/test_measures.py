@@ -76,6 +76,14 @@ def check_against_model(data, bits):
     assert close(got.compression, 100 * ((1 if bits else 8) - got.shannon_entropy) / (1 if bits else 8))
 
 
+def test_measures_carry_exactly_their_declared_fields():
+    import dataclasses
+    got = veltrane.measure(b"abc")
+    assert set(vars(got)) == {f.name for f in dataclasses.fields(veltrane.Measures)}
+    assert set(vars(got.ent)) == {f.name for f in dataclasses.fields(veltrane.EntFigures)}
+    assert dataclasses.replace(got) == got and repr(got).startswith("Measures(bits=False, size=3,")
+
+
 texts = st.binary(max_size=400) | st.lists(st.sampled_from(b"aAbz\x00\xff"), max_size=400).map(bytes)
 
 

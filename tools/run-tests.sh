@@ -42,6 +42,7 @@ core_tests() {
 
 . "$here/tools/system-deps.sh"
 ensure_system_deps
+ensure_test_deps
 vpy="$work/venv/bin/python"
 host_venv "$work/venv"
 

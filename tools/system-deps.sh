@@ -15,6 +15,18 @@ ensure_system_deps() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+# What the tests compare against besides Python packages: Debian's ent.
+ensure_test_deps() {
+    command -v ent >/dev/null && return 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "veltrane: the tests compare with ent (for example: sudo apt-get install ent)" >&2
+        return 1
+    fi
+    echo "veltrane: installing ent" >&2
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ent >/dev/null
+}
+
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 ensure_fuzz_deps() {
     fuzz_toolchain_works && return 0
