@@ -1,6 +1,6 @@
 """The long forms of the leak and thread checks (the short ones run in tests/test_stress.py).
 
-    PYTHONPATH=build/dev python3 bench/stress.py --calls 100000 --seconds 60
+    PYTHONPATH=build/dev/site python3 bench/stress.py --calls 100000 --seconds 60
     bench/stress_debug.sh --calls 100000 --seconds 60                      # on 3.15's debug interpreter, with reference counts
 
 For every case of tests/stress_cases.py (every function, valid arguments and

@@ -19,6 +19,7 @@ b=$(mktemp -d /tmp/veltrane-dbg.XXXXXX)
 trap 'rm -rf "$b"' EXIT
 cmake -S "$src" -B "$b/build" -DPython_EXECUTABLE=/usr/bin/python3.15d -DCMAKE_BUILD_TYPE=Release \
     >"$b/cmake.log" 2>&1 || { cat "$b/cmake.log"; exit 1; }
-cmake --build "$b/build" -j"$(nproc)" --target _veltrane >"$b/build.log" 2>&1 \
+cmake --build "$b/build" -j"$(nproc)" --target _veltrane _engine >"$b/build.log" 2>&1 \
     || { tail -n 40 "$b/build.log"; exit 1; }
-cd "$b" && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$b/build" python3.15d "$src/bench/stress.py" "$@"
+cmake --install "$b/build" --prefix "$b/site" >/dev/null
+cd "$b" && PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$b/site" python3.15d "$src/bench/stress.py" "$@"

@@ -13,6 +13,7 @@ import time
 import tracemalloc
 
 import _veltrane
+import veltrane
 from conversion_model import Index
 
 S = _veltrane.shannon_entropy
@@ -81,6 +82,33 @@ def cases():
     out.append(("version", _veltrane.version, _veltrane.version()))
     out.append(("profile", _veltrane.profile, _veltrane.profile()))
     out.append(("version/argument", lambda: _veltrane.version(1), TypeError))
+    out.extend(_engine_cases())
+    return out
+
+
+def _engine_cases():
+    """The package's engine: it reads buffers in place and computes without the interpreter lock."""
+    out = []
+    forms = {"bytes": b"hello world", "large": LARGE, "text": TEXT, "bytearray": bytearray(b"abcabc"),
+             "memoryview": memoryview(LARGE), "array-H": array.array("H", b"xyzxyz"), "empty": b""}
+    for name, data in forms.items():
+        raw = data.encode() if isinstance(data, str) else memoryview(data).tobytes()
+        for bits in (False, True):
+            out.append((f"measure/{name}/{bits}", (lambda d, b: lambda: veltrane.measure(d, bits=b))(data, bits),
+                        veltrane.measure(raw, bits=bits)))
+    for name, data in {"list": [1, 2], "none": None, "int": 5}.items():
+        out.append((f"measure/bad-{name}", (lambda d: lambda: veltrane.measure(d))(data), TypeError))
+    out.append(("measure/surrogate", lambda: veltrane.measure("\ud800"), UnicodeEncodeError))
+    cut = 100_001
+    whole = veltrane.measure(LARGE)
+    out.append(("state/merge-finish", lambda: (veltrane.measure_state(LARGE[:cut])
+                                                + veltrane.measure_state(LARGE[cut:], start=cut)).finish(), whole))
+    out.append(("state/gap", lambda: veltrane.measure_state(b"ab") + veltrane.measure_state(b"c", start=3),
+                ValueError))
+    out.append(("state/damaged", lambda: veltrane.MeasureState(b"VLTB junk").finish(), ValueError))
+    out.append(("profile/windows", lambda: veltrane.entropy_profile(LARGE, 4096, 1000),
+                veltrane.entropy_profile(LARGE, 4096, 1000)))
+    out.append(("profile/bad-window", lambda: veltrane.entropy_profile(LARGE, 0), ValueError))
     return out
 
 
