@@ -11,7 +11,7 @@ ROOT=${VELTRANE_PY315_ROOT:-/var/cache/veltrane/sid-py315}
 # tqdm, mypy and matplotlib: the package's progress bar, type check and plot tests.
 PACKAGES=(python3.15-dev python3.15-dbg python3-pytest python3-hypothesis python3-numpy
           python3-tqdm python3-mypy python3-matplotlib
-          g++ cmake make pkg-config libsodium-dev binutils)
+          g++ cmake make pkg-config libsodium-dev libdivsufsort-dev binutils)
 # The stamp names the package list: a checkout that needs other packages adds them
 # to the shared root in place, without taking it away from checkouts using it.
 STAMP="$ROOT/.veltrane-packages-$(printf '%s\n' "${PACKAGES[@]}" | sort | sha256sum | cut -c1-16)"

@@ -25,8 +25,19 @@ public:
     // O(k log n) through the wavelet matrix, or O(p log p) for small sets.
     std::uint64_t choose(const RepeatNode<I>& node, I length, std::vector<FragmentInterval>* out,
                          std::vector<I>& scratch) const {
+        if (!out) return choose_each(node, length, UINT64_MAX, scratch, [](std::uint64_t) {});
+        return choose_each(node, length, UINT64_MAX, scratch,
+                           [&](std::uint64_t p) { out->push_back({p, p + length}); });
+    }
+
+    // The same choice, stopped after `limit` occurrences (the count is then
+    // `limit`); hands every chosen start to emit(start), in ascending order.
+    template <class Emit>
+    std::uint64_t choose_each(const RepeatNode<I>& node, I length, std::uint64_t limit, std::vector<I>& scratch,
+                              Emit&& emit) const {
+        if (limit == 0) return 0;
         const std::uint64_t positions = node.positions();
-        const std::uint64_t most = std::min<std::uint64_t>(positions, node.spread() / length + 1);
+        const std::uint64_t most = std::min<std::uint64_t>({positions, std::uint64_t{node.spread()} / length + 1, limit});
         // Sorting a small set beats log-time searches; so does a set that is
         // mostly taken anyway.
         if (positions <= 128 || positions <= 4 * most) {
@@ -35,17 +46,18 @@ public:
             std::uint64_t k = 0, next_free = 0;
             for (I p : scratch) {
                 if (p < next_free) continue;
-                if (out) out->push_back({p, std::uint64_t{p} + length});
+                emit(std::uint64_t{p});
                 next_free = std::uint64_t{p} + length;
-                ++k;
+                if (++k == limit) break;
             }
             return k;
         }
         std::uint64_t k = 0;
         std::uint64_t p = node.minpos;
         for (;;) {
-            if (out) out->push_back({p, p + length});
-            if ((++k & 0xFFF) == 0) pool::checkpoint();
+            emit(p);
+            if (++k == limit) break;
+            if ((k & 0xFFF) == 0) pool::checkpoint();
             const std::uint64_t next = p + length;
             if (next > node.maxpos) break;
             const I found = starts_.next_value(node.lb, std::size_t{node.rb} + 1, static_cast<I>(next));

@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "strings/frag/byte_suffix_array.hpp"
 
 namespace veltrane::strings::frag {
 
@@ -138,6 +140,17 @@ void build_suffix_array(const S* s, I n, I alphabet, I* sa) {
         }
     }
     detail::induce(s, n, stype, starts, sa);
+}
+
+// The suffix array by the construction that suits the symbols: bytes go to
+// libdivsufsort, wider symbols to induced sorting. Both give the same order.
+template <class S, class I>
+void sort_suffixes(const S* s, I n, I alphabet, I* sa) {
+    if constexpr (std::is_same_v<S, std::uint8_t>) {
+        build_byte_suffix_array(s, n, sa);
+    } else {
+        build_suffix_array<S, I>(s, n, alphabet, sa);
+    }
 }
 
 // lcp[r] = length of the longest common prefix of the suffixes sa[r - 1] and
