@@ -126,9 +126,10 @@ RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& o
         for (const frag::RankedFragment<I>& f : ranked) {
             add_fragment<Rank>(result, f.length, f.count, index.nodes[f.node].minpos, std::min(f.count, max_starts));
         }
-        // The fragments' starts are independent: listed on the pool.
+        // The fragments' starts are independent: listed on the pool, unless
+        // there are too few for the hand-over to pay.
         result.starts.resize(result.offsets.back());
-        const std::size_t pieces = pool::piece_count(ranked.size());
+        const std::size_t pieces = result.starts.size() < 65536 ? 1 : pool::piece_count(ranked.size());
         pool::run_tasks(pieces, [&](std::size_t piece) {
             auto [begin, end] = pool::piece_range(ranked.size(), pieces, piece);
             std::vector<I> scratch;
