@@ -167,13 +167,14 @@ void test_suffix_and_lcp_arrays() {
         bytes.push_back(extremes);
         for (const auto& s : bytes) {
             const std::vector<std::uint8_t> b(s.begin(), s.end());
-            std::vector<std::uint32_t> sais(n), lib(n);
-            std::vector<std::uint64_t> lib64(n);
-            frag::build_suffix_array<std::uint8_t, std::uint32_t>(b.data(), static_cast<std::uint32_t>(n), 256, sais.data());
-            frag::build_byte_suffix_array(b.data(), static_cast<std::uint32_t>(n), lib.data());
-            frag::build_byte_suffix_array(b.data(), std::uint64_t{n}, lib64.data());
+            const std::size_t m = b.size();
+            std::vector<std::uint32_t> sais(m), lib(m);
+            std::vector<std::uint64_t> lib64(m);
+            frag::build_suffix_array<std::uint8_t, std::uint32_t>(b.data(), static_cast<std::uint32_t>(m), 256, sais.data());
+            frag::build_byte_suffix_array(b.data(), static_cast<std::uint32_t>(m), lib.data());
+            frag::build_byte_suffix_array(b.data(), std::uint64_t{m}, lib64.data());
             tally.expect(lib == sais && std::equal(lib64.begin(), lib64.end(), sais.begin()),
-                         "divsufsort n=" + std::to_string(n) + " " + show(s));
+                         "divsufsort n=" + std::to_string(m) + " " + show(s));
         }
     }
     // Long inputs exercise the recursion and the LCP pieces on the pool; the

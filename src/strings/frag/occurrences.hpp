@@ -3,7 +3,11 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "pool/cancel.hpp"
@@ -17,7 +21,16 @@ namespace veltrane::strings::frag {
 template <class I>
 class OccurrenceChooser {
 public:
-    OccurrenceChooser(const I* sa, const WaveletMatrix<I>& starts) : sa_(sa), starts_(starts) {}
+    OccurrenceChooser(const I* sa, std::size_t n) : sa_(sa), n_(n), sort_budget_(2 * std::uint64_t{n} + 4096) {}
+
+    // The successor structure over the suffix array, built on first need.
+    const WaveletMatrix<I>& starts() const {
+        std::call_once(built_, [&] {
+            starts_ = WaveletMatrix<I>(sa_, n_, std::max(1u, static_cast<unsigned>(std::bit_width(n_ - 1))));
+            ready_.store(true, std::memory_order_release);
+        });
+        return starts_;
+    }
 
     // The number of occurrences the greedy choice takes at `length`; appends
     // them to `out` when it is given. The first position is always taken and
@@ -39,8 +52,15 @@ public:
         const std::uint64_t positions = node.positions();
         const std::uint64_t most = std::min<std::uint64_t>({positions, std::uint64_t{node.spread()} / length + 1, limit});
         // Sorting a small set beats log-time searches; so does a set that is
-        // mostly taken anyway.
-        if (positions <= 128 || positions <= 4 * most) {
+        // mostly taken anyway. Large sets are sorted too until the sorting has
+        // cost about two passes over the input: the successor structure costs
+        // a pass per bit of a position to build, and many searches (random
+        // data, a binary's top fragments) need only a handful of large sets.
+        bool sort = positions <= 128 || positions <= 4 * most;
+        if (!sort && !ready_.load(std::memory_order_acquire)) {
+            sort = sorted_.fetch_add(positions, std::memory_order_relaxed) + positions <= sort_budget_;
+        }
+        if (sort) {
             scratch.assign(sa_ + node.lb, sa_ + node.rb + 1);
             std::sort(scratch.begin(), scratch.end());
             std::uint64_t k = 0, next_free = 0;
@@ -52,6 +72,7 @@ public:
             }
             return k;
         }
+        const WaveletMatrix<I>& wavelet = starts();
         std::uint64_t k = 0;
         std::uint64_t p = node.minpos;
         for (;;) {
@@ -60,7 +81,7 @@ public:
             if ((k & 0xFFF) == 0) pool::checkpoint();
             const std::uint64_t next = p + length;
             if (next > node.maxpos) break;
-            const I found = starts_.next_value(node.lb, std::size_t{node.rb} + 1, static_cast<I>(next));
+            const I found = wavelet.next_value(node.lb, std::size_t{node.rb} + 1, static_cast<I>(next));
             if (found == WaveletMatrix<I>::NONE) break;
             p = found;
         }
@@ -69,7 +90,12 @@ public:
 
 private:
     const I* sa_;
-    const WaveletMatrix<I>& starts_;
+    std::size_t n_;
+    std::uint64_t sort_budget_;  // positions large sets may have sorted before the structure is built
+    mutable std::atomic<std::uint64_t> sorted_{0};
+    mutable std::atomic<bool> ready_{false};
+    mutable std::once_flag built_;
+    mutable WaveletMatrix<I> starts_;
 };
 
 }  // namespace veltrane::strings::frag

@@ -95,8 +95,7 @@ std::vector<Fragment> search_symbols(const S* symbols, I n, I alphabet, std::uin
         const std::vector<I> lcp = build_lcp_array<S, I>(symbols, n, sa.data());
         nodes = collect_repeat_nodes<I>(sa.data(), lcp.data(), n, times, static_cast<I>(n / times));
     }
-    const WaveletMatrix<I> starts(sa.data(), n, std::max(1u, static_cast<unsigned>(std::bit_width(n - 1))));
-    const OccurrenceChooser<I> chooser(sa.data(), starts);
+    const OccurrenceChooser<I> chooser(sa.data(), n);
     RankedWalk<I> walk(nodes, chooser, times);
     RankedFragment<I> next;
 

@@ -47,10 +47,9 @@ public:
     static constexpr I UNKNOWN = std::numeric_limits<I>::max();
 
     FragmentFilters(const S* symbols, I n, I alphabet, const I* sa, const std::vector<frag::RepeatNode<I>>& nodes,
-                    const std::vector<I>& depths, const frag::WaveletMatrix<I>& starts,
-                    const frag::OccurrenceChooser<I>& chooser, const Options& options, LeftOut& left_out)
-        : sym_(symbols), n_(n), alphabet_(alphabet), sa_(sa), nodes_(nodes), depths_(depths), starts_(starts),
-          chooser_(chooser), left_out_(left_out), maximal_(options.maximal), periodic_(options.exclude_periodic),
+                    const std::vector<I>& depths, const frag::OccurrenceChooser<I>& chooser, const Options& options,
+                    LeftOut& left_out)
+        : sym_(symbols), n_(n), alphabet_(alphabet), sa_(sa), nodes_(nodes), depths_(depths), chooser_(chooser), left_out_(left_out), maximal_(options.maximal), periodic_(options.exclude_periodic),
           entropy_(options.min_entropy.has_value()), min_entropy_(options.min_entropy.value_or(0.0)),
           max_length_(options.max_length.value_or(UINT64_MAX)) {}
 
@@ -164,7 +163,7 @@ private:
             }
             if (std::uint64_t{lo} - row + 1 >= k) {
                 frag::RepeatNode<I> child{row, lo, static_cast<I>(length + 1), static_cast<I>(length + 1), 0, 0};
-                child.minpos = starts_.next_value(row, std::size_t{lo} + 1, 0);
+                child.minpos = *std::min_element(sa_ + row, sa_ + lo + 1);
                 child.maxpos = n_ - 1;  // an upper bound serves the count
                 if (count(child, length + 1, k) == k) return true;
             }
@@ -279,7 +278,6 @@ private:
     const I* sa_;
     const std::vector<frag::RepeatNode<I>>& nodes_;
     const std::vector<I>& depths_;
-    const frag::WaveletMatrix<I>& starts_;
     const frag::OccurrenceChooser<I>& chooser_;
     LeftOut& left_out_;
     bool maximal_, periodic_, entropy_;

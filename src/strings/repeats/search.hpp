@@ -39,14 +39,13 @@ namespace veltrane::strings::repeats {
 
 namespace detail {
 
-// The index of a sequence of symbols: suffix array, the nodes that can hold a
-// candidate (with their unclipped depths) and the successor structure.
+// The index of a sequence of symbols: suffix array and the nodes that can hold
+// a candidate, with their unclipped depths.
 template <class I>
 struct RepeatIndex {
     std::vector<I> sa;
     std::vector<frag::RepeatNode<I>> nodes;
     std::vector<I> depths;
-    frag::WaveletMatrix<I> starts;
 };
 
 // Clips every node to the candidate lengths and cuts what the node alone rules
@@ -85,13 +84,26 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
                     }
                 }
                 if (lo > hi) return;
+                // Two starts and min_count 2: the count is 2 at every length
+                // left, so only the longest can be maximal; and it is not when
+                // both starts follow the same element and the extension to the
+                // left still fits between them (most nodes of a repeated block).
+                if (options.maximal && times == 2 && node.positions() == 2) {
+                    left_out.not_maximal += hi - lo;
+                    lo = hi;
+                    const std::uint64_t first = node.minpos, last = node.maxpos;
+                    if (first > 0 && symbols[first - 1] == symbols[last - 1] && hi + 1 <= last - first &&
+                        hi + 1 <= longest) {
+                        ++left_out.not_maximal;
+                        return;
+                    }
+                }
                 node.shortest = static_cast<I>(lo);
                 node.longest = static_cast<I>(hi);
                 index.nodes.push_back(node);
                 index.depths.push_back(depth);
             });
     }
-    index.starts = frag::WaveletMatrix<I>(index.sa.data(), n, std::max(1u, static_cast<unsigned>(std::bit_width(n - 1))));
     return index;
 }
 
@@ -111,10 +123,10 @@ template <class I, class S, class Rank>
 RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& options) {
     RepeatsResult result;
     const RepeatIndex<I> index = build_index<I, S>(symbols, n, alphabet, options, result.left_out);
-    const frag::OccurrenceChooser<I> chooser(index.sa.data(), index.starts);
+    const frag::OccurrenceChooser<I> chooser(index.sa.data(), n);
     frag::RankedWalk<I, Rank> walk(index.nodes, chooser, options.min_count);
-    FragmentFilters<I, S> filters(symbols, n, alphabet, index.sa.data(), index.nodes, index.depths, index.starts,
-                                  chooser, options, result.left_out);
+    FragmentFilters<I, S> filters(symbols, n, alphabet, index.sa.data(), index.nodes, index.depths, chooser, options,
+                                  result.left_out);
     if (filters.active()) walk.set_filter(&filters);
     const std::uint64_t top = options.top.value_or(UINT64_MAX);
     const std::uint64_t max_starts = options.max_starts.value_or(UINT64_MAX);
