@@ -40,19 +40,20 @@ class RepeatsModel {
 public:
     explicit RepeatsModel(std::span<const T> seq) : seq_(seq.begin(), seq.end()) {
         const std::size_t n = seq_.size();
-        std::map<std::vector<T>, std::size_t> index;
+        // Keyed by 64-bit copies: GCC 12 misjudges memcmp on byte vectors.
+        std::map<std::vector<std::uint64_t>, std::size_t> index;
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t j = i + 1; j <= n; ++j) {
-                std::vector<T> w(seq_.begin() + i, seq_.begin() + j);
-                if (index.count(w)) continue;
-                index[w] = fragments_.size();
+                std::vector<std::uint64_t> key(seq_.begin() + i, seq_.begin() + j);
+                if (index.count(key)) continue;
+                index[key] = fragments_.size();
+                const std::vector<T> w(seq_.begin() + i, seq_.begin() + j);
                 fragments_.push_back(describe(w, i));
+                contents_.push_back(w);
             }
         }
         for (T v : seq_) values_.insert(v);
-        contents_.resize(fragments_.size());
         maximal_.assign(fragments_.size(), -1);
-        for (auto& [w, i] : index) contents_[i] = w;
     }
 
     const std::vector<ModelFragment>& fragments() const { return fragments_; }

@@ -247,8 +247,8 @@ void test_exhaustive() {
     for (std::size_t n = 1; n <= longest; ++n) {
         const std::vector<rep::Options> grid = option_grid(n);
         for (std::uint64_t bits = 0; bits < (std::uint64_t{1} << n); ++bits) {
-            std::vector<std::uint8_t> s(n);
-            for (std::size_t i = 0; i < n; ++i) s[i] = (bits >> i) & 1 ? 'b' : 'a';
+            std::vector<std::uint8_t> s;
+            for (std::size_t i = 0; i < n; ++i) s.push_back((bits >> i) & 1 ? 'b' : 'a');
             const RepeatsModel<std::uint8_t> model{std::span<const std::uint8_t>(s)};
             for (const rep::Options& o : grid) {
                 const std::string why = check_both_paths(s, model, o);

@@ -18,6 +18,15 @@
 
 namespace veltrane::strings::frag {
 
+// A caller's working copy of one node's starts, sorted; kept for the next
+// count, which is often of the same rows (a walk evaluates both ends of an
+// item, a filter the next length).
+template <class I>
+struct SortedStarts {
+    std::vector<I> starts;
+    std::size_t lb = 1, rb = 0;  // the rows they are of; none yet
+};
+
 template <class I>
 class OccurrenceChooser {
 public:
@@ -37,7 +46,7 @@ public:
     // every next one is the first start at or after the previous end.
     // O(k log n) through the wavelet matrix, or O(p log p) for small sets.
     std::uint64_t choose(const RepeatNode<I>& node, I length, std::vector<FragmentInterval>* out,
-                         std::vector<I>& scratch) const {
+                         SortedStarts<I>& scratch) const {
         if (!out) return choose_each(node, length, UINT64_MAX, scratch, [](std::uint64_t) {});
         return choose_each(node, length, UINT64_MAX, scratch,
                            [&](std::uint64_t p) { out->push_back({p, p + length}); });
@@ -46,7 +55,7 @@ public:
     // The same choice, stopped after `limit` occurrences (the count is then
     // `limit`); hands every chosen start to emit(start), in ascending order.
     template <class Emit>
-    std::uint64_t choose_each(const RepeatNode<I>& node, I length, std::uint64_t limit, std::vector<I>& scratch,
+    std::uint64_t choose_each(const RepeatNode<I>& node, I length, std::uint64_t limit, SortedStarts<I>& scratch,
                               Emit&& emit) const {
         if (limit == 0) return 0;
         const std::uint64_t positions = node.positions();
@@ -61,10 +70,14 @@ public:
             sort = sorted_.fetch_add(positions, std::memory_order_relaxed) + positions <= sort_budget_;
         }
         if (sort) {
-            scratch.assign(sa_ + node.lb, sa_ + node.rb + 1);
-            std::sort(scratch.begin(), scratch.end());
+            if (scratch.lb != node.lb || scratch.rb != node.rb) {
+                scratch.starts.assign(sa_ + node.lb, sa_ + node.rb + 1);
+                std::sort(scratch.starts.begin(), scratch.starts.end());
+                scratch.lb = node.lb;
+                scratch.rb = node.rb;
+            }
             std::uint64_t k = 0, next_free = 0;
-            for (I p : scratch) {
+            for (I p : scratch.starts) {
                 if (p < next_free) continue;
                 emit(std::uint64_t{p});
                 next_free = std::uint64_t{p} + length;

@@ -234,7 +234,7 @@ private:
     const OccurrenceChooser<I>& chooser_;
     std::uint64_t times_;
     Heap heap_;
-    std::vector<I> scratch_;
+    SortedStarts<I> scratch_;
     std::uint64_t (*limit_)(void*, const RepeatNode<I>&, std::uint64_t) = nullptr;
     void* limit_context_ = nullptr;
     FilterDecision<I> (*filter_)(void*, I, I, I, std::uint64_t) = nullptr;

@@ -74,7 +74,7 @@ std::vector<Fragment> build_fragments(const std::vector<RankedFragment<I>>& rank
     const std::size_t pieces = pool::piece_count(ranked.size());
     pool::run_tasks(pieces, [&](std::size_t piece) {
         auto [begin, end] = pool::piece_range(ranked.size(), pieces, piece);
-        std::vector<I> scratch;
+        SortedStarts<I> scratch;
         for (std::size_t i = begin; i < end; ++i) {
             pool::checkpoint();
             result[i].id = i;
@@ -116,7 +116,7 @@ std::vector<Fragment> search_symbols(const S* symbols, I n, I alphabet, std::uin
     };
     walk.set_limit(&cap);
     std::vector<Fragment> result;
-    std::vector<I> scratch;
+    SortedStarts<I> scratch;
     while (result.size() < count && taken.free_count() >= times && walk.next(next)) {
         std::vector<FragmentInterval> occurrences;
         occurrences.reserve(static_cast<std::size_t>(next.count));

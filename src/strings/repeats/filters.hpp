@@ -284,7 +284,8 @@ private:
     double min_entropy_;
     std::uint64_t max_length_;
 
-    std::vector<I> scratch_, pi_;
+    frag::SortedStarts<I> scratch_;
+    std::vector<I> pi_;
     std::vector<I> counts_;
     std::vector<std::uint64_t> ordered_;
     std::vector<S> touched_;

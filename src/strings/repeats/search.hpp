@@ -59,6 +59,7 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
     const std::uint64_t times = options.min_count;
     const std::uint64_t shortest = options.min_length;
     const std::uint64_t longest = std::min<std::uint64_t>(options.max_length.value_or(n), n);
+    const std::uint64_t longest_fit = n / times;
     {
         const std::vector<I> lcp = frag::build_lcp_array<S, I>(symbols, n, index.sa.data());
         frag::scan_lcp_intervals<I>(
@@ -68,8 +69,12 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
                 std::uint64_t hi = std::min<std::uint64_t>(node.longest, longest);
                 if (lo > hi) return;
                 // k non-overlapping occurrences of length L need k * L <= n and (k - 1) * L <= spread.
-                std::uint64_t fit = n / times;
-                if (times >= 2) fit = std::min<std::uint64_t>(fit, node.spread() / (times - 1));
+                std::uint64_t fit = longest_fit;
+                if (times == 2) {
+                    fit = std::min<std::uint64_t>(fit, node.spread());
+                } else if (times > 2) {
+                    fit = std::min<std::uint64_t>(fit, node.spread() / (times - 1));
+                }
                 if (fit < hi) {
                     const std::uint64_t cut_from = std::max(fit + 1, lo);
                     left_out.few_non_overlapping += hi - cut_from + 1;
@@ -144,7 +149,7 @@ RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& o
         const std::size_t pieces = result.starts.size() < 65536 ? 1 : pool::piece_count(ranked.size());
         pool::run_tasks(pieces, [&](std::size_t piece) {
             auto [begin, end] = pool::piece_range(ranked.size(), pieces, piece);
-            std::vector<I> scratch;
+            frag::SortedStarts<I> scratch;
             for (std::size_t i = begin; i < end; ++i) {
                 pool::checkpoint();
                 std::uint64_t* out = result.starts.data() + result.offsets[i];
@@ -164,7 +169,8 @@ RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& o
         };
         walk.set_limit(&cap);
         const unsigned __int128 needed = static_cast<unsigned __int128>(options.min_count) * options.min_length;
-        std::vector<I> occurrences, scratch;
+        std::vector<I> occurrences;
+        frag::SortedStarts<I> scratch;
         while (result.size() < top && taken.free_count() >= needed && walk.next(next)) {
             occurrences.clear();
             chooser.choose_each(index.nodes[next.node], next.length, UINT64_MAX, scratch,
