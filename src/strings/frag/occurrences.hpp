@@ -18,13 +18,40 @@
 
 namespace veltrane::strings::frag {
 
-// A caller's working copy of one node's starts, sorted; kept for the next
-// count, which is often of the same rows (a walk evaluates both ends of an
-// item, a filter the next length).
+// A caller's working copies of the starts of the last few nodes counted,
+// sorted: the next count is often of the same rows (a walk evaluates both ends
+// of an item and comes back to a node's other halves, a filter asks for the
+// next length).
 template <class I>
-struct SortedStarts {
-    std::vector<I> starts;
-    std::size_t lb = 1, rb = 0;  // the rows they are of; none yet
+class SortedStarts {
+public:
+    // The sorted starts of rows [lb, rb] of `sa`.
+    const std::vector<I>& of(const I* sa, std::size_t lb, std::size_t rb) {
+        ++clock_;
+        Entry* victim = &entries_[0];
+        for (Entry& e : entries_) {
+            if (e.lb == lb && e.rb == rb) {
+                e.used = clock_;
+                return e.starts;
+            }
+            if (e.used < victim->used) victim = &e;
+        }
+        victim->starts.assign(sa + lb, sa + rb + 1);
+        std::sort(victim->starts.begin(), victim->starts.end());
+        victim->lb = lb;
+        victim->rb = rb;
+        victim->used = clock_;
+        return victim->starts;
+    }
+
+private:
+    struct Entry {
+        std::vector<I> starts;
+        std::size_t lb = 1, rb = 0;  // the rows they are of; none yet
+        std::uint64_t used = 0;
+    };
+    Entry entries_[4];
+    std::uint64_t clock_ = 0;
 };
 
 template <class I>
@@ -70,14 +97,8 @@ public:
             sort = sorted_.fetch_add(positions, std::memory_order_relaxed) + positions <= sort_budget_;
         }
         if (sort) {
-            if (scratch.lb != node.lb || scratch.rb != node.rb) {
-                scratch.starts.assign(sa_ + node.lb, sa_ + node.rb + 1);
-                std::sort(scratch.starts.begin(), scratch.starts.end());
-                scratch.lb = node.lb;
-                scratch.rb = node.rb;
-            }
             std::uint64_t k = 0, next_free = 0;
-            for (I p : scratch.starts) {
+            for (I p : scratch.of(sa_, node.lb, node.rb)) {
                 if (p < next_free) continue;
                 emit(std::uint64_t{p});
                 next_free = std::uint64_t{p} + length;
