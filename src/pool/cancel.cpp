@@ -9,6 +9,10 @@ namespace detail {
 // Static TLS, like the pool's own flags (see pool.cpp): never allocated on first use.
 VELTRANE_STATIC_TLS thread_local CheckpointState checkpoint_state;
 
+#ifdef VELTRANE_SANITIZED
+[[gnu::noinline]] CheckpointState& this_thread_state() noexcept { return checkpoint_state; }
+#endif
+
 namespace {
 
 // At most this many checkpoints between two clock reads: tiny units of work

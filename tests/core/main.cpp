@@ -1,14 +1,32 @@
 // The core test program: every suite in turn, then one exit status for all.
 //
-//   veltrane_core_tests            the short form (what the test command runs)
-//   veltrane_core_tests --long     exhaustive variants as well
+//   veltrane_core_tests                  the short form (what the test command runs)
+//   veltrane_core_tests --long           exhaustive variants as well
+//   veltrane_core_tests [--long] NAME... only the named suites (core, fragment, repeats)
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "suites.hpp"
 
 int main(int argc, char** argv) {
-    const bool long_form = argc > 1 && std::string(argv[1]) == "--long";
+    bool long_form = false;
+    std::vector<std::string> wanted;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--long") {
+            long_form = true;
+        } else {
+            wanted.push_back(arg);
+        }
+    }
     int failures = 0;
-    for (int (*suite)(bool) : {&run_core_tests, &run_fragment_tests, &run_battery_tests}) failures += suite(long_form);
+    for (auto [name, suite] : {std::pair{"core", &run_core_tests}, {"fragment", &run_fragment_tests},
+                               {"repeats", &run_repeats_tests},
+                               {"battery", &run_battery_tests}}) {
+        bool run = wanted.empty();
+        for (const std::string& w : wanted) run = run || w == name;
+        if (run) failures += suite(long_form);
+    }
     return failures == 0 ? 0 : 1;
 }

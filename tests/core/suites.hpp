@@ -6,3 +6,4 @@
 int run_core_tests(bool long_form);      // core_tests.cpp: pool, cancellation, histogram
 int run_fragment_tests(bool long_form);  // fragment_tests.cpp: the fragment search and its structures
 int run_battery_tests(bool long_form);   // battery_tests.cpp: the randomness battery and the window profile
+int run_repeats_tests(bool long_form);   // repeats_tests.cpp: the repeats search against its model

@@ -4,13 +4,14 @@
 // Within one node the greedy count k(L) never rises as L grows, so a node's
 // lengths fall into runs of equal k ("pieces"); the walk finds the runs it
 // needs by bisection and emits a piece's lengths longest first. An item's
-// key (covered bound, longest length, count bound, -first start) is never
+// key (score bound, longest length, count bound, -first start) is never
 // below the key of any fragment it holds, so an item that reaches the top with
 // an exact key is the next fragment of the ranking.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <queue>
 #include <vector>
 
@@ -19,6 +20,37 @@
 #include "strings/frag/repeat_nodes.hpp"
 
 namespace veltrane::strings::frag {
+
+// The rank keys. A fragment of length L with k greedy occurrences scores
+// score(k, L); bound(k_hi, b, spread) may not be exceeded by any fragment of
+// a node whose first and last starts lie `spread` apart, with length <= b and
+// count <= k_hi. Either way k occurrences of length L need (k - 1) * L <= spread.
+struct CoverageRank {  // the elements the occurrences cover
+    static std::uint64_t score(std::uint64_t k, std::uint64_t length) { return k * length; }
+    static std::uint64_t bound(std::uint64_t k_hi, std::uint64_t b, std::uint64_t spread) {
+        // The product can pass 2^64 on inputs above 4 Gi elements; the minimum cannot.
+        const unsigned __int128 by_count = static_cast<unsigned __int128>(k_hi) * b;
+        return static_cast<std::uint64_t>(std::min<unsigned __int128>(by_count, spread + b));
+    }
+};
+struct SavingsRank {  // the elements saved by storing the fragment once
+    static std::uint64_t score(std::uint64_t k, std::uint64_t length) { return (k - 1) * length; }
+    static std::uint64_t bound(std::uint64_t k_hi, std::uint64_t b, std::uint64_t spread) {
+        const unsigned __int128 by_count = static_cast<unsigned __int128>(k_hi - 1) * b;
+        return static_cast<std::uint64_t>(std::min<unsigned __int128>(by_count, spread));
+    }
+};
+
+// What a filter says about the top length b of an exact item (every length of
+// it has the same count): whether b is yielded, the longest length below b
+// still to be considered (the ones between are left out), and the shortest
+// length from which on the lengths still to be considered are known to pass.
+template <class I>
+struct FilterDecision {
+    bool yield;
+    I next_b;
+    I clean_from;
+};
 
 // One fragment of the ranking: the node's fragment at `length`, with `count`
 // greedy occurrences.
@@ -29,16 +61,18 @@ struct RankedFragment {
     std::uint64_t count;
 };
 
-template <class I>
+template <class I, class Rank = CoverageRank>
 class RankedWalk {
 public:
+    static constexpr I UNKNOWN = std::numeric_limits<I>::max();
+
     RankedWalk(const std::vector<RepeatNode<I>>& nodes, const OccurrenceChooser<I>& chooser, std::uint64_t times)
         : nodes_(nodes), chooser_(chooser), times_(times) {
         std::vector<Item> items;
         items.reserve(nodes.size());
         for (std::size_t i = 0; i < nodes.size(); ++i) {
             const RepeatNode<I>& node = nodes[i];
-            Item item{0, node.longest, node.shortest, node.positions(), 0, static_cast<I>(i), node.minpos, false};
+            Item item{0, node.longest, node.shortest, node.positions(), 0, static_cast<I>(i), node.minpos, UNKNOWN, false};
             if (node.positions() == 1) item.known_a = true, item.k_lo = 1;  // a single position: k = 1 throughout
             settle(item);
             items.push_back(item);
@@ -47,8 +81,8 @@ public:
     }
 
     // The next fragment of the ranking, or false when there is none. The
-    // fragments come in rank order: covered length, length and count
-    // descending, then the earlier first occurrence.
+    // fragments come in rank order: score, length and count descending, then
+    // the earlier first occurrence.
     bool next(RankedFragment<I>& out) {
         while (!heap_.empty()) {
             pool::checkpoint();
@@ -58,6 +92,19 @@ public:
                 if (!apply_limit(item)) continue;
             }
             if (exact(item)) {
+                if (filter_ && item.b < item.clean) {
+                    const FilterDecision<I> d = filter_(filter_context_, item.node, item.a, item.b, item.k_hi);
+                    const I b = item.b;
+                    if (d.next_b >= item.a) {
+                        item.b = d.next_b;
+                        item.clean = d.clean_from;
+                        settle(item);
+                        heap_.push(item);
+                    }
+                    if (!d.yield) continue;
+                    out = {item.node, b, item.k_hi};
+                    return true;
+                }
                 out = {item.node, item.b, item.k_hi};
                 if (item.a < item.b) {
                     --item.b;
@@ -82,14 +129,29 @@ public:
         limit_context_ = limit;
     }
 
+    // Installs a filter, asked before an exact item yields a length it has not
+    // cleared yet: filter(node, a, b, k) for the item's lengths [a, b] of count k.
+    template <class Filter>
+    void set_filter(Filter* filter) {
+        filter_ = [](void* self, I node, I a, I b, std::uint64_t k) -> FilterDecision<I> {
+            return (*static_cast<Filter*>(self))(node, a, b, k);
+        };
+        filter_context_ = filter;
+    }
+
+    // Lengths the walk dropped because they have fewer than `times` greedy
+    // occurrences (each counted once).
+    std::uint64_t dropped_for_count() const { return dropped_for_count_; }
+
 private:
     struct Item {
-        std::uint64_t cover;  // bound on (exactly, when exact) k(L) * L inside
+        std::uint64_t cover;  // bound on (exactly, when exact) the score inside
         I b, a;               // lengths [a, b]
         I k_hi;               // k(a) when known_a, else a bound on it
         I k_lo;               // k(b) when known, else 0
         I node;
         I minpos;
+        I clean;  // lengths >= clean passed the filter (exact items only)
         bool known_a;
     };
 
@@ -111,16 +173,13 @@ private:
     void settle(Item& item) const {
         const RepeatNode<I>& node = nodes_[item.node];
         if (exact(item)) {
-            item.cover = std::uint64_t{item.k_hi} * item.b;
+            item.cover = Rank::score(item.k_hi, item.b);
             return;
         }
         const std::uint64_t spread = node.spread();
         const std::uint64_t fit = spread / item.a + 1;
         if (!item.known_a && fit < item.k_hi) item.k_hi = static_cast<I>(fit);
-        // k(L) * L <= (spread / L + 1) * L <= spread + L. The product of the two
-        // bounds can pass 2^64 on inputs above 4 Gi elements; the minimum cannot.
-        const unsigned __int128 by_count = static_cast<unsigned __int128>(item.k_hi) * item.b;
-        item.cover = static_cast<std::uint64_t>(std::min<unsigned __int128>(by_count, spread + item.b));
+        item.cover = Rank::bound(item.k_hi, item.b, spread);
     }
 
     std::uint64_t count_at(const Item& item, I length) {
@@ -131,7 +190,10 @@ private:
     void refine(Item item) {
         if (!item.known_a) {
             const std::uint64_t ka = count_at(item, item.a);
-            if (ka < times_) return;  // every longer length has no more occurrences
+            if (ka < times_) {  // every longer length has no more occurrences
+                dropped_for_count_ += std::uint64_t{item.b} - item.a + 1;
+                return;
+            }
             item.k_hi = static_cast<I>(ka);
             item.known_a = true;
         }
@@ -172,9 +234,12 @@ private:
     const OccurrenceChooser<I>& chooser_;
     std::uint64_t times_;
     Heap heap_;
-    std::vector<I> scratch_;
+    SortedStarts<I> scratch_;
     std::uint64_t (*limit_)(void*, const RepeatNode<I>&, std::uint64_t) = nullptr;
     void* limit_context_ = nullptr;
+    FilterDecision<I> (*filter_)(void*, I, I, I, std::uint64_t) = nullptr;
+    void* filter_context_ = nullptr;
+    std::uint64_t dropped_for_count_ = 0;
 };
 
 }  // namespace veltrane::strings::frag

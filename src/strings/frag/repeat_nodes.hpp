@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "pool/cancel.hpp"
@@ -25,15 +26,77 @@ struct RepeatNode {
     I spread() const { return maxpos - minpos; }
 };
 
+// Every interval of the LCP-interval tree, bottom up (children before their
+// parent), as visit(node, depth, second): the node with lengths
+// [parent depth + 1, depth], and `second` the second smallest start among its
+// rows. With `leaves`, each suffix also comes as a one-row interval (the
+// fragments that occur once; `second` is then NO_SECOND). One stack scan over
+// the LCP array: O(n) time.
+template <class I>
+inline constexpr I NO_SECOND = std::numeric_limits<I>::max();
+
+template <class I, class Visit>
+void scan_lcp_intervals(const I* sa, const I* lcp, I n, bool leaves, Visit&& visit) {
+    // The two smallest starts of a set of rows, merged bottom up.
+    struct Smallest {
+        I first, second;
+        void add(Smallest o) {
+            if (o.first < first) {
+                second = std::min(first, o.second);
+                first = o.first;
+            } else {
+                second = std::min(second, o.first);
+            }
+        }
+    };
+    struct Open {
+        I depth, lb, maxpos;
+        Smallest smallest;
+    };
+    std::vector<Open> stack;
+    stack.push_back({0, 0, 0, {n, NO_SECOND<I>}});
+    for (I i = 1; i <= n; ++i) {
+        if ((i & 0xFFFF) == 0) pool::checkpoint();
+        const I h = i < n ? lcp[i] : 0;
+        // The leaf of row i - 1 travels up as the last child of what closes here.
+        I lb = i - 1, maxpos = sa[i - 1];
+        Smallest smallest{sa[i - 1], NO_SECOND<I>};
+        while (stack.back().depth > h) {
+            Open open = stack.back();
+            stack.pop_back();
+            open.smallest.add(smallest);
+            open.maxpos = std::max(open.maxpos, maxpos);
+            const I parent_depth = std::max(h, stack.back().depth);
+            visit(RepeatNode<I>{open.lb, i - 1, parent_depth + 1, open.depth, open.smallest.first, open.maxpos},
+                  open.depth, open.smallest.second);
+            lb = open.lb;
+            smallest = open.smallest;
+            maxpos = open.maxpos;
+        }
+        if (stack.back().depth < h) {
+            stack.push_back({h, lb, maxpos, smallest});
+        } else {
+            stack.back().smallest.add(smallest);
+            stack.back().maxpos = std::max(stack.back().maxpos, maxpos);
+        }
+    }
+    if (leaves) {
+        for (I r = 0; r < n; ++r) {
+            if ((r & 0xFFFF) == 0) pool::checkpoint();
+            const I left = lcp[r], right = r + 1 < n ? lcp[r + 1] : 0;
+            visit(RepeatNode<I>{r, r, std::max(left, right) + 1, n - sa[r], sa[r], sa[r]}, n - sa[r], NO_SECOND<I>);
+        }
+    }
+}
+
 // The nodes that can hold a fragment of length <= `longest_length` with at
 // least `times` non-overlapping occurrences. With `times` = 1 each suffix also
-// contributes its own leaf (the fragments that occur once). One stack scan over
-// the LCP array: O(n) time.
+// contributes its own leaf (the fragments that occur once).
 template <class I>
 std::vector<RepeatNode<I>> collect_repeat_nodes(const I* sa, const I* lcp, I n, std::uint64_t times,
                                                 I longest_length) {
     std::vector<RepeatNode<I>> nodes;
-    auto keep = [&](RepeatNode<I> node) {
+    scan_lcp_intervals<I>(sa, lcp, n, times == 1, [&](RepeatNode<I> node, I, I) {
         node.longest = std::min(node.longest, longest_length);
         if (node.shortest > node.longest) return;
         if (node.positions() < times) return;
@@ -44,42 +107,7 @@ std::vector<RepeatNode<I>> collect_repeat_nodes(const I* sa, const I* lcp, I n, 
             if (fit < node.longest) node.longest = static_cast<I>(fit);
         }
         nodes.push_back(node);
-    };
-
-    struct Open {
-        I depth, lb, minpos, maxpos;
-    };
-    std::vector<Open> stack;
-    stack.push_back({0, 0, n, 0});
-    for (I i = 1; i <= n; ++i) {
-        if ((i & 0xFFFF) == 0) pool::checkpoint();
-        const I h = i < n ? lcp[i] : 0;
-        // The leaf of row i - 1 travels up as the last child of what closes here.
-        I lb = i - 1, minpos = sa[i - 1], maxpos = sa[i - 1];
-        while (stack.back().depth > h) {
-            Open open = stack.back();
-            stack.pop_back();
-            open.minpos = std::min(open.minpos, minpos);
-            open.maxpos = std::max(open.maxpos, maxpos);
-            const I parent_depth = std::max(h, stack.back().depth);
-            keep({open.lb, i - 1, parent_depth + 1, open.depth, open.minpos, open.maxpos});
-            lb = open.lb;
-            minpos = open.minpos;
-            maxpos = open.maxpos;
-        }
-        if (stack.back().depth < h) {
-            stack.push_back({h, lb, minpos, maxpos});
-        } else {
-            stack.back().minpos = std::min(stack.back().minpos, minpos);
-            stack.back().maxpos = std::max(stack.back().maxpos, maxpos);
-        }
-    }
-    if (times == 1) {
-        for (I r = 0; r < n; ++r) {
-            const I left = lcp[r], right = r + 1 < n ? lcp[r + 1] : 0;
-            keep({r, r, std::max(left, right) + 1, n - sa[r], sa[r], sa[r]});
-        }
-    }
+    });
     return nodes;
 }
 

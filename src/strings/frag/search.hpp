@@ -57,6 +57,14 @@ std::vector<I> element_ranks(std::span<const T> seq, I& alphabet) {
     return ranks;
 }
 
+// Ranks below 256 as bytes; the wide copy is released.
+template <class I>
+std::vector<std::uint8_t> narrow_ranks(std::vector<I>&& ranks) {
+    std::vector<std::uint8_t> bytes(ranks.begin(), ranks.end());
+    ranks = {};
+    return bytes;
+}
+
 // Builds every fragment's occurrence list for a plain (not globally
 // non-overlapping) result, on the worker pool; the fragments are independent.
 template <class I>
@@ -66,7 +74,7 @@ std::vector<Fragment> build_fragments(const std::vector<RankedFragment<I>>& rank
     const std::size_t pieces = pool::piece_count(ranked.size());
     pool::run_tasks(pieces, [&](std::size_t piece) {
         auto [begin, end] = pool::piece_range(ranked.size(), pieces, piece);
-        std::vector<I> scratch;
+        SortedStarts<I> scratch;
         for (std::size_t i = begin; i < end; ++i) {
             pool::checkpoint();
             result[i].id = i;
@@ -81,14 +89,13 @@ template <class I, class S>
 std::vector<Fragment> search_symbols(const S* symbols, I n, I alphabet, std::uint64_t count, std::uint64_t times,
                                      bool global_non_overlap) {
     std::vector<I> sa(n);
-    build_suffix_array<S, I>(symbols, n, alphabet, sa.data());
+    sort_suffixes<S, I>(symbols, n, alphabet, sa.data());
     std::vector<RepeatNode<I>> nodes;
     {
         const std::vector<I> lcp = build_lcp_array<S, I>(symbols, n, sa.data());
         nodes = collect_repeat_nodes<I>(sa.data(), lcp.data(), n, times, static_cast<I>(n / times));
     }
-    const WaveletMatrix<I> starts(sa.data(), n, std::max(1u, static_cast<unsigned>(std::bit_width(n - 1))));
-    const OccurrenceChooser<I> chooser(sa.data(), starts);
+    const OccurrenceChooser<I> chooser(sa.data(), n);
     RankedWalk<I> walk(nodes, chooser, times);
     RankedFragment<I> next;
 
@@ -109,7 +116,7 @@ std::vector<Fragment> search_symbols(const S* symbols, I n, I alphabet, std::uin
     };
     walk.set_limit(&cap);
     std::vector<Fragment> result;
-    std::vector<I> scratch;
+    SortedStarts<I> scratch;
     while (result.size() < count && taken.free_count() >= times && walk.next(next)) {
         std::vector<FragmentInterval> occurrences;
         occurrences.reserve(static_cast<std::size_t>(next.count));
@@ -133,7 +140,12 @@ std::vector<Fragment> search_with_index(std::span<const T> seq, std::uint64_t co
                                                times, global_non_overlap);
     } else {
         I alphabet = 0;
-        const std::vector<I> ranks = element_ranks(seq, alphabet);
+        std::vector<I> ranks = element_ranks(seq, alphabet);
+        if (alphabet <= 256) {
+            // Few distinct values: their ranks are bytes, sorted by the byte path.
+            const std::vector<std::uint8_t> bytes = narrow_ranks(std::move(ranks));
+            return search_symbols<I, std::uint8_t>(bytes.data(), n, alphabet, count, times, global_non_overlap);
+        }
         return search_symbols<I, I>(ranks.data(), n, alphabet, count, times, global_non_overlap);
     }
 }

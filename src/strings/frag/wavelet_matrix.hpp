@@ -3,6 +3,7 @@
 // entries one by one.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +26,8 @@ public:
     static constexpr I NONE = std::numeric_limits<I>::max();
 
 
-    // O(n * bits) time, about 2 * n * bits bits of memory.
+    // O(n * bits) time, about 2 * n * bits bits of memory. Both passes of a
+    // level are branch-free: the bits of sorted positions are as good as random.
     WaveletMatrix(const I* values, std::size_t n, unsigned bits) : bits_(bits) {
         levels_.resize(bits);
         std::vector<I> current(values, values + n), next(n);
@@ -34,23 +36,26 @@ public:
             const unsigned shift = bits - 1 - level;
             Level& lv = levels_[level];
             lv.words.assign(n / 64 + 1, Word{0, 0});
-            for (std::size_t i = 0; i < n; ++i) {
-                if ((current[i] >> shift) & 1) lv.words[i / 64].bits |= std::uint64_t{1} << (i % 64);
-            }
             std::uint64_t ones = 0;
-            for (Word& w : lv.words) {
-                w.ones_before = ones;
-                ones += static_cast<std::uint64_t>(std::popcount(w.bits));
+            for (std::size_t w = 0; w * 64 < n; ++w) {
+                const std::size_t begin = w * 64, end = std::min(n, begin + 64);
+                std::uint64_t word = 0;
+                for (std::size_t i = begin; i < end; ++i) {
+                    word |= static_cast<std::uint64_t>((current[i] >> shift) & 1) << (i - begin);
+                }
+                lv.words[w] = Word{word, ones};
+                ones += static_cast<std::uint64_t>(std::popcount(word));
             }
+            if (n % 64 == 0) lv.words[n / 64].ones_before = ones;
             lv.zeros = n - ones;
             // Stable partition: zeros keep their order at the front, ones behind them.
             std::size_t z = 0, o = lv.zeros;
             for (std::size_t i = 0; i < n; ++i) {
-                if ((current[i] >> shift) & 1) {
-                    next[o++] = current[i];
-                } else {
-                    next[z++] = current[i];
-                }
+                const I v = current[i];
+                const std::size_t bit = static_cast<std::size_t>((v >> shift) & 1);
+                next[bit ? o : z] = v;
+                o += bit;
+                z += bit ^ 1;
             }
             current.swap(next);
         }
