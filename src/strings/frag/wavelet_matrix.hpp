@@ -28,6 +28,8 @@ public:
 
     // O(n * bits) time, about 2 * n * bits bits of memory. Both passes of a
     // level are branch-free: the bits of sorted positions are as good as random.
+    // Empty: the structure is built only once it pays (see OccurrenceChooser).
+    WaveletMatrix() = default;
     WaveletMatrix(const I* values, std::size_t n, unsigned bits) : bits_(bits) {
         levels_.resize(bits);
         std::vector<I> current(values, values + n), next(n);
