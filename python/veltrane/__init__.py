@@ -5,7 +5,9 @@ Python signatures and English documentation, plus conveniences:
 
 - `measure(data)`: every randomness figure of the bytes (entropies, chi-square and its
   probability, mean, Monte Carlo pi, serial correlation, ...) in one native pass;
-- `scan(data)`: those figures and the top repeated fragments as a `ScanResult`;
+- `repeats(data)`: the repeated fragments people act on (maximal, not periodic, ranked by
+  what storing them once saves), as compact columns;
+- `scan(data)`: the figures and the top repeats as a `ScanResult`;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
 - the `veltrane` command line (`python -m veltrane`).
@@ -23,15 +25,18 @@ from . import min_entropy, shannon_entropy, strings_frag
 from ._display import format_measure
 from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
 from ._profile import Edge, Profile, entropy_profile, find_edges
-from ._scan import Fragment, ScanResult, scan
+from ._repeats import LeftOut, Repeat, Repeats, repeats
+from ._scan import ScanResult, scan
 
 __all__ = [
     "Edge",
     "EntFigures",
-    "Fragment",
+    "LeftOut",
     "MeasureState",
     "Measures",
     "Profile",
+    "Repeat",
+    "Repeats",
     "ScanResult",
     "entropy_profile",
     "find_edges",
@@ -40,6 +45,7 @@ __all__ = [
     "measure_state",
     "min_entropy",
     "profile",
+    "repeats",
     "scan",
     "shannon_entropy",
     "strings_frag",

@@ -1,4 +1,4 @@
-"""`scan`: every measure and the top repeated fragments of one input, as a typed result."""
+"""`scan`: every randomness figure and the top repeats of one input, as a typed result."""
 from __future__ import annotations
 
 import mmap
@@ -7,40 +7,17 @@ import stat
 from collections.abc import Iterator
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import IO, TYPE_CHECKING, Literal, Union
+from typing import IO, TYPE_CHECKING, Any, Literal, Union
 
-from . import strings_frag
 from ._measures import Measures, measure
+from ._repeats import Rank, Repeats, repeats
 
 if TYPE_CHECKING:
     from ._types import Bytes
 
-__all__ = ["Fragment", "ScanResult", "scan", "mapped", "mapped_file", "byte_view"]
+__all__ = ["ScanResult", "scan", "mapped", "mapped_file", "byte_view"]
 
 Unit = Literal["bytes", "code points"]
-
-
-@dataclass(frozen=True)
-class Fragment:
-    """A repeated fragment: its rank, its length and where it occurs.
-
-    Positions are in the unit of the scan (`ScanResult.unit`): bytes, or code
-    points when the data was searched as text.
-    """
-
-    id: int
-    length: int
-    occurrences: tuple[tuple[int, int], ...]
-
-    @property
-    def count(self) -> int:
-        """How many non-overlapping occurrences the search kept."""
-        return len(self.occurrences)
-
-    @property
-    def starts(self) -> tuple[int, ...]:
-        """The start of every occurrence, leftmost first."""
-        return tuple(start for start, _ in self.occurrences)
 
 
 @dataclass(frozen=True)
@@ -49,11 +26,11 @@ class ScanResult:
 
     `measures` holds every figure of the bytes (a str is measured over its
     UTF-8 bytes); the four most asked for are also properties of the result.
-    `fragments` is empty when the search was not asked for.
+    `repeats` is None when the search was not asked for.
     """
 
     measures: Measures
-    fragments: tuple[Fragment, ...]
+    repeats: Union[Repeats, None]
     unit: Unit
 
     @property
@@ -125,26 +102,15 @@ def byte_view(data: Bytes) -> memoryview:
         return view.cast("B") if view.c_contiguous else memoryview(view.tobytes())
 
 
-def _fragments(result: list[strings_frag.FragmentDict]) -> tuple[Fragment, ...]:
-    return tuple(
-        Fragment(
-            id=entry["id"],
-            length=entry["occurrences"][0]["end"] - entry["occurrences"][0]["start"] if entry["occurrences"] else 0,
-            occurrences=tuple((o["start"], o["end"]) for o in entry["occurrences"]),
-        )
-        for entry in result
-    )
-
-
 def scan_data(
-    data: Bytes, *, fragments: int = 5, times: int = 2, global_non_overlap: bool = False, text: bool | None = None,
-    bits: bool = False,
+    data: Bytes, *, fragments: int = 5, text: Union[bool, None] = None, bits: bool = False, **options: Any
 ) -> tuple[ScanResult, Union[str, memoryview]]:
-    """`scan` on data already in memory; also returns what the search ran on (for previews)."""
+    """`scan` on data already in memory; also returns what the search ran on (for previews).
+
+    `options` are those of `repeats`, `fragments` its `top`.
+    """
     if fragments < 0:
         raise ValueError("fragments must be 0 or more")
-    if times < 1:
-        raise ValueError("times must be 1 or more")
     measures = measure(data, bits=bits)  # one pass: every figure, and the engine's check of what `data` is
     as_text = isinstance(data, str) if text is None else text
     searched: Union[str, memoryview]
@@ -155,10 +121,8 @@ def scan_data(
         if as_text:
             with searched:
                 searched = str(searched, "utf-8")
-    found: tuple[Fragment, ...] = ()
-    if fragments:
-        found = _fragments(strings_frag.find_non_overlapping_fragments(searched, fragments, times, global_non_overlap))
-    result = ScanResult(measures=measures, fragments=found, unit="code points" if as_text else "bytes")
+    found = repeats(searched, top=fragments, text=as_text, **options) if fragments else None
+    result = ScanResult(measures=measures, repeats=found, unit="code points" if as_text else "bytes")
     return result, searched
 
 
@@ -166,12 +130,19 @@ def scan(
     data: Union[Bytes, os.PathLike[str]],
     *,
     fragments: int = 5,
-    times: int = 2,
-    global_non_overlap: bool = False,
-    text: bool | None = None,
+    text: Union[bool, None] = None,
     bits: bool = False,
+    min_count: int = 2,
+    min_length: int = 4,
+    max_length: Union[int, None] = None,
+    rank: Rank = "savings",
+    maximal: bool = True,
+    exclude_periodic: bool = True,
+    min_entropy: Union[float, None] = None,
+    non_overlap: bool = True,
+    max_starts: Union[int, None] = None,
 ) -> ScanResult:
-    """All four measures of `data` and its `fragments` best repeated fragments.
+    """Every randomness figure of `data` and its `fragments` best repeats.
 
     `data` is any object with the buffer protocol, read as its raw bytes
     (bytes, bytearray, memoryview, mmap, array.array, numpy arrays of any
@@ -179,16 +150,19 @@ def scan(
     plain str is data, not a file name). Files are memory-mapped, never read
     into Python objects byte by byte.
 
-    The fragment search runs in code points when `text` is true (bytes and
-    files are decoded as UTF-8, raising `UnicodeDecodeError` if they are not
-    valid) and in bytes when it is false; by default a str is searched as
-    text and everything else as bytes. `fragments=0` skips the search. The
-    measures (`ScanResult.measures`, see `measure`) are always taken over
+    The measures (`ScanResult.measures`, see `measure`) are taken over the
     bytes, a str over its UTF-8 bytes, in one pass; with `bits`, over its bits.
+    The repeats (`ScanResult.repeats`, see `repeats`, whose options the
+    keyword arguments after `bits` are; `fragments` is its `top`, and 0 skips
+    the search) are searched in code points when `text` is true (bytes and
+    files are decoded as UTF-8, raising `UnicodeDecodeError` if they are not
+    valid) and in bytes when it is false; by default a str is searched as text
+    and everything else as bytes.
     """
+    options = dict(min_count=min_count, min_length=min_length, max_length=max_length, rank=rank, maximal=maximal,
+                   exclude_periodic=exclude_periodic, min_entropy=min_entropy, non_overlap=non_overlap,
+                   max_starts=max_starts)
     if isinstance(data, os.PathLike):
         with mapped(data) as content:
-            return scan_data(content, fragments=fragments, times=times, global_non_overlap=global_non_overlap,
-                             text=text, bits=bits)[0]
-    return scan_data(data, fragments=fragments, times=times, global_non_overlap=global_non_overlap, text=text,
-                     bits=bits)[0]
+            return scan_data(content, fragments=fragments, text=text, bits=bits, **options)[0]
+    return scan_data(data, fragments=fragments, text=text, bits=bits, **options)[0]

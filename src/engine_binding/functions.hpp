@@ -7,5 +7,6 @@ namespace veltrane::engine {
 
 // Each table ends with a {nullptr} entry.
 extern PyMethodDef BATTERY_FUNCTIONS[];  // battery.cpp: the randomness battery and the window profile
+extern PyMethodDef REPEATS_FUNCTIONS[];  // repeats.cpp: the repeats search, the longest run of one byte
 
 }  // namespace veltrane::engine

@@ -8,6 +8,7 @@ from typing import Any, Callable, NoReturn
 from .._profile import MEASURES
 from .exits import EXIT_CODES, UsageError
 from .render_csv import SCAN_CSV_HEADER
+from .runner import BINARY_MIN_ENTROPY, SEARCH_BYTES_PER_ELEMENT
 
 SCAN_EPILOG = (
     """\
@@ -69,6 +70,16 @@ def whole_number(minimum: int) -> Callable[[str], int]:
     return convert
 
 
+def non_negative(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not value >= 0.0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more: {text!r}")
+    return value
+
+
 def fraction(text: str) -> float:
     try:
         value = float(text)
@@ -128,14 +139,30 @@ def build_parser() -> argparse.ArgumentParser:
                       help="how many repeated fragments to show (default 5; 0 skips the search)")
     scan.add_argument("--times", type=whole_number(1), default=2, metavar="T",
                       help="least number of non-overlapping occurrences of a fragment (default 2)")
-    scan.add_argument("--global-non-overlap", action="store_true",
-                      help="leave out fragments that share a position with one ranked above them")
+    scan.add_argument("--min-length", type=whole_number(1), default=4, metavar="L",
+                      help="shortest fragment to report, in elements (default 4)")
+    scan.add_argument("--max-length", type=whole_number(1), default=None, metavar="L",
+                      help="longest fragment to report (default: no limit)")
+    scan.add_argument("--rank", choices=("savings", "coverage"), default="savings",
+                      help="savings: what storing a fragment once saves, (count - 1) x length (default); "
+                      "coverage: what its occurrences cover, count x length")
+    scan.add_argument("--min-entropy", type=non_negative, default=None, metavar="BITS",
+                      help="leave out fragments whose own elements carry fewer bits each (default: none, "
+                      f"{BINARY_MIN_ENTROPY} for binary inputs)")
+    scan.add_argument("--raw", action="store_true",
+                      help="no maximal, periodic or entropy filter: every fragment that repeats")
+    scan.add_argument("--overlap", action="store_true",
+                      help="let fragments share positions (by default one that shares a position with a "
+                      "fragment ranked above it is left out)")
+    # The search leaves out overlapping fragments by default now; the old flag stays accepted.
+    scan.add_argument("--global-non-overlap", action="store_true", help=argparse.SUPPRESS)
     scan.add_argument("--text", action="store_true",
                       help="search each input as UTF-8 text, in code points instead of bytes")
     scan.add_argument("--bits", action="store_true",
                       help="measure the bits of each input (most significant first), as ent -b does")
-    scan.add_argument("--fragment-limit", type=parse_size, default=16 << 20, metavar="SIZE",
-                      help="skip the fragment search on inputs larger than SIZE (default 16M)")
+    scan.add_argument("--fragment-limit", type=parse_size, default=None, metavar="SIZE",
+                      help="skip the fragment search on inputs larger than SIZE (default: what the free memory "
+                      f"allows, {SEARCH_BYTES_PER_ELEMENT} bytes per input byte for each process searching)")
     form = scan.add_mutually_exclusive_group()
     form.add_argument("--json", action="store_true", help="write JSON Lines, one object per input")
     form.add_argument("--csv", action="store_true", help="write CSV rows (ent -t compatible first columns)")

@@ -3,7 +3,7 @@ from __future__ import annotations
 
 from typing import Any
 
-PREVIEW_WIDTH = 24
+PREVIEW_WIDTH = 48
 
 
 def preview(data: Any, start: int, end: int, width: int = PREVIEW_WIDTH) -> str:
@@ -19,3 +19,10 @@ def preview(data: Any, start: int, end: int, width: int = PREVIEW_WIDTH) -> str:
             for byte in bytes(piece)
         )
     return text + ("…" if end - start > width else "")
+
+
+def hex_preview(data: Any, start: int, end: int, width: int = PREVIEW_WIDTH) -> str:
+    """The first bytes of data[start:end] in hex, as many as fit in `width` characters ("7f 45 4c 46")."""
+    shown = max(1, (width + 1) // 3)
+    piece = bytes(data[start : min(end, start + shown)])
+    return " ".join(f"{byte:02x}" for byte in piece) + (" …" if end - start > shown else "")

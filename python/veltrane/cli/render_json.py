@@ -1,6 +1,7 @@
 """JSON output for programs: every number with all its digits."""
 from __future__ import annotations
 
+import dataclasses
 import json
 import math
 from dataclasses import fields
@@ -48,24 +49,29 @@ class ScanJson:
 
     def record(self, item: ScannedInput) -> None:
         result = item.result
-        fragments = None
-        if item.searched:
-            fragments = [
-                {
-                    "id": fragment.id,
-                    "length": fragment.length,
-                    "count": fragment.count,
-                    "occurrences": [{"start": start, "end": end} for start, end in fragment.occurrences],
-                    "preview": shown,
-                }
-                for fragment, shown in zip(result.fragments, item.previews)
-            ]
+        found = result.repeats
+        repeats = None
+        if found is not None:
+            repeats = {
+                "lengths": found.lengths.tolist(),
+                "counts": found.counts.tolist(),
+                "scores": found.scores.tolist(),
+                "firsts": found.firsts.tolist(),
+                # Each fragment's first stored starts; "truncated" says the count holds more.
+                "starts": [list(r.starts) for r in found],
+                "truncated": [r.truncated for r in found],
+                "previews": list(item.previews),
+                "left_out": dataclasses.asdict(found.left_out),
+            }
+        run = item.longest_run
         self.output.write(_line({
             "path": item.path,
             **measures_record(result.measures),
             "unit": result.unit,
-            "fragments": fragments,
-            "fragments_skipped": item.fragments_skipped,
+            "binary": item.binary,
+            "longest_run": None if run is None else {"value": run[0], "start": run[1], "length": run[2]},
+            "repeats": repeats,
+            "repeats_skipped": item.repeats_skipped,
         }))
 
 

@@ -5,6 +5,7 @@ import math
 
 from .._display import format_measure
 from .._profile import Profile
+from .._repeats import LeftOut
 from .activity import display
 from .output import Output
 from .runner import ScannedInput
@@ -14,7 +15,7 @@ INDENT = " " * 12
 
 
 class ScanTable:
-    """One row of measures per input, its fragments (or why they were not searched) below it."""
+    """One row of measures per input, its repeats (or why they were not searched) below it."""
 
     def __init__(self, output: Output) -> None:
         self.output = output
@@ -31,17 +32,36 @@ class ScanTable:
             f"  {format_measure(m.normalized_entropy):>6}  {format_measure(m.min_entropy):>7}"
             f"  {_probability(m.chi_square_p):>7}  {_correlation(m.serial_correlation):>7}  {display(item.path)}"
         ]
-        if item.fragments_skipped is not None:
-            lines.append(f"{INDENT}  fragments not searched: {item.fragments_skipped}")
-        if result.fragments:
+        if item.repeats_skipped is not None:
+            lines.append(f"{INDENT}  repeats not searched: {item.repeats_skipped}")
+        if item.longest_run is not None and item.longest_run[2] > 1:
+            value, start, length = item.longest_run
+            lines.append(f"{INDENT}  longest run of one byte: 0x{value:02x} x {length} at {start}")
+        found = result.repeats
+        if found:
             unit = "cp" if result.unit == "code points" else "B"
-            lines.append(f"{INDENT}  {'LENGTH':>8}  {'COUNT':>6}  {'FIRST OFFSETS':<24}  PREVIEW")
-            for fragment, shown_preview in zip(result.fragments, item.previews):
-                starts = ", ".join(str(start) for start in fragment.starts[:SHOWN_OFFSETS])
-                shown = starts + (", …" if fragment.count > SHOWN_OFFSETS else "")
-                lines.append(f"{INDENT}  {f'{fragment.length} {unit}':>8}  {fragment.count:>6}  {shown:<24}"
-                             f"  \"{shown_preview}\"")
+            lines.append(f"{INDENT}  {'#':>3}  {'COUNT x LENGTH':>18}  {'SAVED':>9}  {'PREVIEW':<50}  FIRST OFFSETS")
+            for rank, (repeat, shown_preview) in enumerate(zip(found, item.previews), 1):
+                offsets = ", ".join(str(start) for start in repeat.starts[:SHOWN_OFFSETS])
+                more = repeat.count - min(repeat.count, SHOWN_OFFSETS)
+                offsets += f" +{more} more" if more else ""
+                quoted = shown_preview if item.binary and result.unit == "bytes" else f'"{shown_preview}"'
+                lines.append(f"{INDENT}  {rank:>3}  {f'{repeat.count} x {repeat.length} {unit}':>18}"
+                             f"  {(repeat.count - 1) * repeat.length:>9}  {quoted:<50}  {offsets}")
+        if found is not None:
+            reasons = _left_out(found.left_out)
+            if reasons:
+                lines.append(f"{INDENT}  left out: {reasons}")
         self.output.write("\n".join(lines) + "\n")
+
+
+def _left_out(left: LeftOut) -> str:
+    """Why candidates were not shown, so that a vanished zero run has its reason."""
+    parts = [(left.periodic, "periodic (runs of one value, repeated units)"),
+             (left.low_entropy, "below --min-entropy"),
+             (left.not_maximal, "part of a longer repeat"),
+             (left.few_non_overlapping, "too few non-overlapping occurrences")]
+    return ", ".join(f"{count} {why}" for count, why in parts if count)
 
 
 def _probability(p: float) -> str:

@@ -11,23 +11,58 @@ from contextlib import ExitStack
 from dataclasses import dataclass
 from typing import Union
 
+from .. import _engine
 from .._scan import ScanResult, mapped, mapped_file, scan_data
 from .activity import STDIN, Activity
 from .inputs import describe_error
-from .preview import preview
+from .preview import hex_preview, preview
 
 #: The native pool's own sizing variable: set for each worker process unless the user set it.
 THREADS_VARIABLE = "RAYON_NUM_THREADS"
+
+
+#: Inputs with a NUL byte among their first bytes are binary (as grep and git decide): their
+#: repeats are shown in hex, and unless asked otherwise they must carry this many bits per byte,
+#: which leaves out padding, tables of small integers and other low-complexity filler.
+BINARY_SNIFF = 8000
+BINARY_MIN_ENTROPY = 1.0
+#: Peak memory of the repeats search per input element (suffix and LCP arrays, the walk),
+#: with room to spare: what sets the default --fragment-limit.
+SEARCH_BYTES_PER_ELEMENT = 40
+#: Starts written per fragment in JSON; the count stays exact and says how many there are.
+JSON_MAX_STARTS = 1000
 
 
 @dataclass(frozen=True)
 class ScanOptions:
     fragments: int
     times: int
-    global_non_overlap: bool
     text: bool
     fragment_limit: int
     bits: bool = False
+    min_length: int = 4
+    max_length: Union[int, None] = None
+    rank: str = "savings"
+    min_entropy: Union[float, None] = None
+    raw: bool = False
+    overlap: bool = False
+    max_starts: Union[int, None] = None
+
+
+def default_fragment_limit(processes: int) -> int:
+    """The largest input the repeats search can take in the memory free now, shared by `processes` searches."""
+    available = 0
+    try:
+        with open("/proc/meminfo") as info:
+            for line in info:
+                if line.startswith("MemAvailable:"):
+                    available = int(line.split()[1]) * 1024
+                    break
+    except (OSError, ValueError, IndexError):
+        pass
+    if not available:
+        available = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") // 2
+    return max(16 << 20, available // (SEARCH_BYTES_PER_ELEMENT * max(1, processes)))
 
 
 @dataclass(frozen=True)
@@ -36,12 +71,14 @@ class ScannedInput:
 
     path: str
     result: ScanResult
-    #: An escaped preview of each fragment's first occurrence, in the order of `result.fragments`.
+    #: An escaped (or, for binary inputs, hex) preview of each repeat, in the order of `result.repeats`.
     previews: tuple[str, ...]
-    #: Whether the fragment search ran (it may have found nothing).
-    searched: bool
-    #: Why the fragment search did not run although it was asked for; None when it ran or was not asked for.
-    fragments_skipped: Union[str, None]
+    #: A NUL byte among the first bytes.
+    binary: bool
+    #: The longest run of one byte value as (value, start, length), for binary inputs; None otherwise.
+    longest_run: Union[tuple[int, int, int], None]
+    #: Why the repeats search did not run although it was asked for; None when it ran or was not asked for.
+    repeats_skipped: Union[str, None]
 
 
 Outcome = Union[ScannedInput, str]  # a result, or the reason the input failed
@@ -58,6 +95,7 @@ def scan_one(path: str, options: ScanOptions) -> Outcome:
 
 
 def _scan_content(path: str, content: Union[memoryview, bytes], options: ScanOptions) -> ScannedInput:
+    binary = 0 in content[:BINARY_SNIFF]  # byte values: the same test for bytes and a view of a map
     search = options.fragments
     skipped = None
     if search and len(content) > options.fragment_limit:
@@ -65,12 +103,19 @@ def _scan_content(path: str, content: Union[memoryview, bytes], options: ScanOpt
 
         search = 0
         skipped = f"larger than --fragment-limit ({format_size(options.fragment_limit)})"
-    result, searched = scan_data(content, fragments=search, times=options.times,
-                                 global_non_overlap=options.global_non_overlap, text=options.text,
-                                 bits=options.bits)
-    previews = tuple(preview(searched, *fragment.occurrences[0]) if fragment.occurrences else ""
-                     for fragment in result.fragments)
-    return ScannedInput(path, result, previews, search > 0, skipped)
+    min_entropy = options.min_entropy
+    if min_entropy is None and binary and not options.raw:
+        min_entropy = BINARY_MIN_ENTROPY
+    result, searched = scan_data(
+        content, fragments=search, text=options.text, bits=options.bits, min_count=options.times,
+        min_length=options.min_length,
+        max_length=options.max_length, rank=options.rank, maximal=not options.raw,
+        exclude_periodic=not options.raw, min_entropy=None if options.raw else min_entropy,
+        non_overlap=not options.overlap, max_starts=options.max_starts)
+    shown = hex_preview if binary and not options.text else preview
+    previews = tuple(shown(searched, r.first, r.first + r.length) for r in result.repeats or ())
+    run = _engine.longest_run(content) if binary else None
+    return ScannedInput(path, result, previews, binary, run, skipped)
 
 
 def _worker_init(threads: Union[int, None], pids: "multiprocessing.queues.SimpleQueue[int]") -> None:

@@ -11,19 +11,27 @@ from .output import Output, progress_bar
 from .render_csv import ScanCsv
 from .render_json import ScanJson
 from .render_table import ScanTable
-from .runner import ScannedInput, ScanOptions, Scanner
+from .runner import JSON_MAX_STARTS, ScannedInput, ScanOptions, Scanner, default_fragment_limit
 
 
 def run_scan(args: argparse.Namespace, activity: Activity) -> int:
     if args.paths.count(STDIN) > 1:
         raise UsageError("standard input (-) can be given only once")
+    if args.max_length is not None and args.max_length < args.min_length:
+        raise UsageError(f"--max-length ({args.max_length}) must be at least --min-length ({args.min_length})")
     options = ScanOptions(
         fragments=0 if args.csv else args.fragments,  # CSV carries no fragments: do not search for them
         times=args.times,
-        global_non_overlap=args.global_non_overlap,
         text=args.text,
-        fragment_limit=args.fragment_limit,
+        fragment_limit=args.fragment_limit or default_fragment_limit(args.jobs),
         bits=args.bits,
+        min_length=args.min_length,
+        max_length=args.max_length,
+        rank=args.rank,
+        min_entropy=args.min_entropy,
+        raw=args.raw,
+        overlap=args.overlap,
+        max_starts=JSON_MAX_STARTS,
     )
     inputs = expand(args.paths, report_error)
     failures = inputs.failures
