@@ -17,7 +17,10 @@ Cases:
   - the index build on the same input: repeats with top=1, the fragment search
     with count=1, and pydivsufsort's divsufsort + kasai;
   - the machine's Python shared library (sysconfig's LDLIBRARY in LIBDIR) with
-    the defaults and min_entropy=1.0, and pydivsufsort on it.
+    the defaults and min_entropy=1.0, and pydivsufsort on it;
+  - `veltrane scan` with its defaults on the library and on the random file,
+    end to end in a child process (start-up, the battery, the search, the table);
+    the package must be importable (installed, or PYTHONPATH=build/dev/site).
 """
 import argparse
 import json
@@ -40,6 +43,17 @@ lcp = kasai(data, sa)
 end = time.perf_counter()
 print(json.dumps({"seconds": end - start, "divsufsort": middle - start,
                   "peak_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024}))
+"""
+
+
+# The command line end to end, as a user runs it: the scan's seconds and the
+# child's peak resident memory.
+CLI = r"""
+import json, resource, subprocess, sys, time
+start = time.perf_counter()
+subprocess.run([sys.executable, "-m", "veltrane", "scan", *sys.argv[1:]], check=True, stdout=subprocess.DEVNULL)
+print(json.dumps({"seconds": time.perf_counter() - start,
+                  "peak_mib": resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024}))
 """
 
 
@@ -91,6 +105,10 @@ def main():
             rows.append((f"{library} ({size / 1e6:.1f} MB), defaults + min_entropy=1.0", lib))
             rows.append((f"{library}, pydivsufsort divsufsort + kasai", lib_dss))
             print(f"library search / (divsufsort + kasai): {lib['seconds'] / lib_dss['seconds']:.2f}x")
+            cli = best([sys.executable, "-c", CLI, library], args.rounds)
+            rows.append((f"veltrane scan {library} (defaults, end to end)", cli))
+        rows.append(("veltrane scan of 1 MiB random (defaults, end to end)",
+                     best([sys.executable, "-c", CLI, random_file], args.rounds)))
         for name, r in rows:
             extra = f", {r['fragments']} fragments" if "fragments" in r else ""
             print(f"{name}: {r['seconds']:.3f} s, peak {r['peak_mib']:.0f} MiB{extra}")

@@ -31,11 +31,16 @@ def main(paths):
         describe(label, data)
     for path in paths:
         describe(os.path.basename(path)[:28], pathlib.Path(path))
-    text = "the cat sat on the mat; the cat sat still"
-    print(f"\nrepeated fragments of {text!r} (times=2, best 3):")
-    for fragment in veltrane.scan(text, fragments=3).fragments:
-        pieces = text[fragment.occurrences[0][0] : fragment.occurrences[0][1]]
-        print(f"  {pieces!r}: {fragment.count} times, at {list(fragment.starts)}")
+    key = os.urandom(4096)
+    figures = veltrane.measure(key)
+    print(f"\na random 4 KiB key: chi-square {figures.chi_square:.1f} (p = {figures.chi_square_p:.3f}), "
+          f"serial correlation {figures.serial_correlation:+.4f}, SP 800-90B MCV {figures.min_entropy_mcv:.3f} "
+          "bits per byte")
+    text = "the cat sat on the mat; the cat sat still, on the mat"
+    print(f"\nrepeats of {text!r} (at least 4 characters, best 3):")
+    for repeat in veltrane.repeats(text, top=3):
+        piece = text[repeat.first : repeat.first + repeat.length]
+        print(f"  {piece!r}: {repeat.count} times, at {list(repeat.starts)}, saves {repeat.score}")
 
 
 if __name__ == "__main__":

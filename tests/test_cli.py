@@ -26,8 +26,9 @@ from _veltrane import min_entropy, shannon_entropy, strings_frag
 from veltrane.cli import main
 from veltrane.cli.runner import THREADS_VARIABLE, threads_per_worker
 
-SCAN_KEYS = {"path", "unit", "fragments", "fragments_skipped"} | {f.name for f in dataclasses.fields(veltrane.Measures)}
-FRAGMENT_KEYS = {"id", "length", "count", "occurrences", "preview"}
+SCAN_KEYS = ({"path", "unit", "binary", "longest_run", "repeats", "repeats_skipped"}
+             | {f.name for f in dataclasses.fields(veltrane.Measures)})
+REPEATS_KEYS = {"lengths", "counts", "scores", "firsts", "starts", "truncated", "previews", "left_out"}
 CSV_HEADER = ("0,File-bytes,Entropy,Chi-square,Mean,Monte-Carlo-Pi,Serial-Correlation,"
               "Metric-entropy,Normalized-entropy,Min-entropy,Min-entropy-MCV,Chi-square-p,File")
 
@@ -110,15 +111,28 @@ def samples(tmp_path):
     return root, {str(root / name): content for name, content in files.items()}
 
 
-def module_record(content, fragments=5, times=2, global_non_overlap=False):
+def module_record(content):
     return {
         "size": len(content),
         "shannon_entropy": shannon_entropy.measure_entropy(content),
         "metric_entropy": shannon_entropy.measure_metric_entropy(content),
         "normalized_entropy": shannon_entropy.measure_normalized_metric_entropy(content),
         "min_entropy": min_entropy.measure_entropy(content),
-        "fragments": strings_frag.find_non_overlapping_fragments(content, fragments, times, global_non_overlap),
     }
+
+
+def is_binary(content):
+    return b"\0" in content[:8000]
+
+
+def cli_repeats(content, top=5, min_count=2, **options):
+    """What the command line searches: binary inputs must carry a bit per byte."""
+    return veltrane.repeats(content, top=top, min_count=min_count, max_starts=1000,
+                            min_entropy=1.0 if is_binary(content) else None, **options)
+
+
+def hex_model(data):
+    return " ".join("%02x" % b for b in data)
 
 
 def escape_model(data):
@@ -137,10 +151,10 @@ def escape_model(data):
 # ----------------------------------------------------------------------------- scan: JSON Lines
 
 
-@pytest.mark.parametrize("global_non_overlap", [False, True])
-def test_json_lines_carry_every_number_the_module_returns(run, samples, global_non_overlap):
+@pytest.mark.parametrize("overlap", [False, True])
+def test_json_lines_carry_every_number_the_module_returns(run, samples, overlap):
     root, files = samples
-    flags = ["--global-non-overlap"] if global_non_overlap else []
+    flags = ["--overlap"] if overlap else []
     done = run("scan", "--json", "--fragments", 4, "--times", 3, *flags, root)
     out, err = done.stdout, done.stderr
     assert done.returncode == 0, err
@@ -151,11 +165,9 @@ def test_json_lines_carry_every_number_the_module_returns(run, samples, global_n
     for record in records:
         content = files[record["path"]]
         assert set(record) == SCAN_KEYS
-        assert record["unit"] == "bytes"
-        assert record["fragments_skipped"] is None
-        expected = module_record(content, 4, 3, global_non_overlap)
-        for key in ("size", "shannon_entropy", "metric_entropy", "normalized_entropy", "min_entropy"):
-            assert record[key] == expected[key], key  # exactly: JSON keeps every digit of a float
+        assert record["unit"] == "bytes" and record["repeats_skipped"] is None
+        for key, value in module_record(content).items():
+            assert record[key] == value, key  # exactly: JSON keeps every digit of a float
         # Every figure of the engine, undefined ones as null.
         figures = veltrane.measure(content)
         for field in dataclasses.fields(figures):
@@ -163,14 +175,28 @@ def test_json_lines_carry_every_number_the_module_returns(run, samples, global_n
             if isinstance(value, float):
                 assert record[field.name] == (None if math.isnan(value) else value), field.name
         assert record["histogram"] == list(figures.histogram)
-        assert [{"id": f["id"], "occurrences": f["occurrences"]} for f in record["fragments"]] == expected["fragments"]
-        for fragment in record["fragments"]:
-            assert set(fragment) == FRAGMENT_KEYS
-            first = fragment["occurrences"][0]
-            assert fragment["count"] == len(fragment["occurrences"]) >= 3
-            assert all(o["end"] - o["start"] == fragment["length"] for o in fragment["occurrences"])
-            shown = content[first["start"] : first["start"] + min(fragment["length"], 24)]
-            assert fragment["preview"] == escape_model(shown) + ("…" if fragment["length"] > 24 else "")
+        # The repeats' columns, and a preview of each: escaped text, or hex for a binary input.
+        assert record["binary"] == is_binary(content)
+        found = cli_repeats(content, top=4, min_count=3, non_overlap=not overlap)
+        shown = record["repeats"]
+        assert set(shown) == REPEATS_KEYS
+        assert (shown["lengths"], shown["counts"], shown["firsts"]) == (
+            list(found.lengths), list(found.counts), list(found.firsts))
+        assert shown["starts"] == [list(r.starts) for r in found]
+        assert shown["left_out"] == dataclasses.asdict(found.left_out)
+        for r, preview in zip(found, shown["previews"]):
+            piece = content[r.first : r.first + r.length]
+            if record["binary"]:
+                assert preview == hex_model(piece[:16]) + (" …" if r.length > 16 else "")
+            else:
+                assert preview == escape_model(piece[:48]) + ("…" if r.length > 48 else "")
+        run_ = record["longest_run"]
+        if record["binary"]:
+            value, start, length = run_["value"], run_["start"], run_["length"]
+            assert content[start : start + length] == bytes([value]) * length
+            assert bytes([value]) * (length + 1) not in content
+        else:
+            assert run_ is None
 
 
 def test_fragments_zero_skips_the_search_and_text_searches_code_points(run, tmp_path):
@@ -178,28 +204,26 @@ def test_fragments_zero_skips_the_search_and_text_searches_code_points(run, tmp_
     path = tmp_path / "utf8.txt"
     path.write_text(text, encoding="utf-8")
     skipped = json_lines(run("scan", "--json", "--fragments", 0, path).stdout)
-    assert skipped[0]["fragments"] is None and skipped[0]["fragments_skipped"] is None  # not asked for
+    assert skipped[0]["repeats"] is None and skipped[0]["repeats_skipped"] is None  # not asked for
     assert skipped[0]["size"] == len(text.encode("utf-8"))
     # Too large for the search: the output says so, in JSON and in the table.
     over_limit = json_lines(run("scan", "--json", "--fragment-limit", 16, path).stdout)
-    assert over_limit[0]["fragments"] is None
-    assert over_limit[0]["fragments_skipped"] == "larger than --fragment-limit (16)"
+    assert over_limit[0]["repeats"] is None
+    assert over_limit[0]["repeats_skipped"] == "larger than --fragment-limit (16)"
     assert over_limit[0]["shannon_entropy"] == skipped[0]["shannon_entropy"]
     table = run("scan", "--fragment-limit", "1K", path, path).stdout.splitlines()
-    assert table.count(" " * 14 + "fragments not searched: larger than --fragment-limit (1K)") == 0
+    assert table.count(" " * 14 + "repeats not searched: larger than --fragment-limit (1K)") == 0
     assert run("scan", "--fragment-limit", 48, path).stdout.splitlines()[2].split(": ", 1) == [
-        " " * 14 + "fragments not searched", "larger than --fragment-limit (48)"]
+        " " * 14 + "repeats not searched", "larger than --fragment-limit (48)"]
 
     record = json_lines(run("scan", "--json", "--text", "--fragments", 6, path).stdout)[0]
     assert record["unit"] == "code points"
     # Measured over the bytes, searched in code points.
     assert record["shannon_entropy"] == shannon_entropy.measure_entropy(text.encode("utf-8"))
-    native = strings_frag.find_non_overlapping_fragments(text, 6, 2, False)
-    assert [{"id": f["id"], "occurrences": f["occurrences"]} for f in record["fragments"]] == native
-    for fragment in record["fragments"]:
-        start = fragment["occurrences"][0]["start"]
-        piece = text[start : start + min(fragment["length"], 24)]
-        assert fragment["preview"].replace("\\n", "\n").rstrip("…") == piece
+    found = veltrane.repeats(text, top=6)
+    assert record["repeats"]["starts"] == [list(r.starts) for r in found]
+    for r, preview in zip(found, record["repeats"]["previews"]):
+        assert preview.replace("\\n", "\n").rstrip("…") == text[r.first : r.first + min(r.length, 48)]
 
 
 def test_jobs_give_the_same_lines_in_the_same_order(run, samples):
@@ -218,8 +242,7 @@ def test_standard_input_is_an_input_like_any_other(samples):
     first, second = json_lines(done.stdout.decode())
     assert first["path"] == "-"
     assert first["shannon_entropy"] == shannon_entropy.measure_entropy(content)
-    native = strings_frag.find_non_overlapping_fragments(content, 5, 2, False)
-    assert [{"id": f["id"], "occurrences": f["occurrences"]} for f in first["fragments"]] == native
+    assert first["repeats"]["starts"] == [list(r.starts) for r in cli_repeats(content)]
     assert second["size"] == 2048 and second["shannon_entropy"] == 0.0
     # Standard input redirected from a file is mapped like a file: same numbers.
     with open(root / "text.txt", "rb") as handle:
@@ -270,12 +293,12 @@ def test_table_lists_each_input_with_its_measures_and_fragments(run, samples):
     # The numeric columns line up: every value row ends its columns at the same places.
     value_rows = [line for line in lines[1:] if line.rstrip().endswith(".bin")]
     assert len({line.index(row[-1]) for line, row in zip(value_rows, rows)}) == 1
-    # The top fragment of the repeated file is its whole 9-byte unit, seven times, shown escaped.
-    top = strings_frag.find_non_overlapping_fragments(files[str(repeat)], 1, 2, False)[0]["occurrences"]
-    starts = ", ".join(str(o["start"]) for o in top[:3])
-    length = top[0]["end"] - top[0]["start"]
-    assert any(f"{length} B" in line and str(len(top)) in line and starts in line for line in lines)
-    assert "\\xff" in out and "\\\\" in out and "\\x0a" in out
+    # The top repeat of the repeated file is its 9-byte unit, seven times, in hex (the file is
+    # binary), with what storing it once saves, its first offsets and how many more there are.
+    (top,) = cli_repeats(files[str(repeat)], top=1)
+    assert (top.length, top.count) == (9, 7)
+    assert any(line.split()[:6] == ["1", "7", "x", "9", "B", "54"] and "00 ff 6d 61 67 69 63 5c 0a" in line
+               and line.endswith("0, 9, 18 +4 more") for line in lines)
 
 
 def test_csv_keeps_the_terse_layout_first_columns(run, tmp_path):

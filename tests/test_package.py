@@ -99,22 +99,22 @@ def test_native_errors_pass_through_unchanged():
 # ----------------------------------------------------------------------------- scan
 
 
-def reference_scan(data_bytes, searched, count, times, global_non_overlap):
-    native = _veltrane.strings_frag.find_non_overlapping_fragments(searched, count, times, global_non_overlap)
+def reference_scan(data_bytes, searched, count, min_count):
+    found = veltrane.repeats(searched, top=count, min_count=min_count, min_length=2)
     return (
         len(data_bytes),
         _veltrane.shannon_entropy.measure_entropy(data_bytes),
         _veltrane.shannon_entropy.measure_metric_entropy(data_bytes),
         _veltrane.shannon_entropy.measure_normalized_metric_entropy(data_bytes),
         _veltrane.min_entropy.measure_entropy(data_bytes),
-        [(f["id"], [(o["start"], o["end"]) for o in f["occurrences"]]) for f in native],
+        list(found),
     )
 
 
 def observed(result):
     return (
         result.size, result.shannon_entropy, result.metric_entropy, result.normalized_entropy, result.min_entropy,
-        [(f.id, list(f.occurrences)) for f in result.fragments],
+        list(result.repeats),
     )
 
 
@@ -133,24 +133,22 @@ def test_scan_reads_any_buffer_as_its_raw_bytes_and_refuses_the_rest():
 
 @settings(max_examples=40, deadline=None)
 @given(st.text(alphabet="ab€🙂\n", max_size=80), st.integers(1, 6), st.integers(1, 3), st.booleans())
-def test_scan_measures_bytes_and_searches_in_the_chosen_unit(text, count, times, global_non_overlap):
+def test_scan_measures_bytes_and_searches_in_the_chosen_unit(text, count, times, _):
     encoded = text.encode("utf-8")
-    options = dict(fragments=count, times=times, global_non_overlap=global_non_overlap)
+    options = dict(fragments=count, min_count=times, min_length=2)
     # A str is searched in code points, bytes in bytes, unless `text` says otherwise.
-    as_text = reference_scan(encoded, text, count, times, global_non_overlap)
-    as_bytes = reference_scan(encoded, encoded, count, times, global_non_overlap)
+    as_text = reference_scan(encoded, text, count, times)
+    as_bytes = reference_scan(encoded, encoded, count, times)
     assert observed(veltrane.scan(text, **options)) == as_text
     assert observed(veltrane.scan(encoded, **options)) == as_bytes
     assert observed(veltrane.scan(encoded, text=True, **options)) == as_text
     assert observed(veltrane.scan(text, text=False, **options)) == as_bytes
     result = veltrane.scan(text, **options)
-    assert result.unit == "code points"
+    assert result.unit == result.repeats.unit == "code points"
     assert veltrane.scan(encoded, **options).unit == "bytes"
-    for fragment in result.fragments:
-        assert fragment.count == len(fragment.occurrences) >= times
-        assert fragment.starts == tuple(start for start, _ in fragment.occurrences)
-        pieces = {text[start:end] for start, end in fragment.occurrences}
-        assert len(pieces) == 1 and len(pieces.pop()) == fragment.length
+    for repeat in result.repeats:
+        assert repeat.count == len(repeat.starts) >= times
+        assert len({text[start : start + repeat.length] for start in repeat.starts}) == 1
 
 
 def test_scan_reads_paths_numpy_arrays_and_empty_files(tmp_path):
@@ -165,14 +163,14 @@ def test_scan_reads_paths_numpy_arrays_and_empty_files(tmp_path):
     empty = tmp_path / "empty"
     empty.write_bytes(b"")
     nothing = veltrane.scan(empty)
-    assert (nothing.size, nothing.shannon_entropy, nothing.min_entropy, nothing.fragments) == (0, 0.0, 0.0, ())
+    assert (nothing.size, nothing.shannon_entropy, nothing.min_entropy, len(nothing.repeats)) == (0, 0.0, 0.0, 0)
     assert nothing == veltrane.scan(b"")  # undefined figures (NaN) compare equal to themselves
 
 
 def test_scan_result_is_a_frozen_dataclass_and_zero_fragments_skip_the_search():
     result = veltrane.scan(b"abab" * 10, fragments=0)
-    assert result.fragments == ()
-    assert {f.name for f in dataclasses.fields(result)} == {"measures", "fragments", "unit"}
+    assert result.repeats is None  # not searched, as opposed to searched and nothing found
+    assert {f.name for f in dataclasses.fields(result)} == {"measures", "repeats", "unit"}
     assert result.measures == veltrane.measure(b"abab" * 10)
     with pytest.raises(dataclasses.FrozenInstanceError):
         result.unit = "bytes"  # type: ignore[misc]
@@ -286,7 +284,8 @@ def test_mypy_strict_accepts_typical_use(tmp_path):
         found = strings_frag.find_non_overlapping_fragments("abcabc", 3, 2, False)
         start: int = found[0]["occurrences"][0]["start"]
         result: veltrane.ScanResult = veltrane.scan(bytearray(b"abcabc"), fragments=2, text=True)
-        counts: list[int] = [fragment.count for fragment in result.fragments]
+        counts: list[int] = [repeat.count for repeat in result.repeats or ()]
+        columns: memoryview = veltrane.repeats(b"abcabc", min_length=2, top=None).starts
         from_file: float = veltrane.scan(pathlib.Path("data.bin")).normalized_entropy
         profile = veltrane.entropy_profile(memoryview(b"x" * 100), 10, measure="normalized")
         rises: list[int] = [edge.offset for edge in profile.edges if edge.direction == "rising"]

@@ -151,6 +151,8 @@ def test_compact_columns_and_truncated_starts():
     assert list(numpy.asarray(full.offsets)) == [0, *numpy.cumsum(numpy.asarray(full.counts))]
     words = veltrane.repeats(open(real_files()[1], "rb").read(), top=5)
     assert len(words) == 5 and words[-1] == words[4] and words[:2] == [words[0], words[1]]
+    import pickle
+    assert pickle.loads(pickle.dumps(words)) == words  # results travel to and from worker processes
 
 
 def test_filters_say_what_they_left_out_and_bad_options_are_refused():

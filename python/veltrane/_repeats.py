@@ -67,6 +67,7 @@ class Repeats(Sequence[Repeat]):
         self.lengths, self.counts, self.scores = u64("lengths"), u64("counts"), u64("scores")
         self.firsts, self.offsets, self.starts = u64("firsts"), u64("offsets"), u64("starts")
         self._truncated = memoryview(columns["truncated"])  # type: ignore[arg-type]
+        self._columns = columns
         self.left_out = LeftOut(*(int(columns[name]) for name in  # type: ignore[call-overload]
                                   ("few_non_overlapping", "periodic", "low_entropy", "not_maximal")))
         self.unit: Unit = unit
@@ -93,6 +94,10 @@ class Repeats(Sequence[Repeat]):
         if not isinstance(other, Repeats):
             return NotImplemented
         return list(self) == list(other) and (self.left_out, self.unit) == (other.left_out, other.unit)
+
+    def __reduce__(self) -> tuple[type[Repeats], tuple[dict[str, object], Unit]]:
+        # The engine's bytes travel; the views over them are made again on arrival.
+        return Repeats, (self._columns, self.unit)
 
     def __repr__(self) -> str:
         return f"Repeats({list(self)!r}, left_out={self.left_out!r}, unit={self.unit!r})"
