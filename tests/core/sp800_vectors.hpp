@@ -2,6 +2,7 @@
 // figures of NAME.res, keyed by their label ("Literal Lag Prediction Estimate: C").
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>

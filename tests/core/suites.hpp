@@ -7,3 +7,5 @@ int run_core_tests(bool long_form);      // core_tests.cpp: pool, cancellation, 
 int run_fragment_tests(bool long_form);  // fragment_tests.cpp: the fragment search and its structures
 int run_battery_tests(bool long_form);   // battery_tests.cpp: the randomness battery and the window profile
 int run_repeats_tests(bool long_form);   // repeats_tests.cpp: the repeats search against its model
+int run_sp800_estimator_tests(bool long_form);  // sp800_estimator_tests.cpp: MCV, collision, Markov, compression, tuples
+int run_sp800_predictor_tests(bool long_form);  // sp800_predictor_tests.cpp: the four predictors and their bounds
