@@ -48,6 +48,15 @@ def long_call():
     return veltrane.measure(zeros)
 """
 
+# The SP 800-90B estimators on 16 million samples take tens of seconds on one
+# worker; each of them stops at its own checkpoints.
+LONG_ASSESSMENT = """
+import random, veltrane
+samples = random.Random(2).randbytes(16 << 20)
+def long_call():
+    return veltrane.sp800_90b(samples)
+"""
+
 # A list of fifty million items is converted item by item on the calling thread.
 LONG_CONVERSION = """
 items = [1] * 50_000_000
@@ -121,6 +130,10 @@ def test_ctrl_c_stops_a_long_count():
 
 def test_ctrl_c_stops_a_long_engine_pass():
     interrupt_twice(LONG_ENGINE_PASS, delay=0.5, env={"RAYON_NUM_THREADS": "1"})
+
+
+def test_ctrl_c_stops_a_long_assessment():
+    interrupt_twice(LONG_ASSESSMENT, delay=0.5, env={"RAYON_NUM_THREADS": "1"})
 
 
 @pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer slows the list build; the search case covers it")

@@ -8,6 +8,8 @@ Python signatures and English documentation, plus conveniences:
 - `repeats(data)`: the repeated fragments people act on (maximal, not periodic, ranked by
   what storing them once saves), as compact columns;
 - `scan(data)`: the figures and the top repeats as a `ScanResult`;
+- `sp800_90b(samples)`: NIST SP 800-90B's non-IID min-entropy assessment, every estimator
+  with the figures NIST's reference tool prints;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
 - the `veltrane` command line (`python -m veltrane`).
@@ -27,17 +29,38 @@ from ._measures import EntFigures, Measures, MeasureState, measure, measure_stat
 from ._profile import Edge, Profile, entropy_profile, find_edges
 from ._repeats import LeftOut, Repeat, Repeats, repeats
 from ._scan import ScanResult, scan
+from ._sp800_90b import (
+    Assessment,
+    Collision,
+    Compression,
+    LongestRepeatedSubstring,
+    Markov,
+    MostCommonValue,
+    Prediction,
+    Track,
+    TTuple,
+    sp800_90b,
+)
 
 __all__ = [
+    "Assessment",
+    "Collision",
+    "Compression",
     "Edge",
     "EntFigures",
     "LeftOut",
+    "LongestRepeatedSubstring",
+    "Markov",
     "MeasureState",
     "Measures",
+    "MostCommonValue",
+    "Prediction",
     "Profile",
     "Repeat",
     "Repeats",
     "ScanResult",
+    "TTuple",
+    "Track",
     "entropy_profile",
     "find_edges",
     "format_measure",
@@ -48,6 +71,7 @@ __all__ = [
     "repeats",
     "scan",
     "shannon_entropy",
+    "sp800_90b",
     "strings_frag",
     "version",
     "__version__",

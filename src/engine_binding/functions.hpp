@@ -8,5 +8,6 @@ namespace veltrane::engine {
 // Each table ends with a {nullptr} entry.
 extern PyMethodDef BATTERY_FUNCTIONS[];  // battery.cpp: the randomness battery and the window profile
 extern PyMethodDef REPEATS_FUNCTIONS[];  // repeats.cpp: the repeats search, the longest run of one byte
+extern PyMethodDef SP800_90B_FUNCTIONS[];  // sp800_90b.cpp: the SP 800-90B non-IID assessment
 
 }  // namespace veltrane::engine

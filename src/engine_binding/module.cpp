@@ -15,7 +15,7 @@ namespace {
 
 int exec_engine(PyObject* module) {
     veltrane::pool::prepare_thread();
-    for (PyMethodDef* table : {BATTERY_FUNCTIONS, REPEATS_FUNCTIONS}) {
+    for (PyMethodDef* table : {BATTERY_FUNCTIONS, REPEATS_FUNCTIONS, SP800_90B_FUNCTIONS}) {
         if (PyModule_AddFunctions(module, table) < 0) return -1;
     }
     return 0;

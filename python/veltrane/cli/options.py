@@ -114,6 +114,19 @@ def _run_profile(args: argparse.Namespace, activity: Any) -> int:
     return run_profile(args, activity)
 
 
+def _run_sp800_90b(args: argparse.Namespace, activity: Any) -> int:
+    from .sp800_90b import run_sp800_90b
+
+    return run_sp800_90b(args, activity)
+
+
+def bits_per_symbol(text: str) -> int:
+    value = whole_number(1)(text)
+    if value > 8:
+        raise argparse.ArgumentTypeError(f"must be from 1 to 8 (one sample per byte): {text!r}")
+    return value
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog="veltrane",
@@ -213,6 +226,25 @@ def build_parser() -> argparse.ArgumentParser:
     form = profile.add_mutually_exclusive_group()
     form.add_argument("--json", action="store_true", help="write one JSON object")
     form.add_argument("--csv", action="store_true", help="write CSV: offset,end,value per window")
+
+    sp800 = commands.add_parser(
+        "sp800-90b",
+        help="NIST SP 800-90B's non-IID min-entropy assessment of a file of samples, one per byte",
+        description="The ten non-IID estimators of NIST SP 800-90B (section 6.3) on the samples of FILE, one "
+        "per byte, as they are and (for widths above 1) as their bitstring; prints H_original, H_bitstring "
+        "and the assessed min-entropy min(H_original, width x H_bitstring), in bits per sample.",
+        epilog=EXIT_CODES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    sp800.set_defaults(run=_run_sp800_90b)
+    sp800.add_argument("path", metavar="FILE", help="a file of samples, or - for standard input")
+    sp800.add_argument("--bits", type=bits_per_symbol, default=None, metavar="N",
+                       help="bits per sample, 1 to 8 (default: what the largest sample needs)")
+    form = sp800.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help="write one JSON object with every estimator's figures")
+    form.add_argument("--verbose", "-v", action="store_true",
+                      help="every estimator's figures, in the layout of NIST's reference tool (17 digits)")
+    sp800.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
     return parser
 
 

@@ -1,0 +1,155 @@
+#include "sp800_90b/assessment.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "pool/cancel.hpp"
+#include "pool/pool.hpp"
+#include "util/count_bytes.hpp"
+
+namespace veltrane::sp800_90b {
+
+namespace {
+
+util::ByteHistogram histogram(const std::uint8_t* data, std::size_t n) { return util::count_bytes(data, n); }
+
+unsigned width_of(const util::ByteHistogram& counts) {
+    unsigned largest = 0;
+    for (unsigned v = 0; v < 256; ++v) {
+        if (counts[v] != 0) largest = v;
+    }
+    unsigned width = 1;
+    while ((largest >> width) != 0) ++width;
+    return width;
+}
+
+// The MSB-first bits of every sample, one per byte.
+std::vector<std::uint8_t> bitstring_of(const std::uint8_t* data, std::size_t n, unsigned width) {
+    std::vector<std::uint8_t> bits(n * width);
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if ((i & 0xffff) == 0) pool::checkpoint();
+        for (unsigned b = width; b-- > 0;) bits[out++] = static_cast<std::uint8_t>((data[i] >> b) & 1U);
+    }
+    return bits;
+}
+
+// One estimator on one track, as a task of the pool.
+struct Run {
+    std::function<void()> body;
+    double cost;  // rough relative run time, to start the long ones first
+};
+
+double least_of(const Track& t) {
+    double h = t.most_common_value.min_entropy;
+    auto take = [&](double e) { h = std::min(h, e); };
+    if (t.collision) take(t.collision->min_entropy);
+    if (t.markov) take(t.markov->min_entropy);
+    if (t.compression) take(t.compression->min_entropy);
+    if (t.tuples.t_tuple) take(t.tuples.t_tuple->min_entropy);
+    if (t.tuples.lrs) take(t.tuples.lrs->min_entropy);
+    for (const Prediction* p : {&t.multi_mcw, &t.lag, &t.multi_mmc, &t.lz78y}) take(p->min_entropy);
+    return h;
+}
+
+void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary) {
+    const double n = static_cast<double>(s.n);
+    runs.push_back({[s, &t] { t.most_common_value = most_common_value(s); }, 0.01 * n});
+    if (binary) {
+        runs.push_back({[s, &t] { t.collision = collision(s); }, 0.02 * n});
+        runs.push_back({[s, &t] { t.markov = markov(s); }, 0.02 * n});
+        runs.push_back({[s, &t] { t.compression = compression(s); }, 0.1 * n});
+    }
+    runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, 1.0 * n});
+    // Wide symbols make the Markov and dictionary predictors the costly ones.
+    const double wide = binary ? 1.0 : 4.0;
+    runs.push_back({[s, &t] { t.multi_mcw = multi_mcw(s); }, 0.2 * n});
+    runs.push_back({[s, &t] { t.lag = lag(s); }, 0.2 * n});
+    runs.push_back({[s, &t] { t.multi_mmc = multi_mmc(s); }, 0.3 * wide * n});
+    runs.push_back({[s, &t] { t.lz78y = lz78y(s); }, 0.3 * wide * n});
+}
+
+}  // namespace
+
+unsigned inferred_width(const std::uint8_t* data, std::size_t n) { return width_of(histogram(data, n)); }
+
+Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared, Progress progress) {
+    if (n == 0) throw std::invalid_argument("no samples to assess");
+    if (declared && (*declared < 1 || *declared > MAX_WIDTH)) {
+        throw std::invalid_argument("bits_per_symbol must be from 1 to 8, not " + std::to_string(*declared));
+    }
+    const auto counts = histogram(data, n);
+    const unsigned needed = width_of(counts);
+    if (declared && needed > *declared) {
+        unsigned largest = 0;
+        for (unsigned v = 0; v < 256; ++v) {
+            if (counts[v] != 0) largest = v;
+        }
+        throw std::invalid_argument("a sample of value " + std::to_string(largest) + " does not fit in " +
+                                    std::to_string(*declared) + " bits per symbol");
+    }
+
+    Assessment a;
+    a.samples = n;
+    a.width = declared.value_or(needed);
+
+    // The literal track works on the values renumbered 0..k-1, which is what the
+    // predictors' "one in k" floor and the dictionaries' alphabet mean.
+    // Binary samples stay as they are: a bitstring of ones is not one of zeros.
+    const bool binary = a.width == 1;
+    std::array<std::uint8_t, 256> rank{};
+    for (unsigned v = 0; v < 256; ++v) {
+        if (counts[v] != 0) {
+            rank[v] = static_cast<std::uint8_t>(a.distinct);
+            a.translated = a.translated || (!binary && a.distinct != v);
+            ++a.distinct;
+        }
+    }
+    std::vector<std::uint8_t> renumbered;
+    const std::uint8_t* literal = data;
+    if (a.translated) {
+        renumbered.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            if ((i & 0xffff) == 0) pool::checkpoint();
+            renumbered[i] = rank[data[i]];
+        }
+        literal = renumbered.data();
+    }
+    // Binary samples keep an alphabet of two even when one value is missing.
+    const unsigned literal_k = binary ? 2 : a.distinct;
+
+    std::vector<std::uint8_t> bits;
+    std::vector<Run> runs;
+    plan(runs, {literal, n, literal_k}, a.literal, binary);
+    if (!binary) {
+        bits = bitstring_of(data, n, a.width);
+        a.bitstring.emplace();
+        plan(runs, {bits.data(), bits.size(), 2}, *a.bitstring, true);
+    }
+    std::stable_sort(runs.begin(), runs.end(), [](const Run& x, const Run& y) { return x.cost > y.cost; });
+    if (progress.total != nullptr) std::atomic_ref(*progress.total).store(runs.size(), std::memory_order_relaxed);
+    pool::run_tasks(runs.size(), [&](std::size_t i) {
+        pool::prepare_thread();
+        runs[i].body();
+        if (progress.finished != nullptr) std::atomic_ref(*progress.finished).fetch_add(1, std::memory_order_relaxed);
+    });
+
+    a.literal.min_entropy = least_of(a.literal);
+    a.h_original = a.literal.min_entropy;
+    a.min_entropy = a.h_original;
+    if (a.bitstring) {
+        a.bitstring->min_entropy = least_of(*a.bitstring);
+        a.h_bitstring = a.bitstring->min_entropy;
+        a.min_entropy = std::min(a.h_original, static_cast<double>(a.width) * *a.h_bitstring);
+    }
+    return a;
+}
+
+}  // namespace veltrane::sp800_90b
