@@ -1,0 +1,209 @@
+// The tuple counts from the suffix array: neighbours in suffix order share
+// their longest common prefixes, the nested runs of neighbours sharing at
+// least i symbols are the distinct repeated i-tuples (the lcp intervals), and
+// one stack pass over the prefix lengths visits every such interval once.
+#include "sp800_90b/suffix_tuples.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "pool/cancel.hpp"
+#include "pool/pool.hpp"
+#include "strings/frag/byte_suffix_array.hpp"
+
+namespace veltrane::sp800_90b {
+
+namespace {
+
+// Pair counts reach C(n, 2): 64 bits hold them for 32-bit indices only.
+template <class I>
+using PairCount = std::conditional_t<sizeof(I) == 4, std::uint64_t, unsigned __int128>;
+
+// The common prefix length of the suffixes at a and b, eight symbols a step;
+// `words` counts the steps.
+std::uint64_t common_prefix(const std::uint8_t* s, std::uint64_t n, std::uint64_t a, std::uint64_t b,
+                            std::uint64_t& words) {
+    const std::uint64_t limit = n - std::max(a, b);
+    std::uint64_t l = 0;
+    for (; l + 8 <= limit; l += 8) {
+        ++words;
+        std::uint64_t x, y;
+        std::memcpy(&x, s + a + l, 8);
+        std::memcpy(&y, s + b + l, 8);
+        if (x != y) {
+            const std::uint64_t diff = x ^ y;
+            const int bit = std::endian::native == std::endian::little ? std::countr_zero(diff) : std::countl_zero(diff);
+            return l + static_cast<std::uint64_t>(bit >> 3);
+        }
+    }
+    while (l < limit && s[a + l] == s[b + l]) ++l;
+    return l;
+}
+
+// Common prefix lengths in suffix order, one byte each; 255 and more live in a
+// side list in order.
+template <class I>
+struct CompactPrefixes {
+    static constexpr std::uint8_t LARGE = 255;
+    std::vector<std::uint8_t> small;
+    std::vector<std::pair<I, I>> large;  // (suffix-order position, length)
+    std::uint64_t longest = 0;
+};
+
+// Direct comparison costs the prefix lengths themselves: small on varied data
+// (a few words per neighbour), quadratic on repetitive data. Each piece of the
+// suffix array gets a budget of words and of large lengths; past either the
+// whole attempt is dropped (having spent O(n)) for the linear method.
+constexpr std::uint64_t WORDS_PER_NEIGHBOUR = 32;
+constexpr std::uint64_t NEIGHBOURS_PER_LARGE = 64;
+
+template <class I>
+std::optional<CompactPrefixes<I>> compare_neighbours(const std::uint8_t* s, std::uint64_t n, const I* sa) {
+    CompactPrefixes<I> out;
+    out.small.assign(n, 0);
+    const std::size_t pieces = pool::piece_count(n - 1);
+    std::vector<std::vector<std::pair<I, I>>> large(pieces);
+    std::vector<std::uint64_t> longest(pieces, 0);
+    std::atomic<bool> too_costly{false};
+    pool::run_tasks(pieces, [&](std::size_t p) {
+        auto [begin, end] = pool::piece_range(n - 1, pieces, p);
+        const std::uint64_t word_budget = WORDS_PER_NEIGHBOUR * (end - begin) + 1024;
+        const std::uint64_t large_budget = (end - begin) / NEIGHBOURS_PER_LARGE + 16;
+        std::uint64_t words = 0, top = 0;
+        for (std::size_t j = begin; j < end; ++j) {
+            const std::size_t i = j + 1;  // position i pairs suffixes sa[i-1], sa[i]
+            if ((j & 0xFFF) == 0) {
+                pool::checkpoint();
+                if (too_costly.load(std::memory_order_relaxed)) return;
+            }
+            if (i + 16 < n) __builtin_prefetch(s + sa[i + 16]);
+            const std::uint64_t l = common_prefix(s, n, sa[i - 1], sa[i], words);
+            top = std::max(top, l);
+            if (l < CompactPrefixes<I>::LARGE) {
+                out.small[i] = static_cast<std::uint8_t>(l);
+            } else {
+                out.small[i] = CompactPrefixes<I>::LARGE;
+                large[p].emplace_back(static_cast<I>(i), static_cast<I>(l));
+            }
+            if (words > word_budget || large[p].size() > large_budget) {
+                too_costly.store(true, std::memory_order_relaxed);
+                return;
+            }
+        }
+        longest[p] = top;
+    });
+    if (too_costly.load()) return std::nullopt;
+    std::size_t total = 0;
+    for (const auto& part : large) total += part.size();
+    out.large.reserve(total);
+    for (auto& part : large) {
+        out.large.insert(out.large.end(), part.begin(), part.end());
+        std::vector<std::pair<I, I>>().swap(part);
+    }
+    out.longest = *std::max_element(longest.begin(), longest.end());
+    return out;
+}
+
+// The linear method: the prefix lengths in text order (each at most one less
+// than its predecessor's, so O(n) comparisons in all), then permuted into
+// suffix order in place of the suffix array. 4 or 8 bytes per symbol beside it.
+template <class I>
+void replace_by_prefixes(const std::uint8_t* s, std::uint64_t n, std::vector<I>& sa) {
+    const I none = static_cast<I>(n);  // sa[0] has no predecessor
+    std::vector<I> text_order(n);      // first the predecessor in suffix order, then the length
+    text_order[sa[0]] = none;
+    for (std::uint64_t i = 1; i < n; ++i) text_order[sa[i]] = sa[i - 1];
+    std::uint64_t l = 0;
+    for (std::uint64_t j = 0; j < n; ++j) {
+        if ((j & 0xFFFF) == 0) pool::checkpoint();
+        if (text_order[j] == none) {
+            l = 0;
+            text_order[j] = 0;
+            continue;
+        }
+        const std::uint64_t k = text_order[j];
+        while (j + l < n && k + l < n && s[j + l] == s[k + l]) ++l;
+        text_order[j] = static_cast<I>(l);
+        if (l > 0) --l;
+    }
+    for (std::uint64_t i = 0; i < n; ++i) sa[i] = text_order[sa[i]];
+}
+
+// The stack pass over the prefix lengths (`prefix(i)`: suffixes i-1 and i,
+// asked once each in increasing i). An interval of m suffixes sharing exactly
+// `lcp` symbols, inside one sharing `parent`, is one distinct i-tuple occurring
+// m times for every i in (parent, lcp].
+template <class I, class Prefix>
+TupleCounts visit_intervals(std::uint64_t n, std::uint64_t longest, Prefix&& prefix) {
+    using P = PairCount<I>;
+    std::vector<P> pair_steps(longest + 2, 0);  // differences over i; unsigned wrap-around cancels
+    std::vector<I> biggest(longest + 1, 0);     // the largest interval of each lcp
+    struct Open {
+        I lcp, left;
+    };
+    std::vector<Open> stack{{0, 0}};
+    for (std::uint64_t i = 1; i <= n; ++i) {
+        if ((i & 0xFFFF) == 0) pool::checkpoint();
+        const I h = i < n ? static_cast<I>(prefix(i)) : 0;
+        I left = static_cast<I>(i - 1);
+        while (h < stack.back().lcp) {
+            const Open top = stack.back();
+            stack.pop_back();
+            left = top.left;
+            const I parent = std::max(h, stack.back().lcp);
+            const I m = static_cast<I>(i - top.left);
+            const P pairs = static_cast<P>(m) * static_cast<P>(m - 1) / 2;
+            pair_steps[parent + 1] += pairs;
+            pair_steps[top.lcp + 1] -= pairs;
+            biggest[top.lcp] = std::max(biggest[top.lcp], m);
+        }
+        if (h > stack.back().lcp) stack.push_back({h, left});
+    }
+    TupleCounts out;
+    out.longest_repeat = longest;
+    out.top.resize(longest);
+    out.pairs.resize(longest);
+    // Every interval of lcp >= i lies in one of the i-tuples' intervals.
+    std::uint64_t top = 0;
+    for (std::uint64_t i = longest; i >= 1; --i) out.top[i - 1] = top = std::max<std::uint64_t>(top, biggest[i]);
+    P pairs = 0;
+    for (std::uint64_t i = 1; i <= longest; ++i) out.pairs[i - 1] = static_cast<double>(pairs += pair_steps[i]);
+    return out;
+}
+
+template <class I>
+TupleCounts count_with(Symbols s, bool permuted_lcp_only) {
+    const std::uint64_t n = s.n;
+    std::vector<I> sa(n);
+    strings::frag::build_byte_suffix_array(s.data, static_cast<I>(n), sa.data());
+    if (!permuted_lcp_only && n >= 2) {
+        if (auto compact = compare_neighbours<I>(s.data, n, sa.data())) {
+            std::vector<I>().swap(sa);  // the pass needs the prefix lengths only
+            std::size_t next_large = 0;
+            return visit_intervals<I>(n, compact->longest, [&](std::uint64_t i) -> std::uint64_t {
+                const std::uint8_t l = compact->small[i];
+                return l != CompactPrefixes<I>::LARGE ? l : compact->large[next_large++].second;
+            });
+        }
+    }
+    replace_by_prefixes(s.data, n, sa);
+    const std::uint64_t longest = n == 0 ? 0 : *std::max_element(sa.begin(), sa.end());
+    return visit_intervals<I>(n, longest, [&](std::uint64_t i) -> std::uint64_t { return sa[i]; });
+}
+
+}  // namespace
+
+TupleCounts count_tuples(Symbols s, TupleMethod method) {
+    if (s.n == 0) return {};
+    if (method.wide_indices || s.n > std::numeric_limits<std::uint32_t>::max() - 1) {
+        return count_with<std::uint64_t>(s, method.permuted_lcp_only);
+    }
+    return count_with<std::uint32_t>(s, method.permuted_lcp_only);
+}
+
+}  // namespace veltrane::sp800_90b
