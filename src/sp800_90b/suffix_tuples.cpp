@@ -5,7 +5,6 @@
 #include "sp800_90b/suffix_tuples.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -14,6 +13,8 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "sp800_90b/bit_suffix_sort.hpp"
+#include "sp800_90b/neighbour_prefixes.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
 
 namespace veltrane::sp800_90b {
@@ -43,70 +44,6 @@ std::uint64_t common_prefix(const std::uint8_t* s, std::uint64_t n, std::uint64_
     }
     while (l < limit && s[a + l] == s[b + l]) ++l;
     return l;
-}
-
-// Common prefix lengths in suffix order, one byte each; 255 and more live in a
-// side list in order.
-template <class I>
-struct CompactPrefixes {
-    static constexpr std::uint8_t LARGE = 255;
-    std::vector<std::uint8_t> small;
-    std::vector<std::pair<I, I>> large;  // (suffix-order position, length)
-    std::uint64_t longest = 0;
-};
-
-// Direct comparison costs the prefix lengths themselves: small on varied data
-// (a few words per neighbour), quadratic on repetitive data. Each piece of the
-// suffix array gets a budget of words and of large lengths; past either the
-// whole attempt is dropped (having spent O(n)) for the linear method.
-constexpr std::uint64_t WORDS_PER_NEIGHBOUR = 32;
-constexpr std::uint64_t NEIGHBOURS_PER_LARGE = 64;
-
-template <class I>
-std::optional<CompactPrefixes<I>> compare_neighbours(const std::uint8_t* s, std::uint64_t n, const I* sa) {
-    CompactPrefixes<I> out;
-    out.small.assign(n, 0);
-    const std::size_t pieces = pool::piece_count(n - 1);
-    std::vector<std::vector<std::pair<I, I>>> large(pieces);
-    std::vector<std::uint64_t> longest(pieces, 0);
-    std::atomic<bool> too_costly{false};
-    pool::run_tasks(pieces, [&](std::size_t p) {
-        auto [begin, end] = pool::piece_range(n - 1, pieces, p);
-        const std::uint64_t word_budget = WORDS_PER_NEIGHBOUR * (end - begin) + 1024;
-        const std::uint64_t large_budget = (end - begin) / NEIGHBOURS_PER_LARGE + 16;
-        std::uint64_t words = 0, top = 0;
-        for (std::size_t j = begin; j < end; ++j) {
-            const std::size_t i = j + 1;  // position i pairs suffixes sa[i-1], sa[i]
-            if ((j & 0xFFF) == 0) {
-                pool::checkpoint();
-                if (too_costly.load(std::memory_order_relaxed)) return;
-            }
-            if (i + 16 < n) __builtin_prefetch(s + sa[i + 16]);
-            const std::uint64_t l = common_prefix(s, n, sa[i - 1], sa[i], words);
-            top = std::max(top, l);
-            if (l < CompactPrefixes<I>::LARGE) {
-                out.small[i] = static_cast<std::uint8_t>(l);
-            } else {
-                out.small[i] = CompactPrefixes<I>::LARGE;
-                large[p].emplace_back(static_cast<I>(i), static_cast<I>(l));
-            }
-            if (words > word_budget || large[p].size() > large_budget) {
-                too_costly.store(true, std::memory_order_relaxed);
-                return;
-            }
-        }
-        longest[p] = top;
-    });
-    if (too_costly.load()) return std::nullopt;
-    std::size_t total = 0;
-    for (const auto& part : large) total += part.size();
-    out.large.reserve(total);
-    for (auto& part : large) {
-        out.large.insert(out.large.end(), part.begin(), part.end());
-        std::vector<std::pair<I, I>>().swap(part);
-    }
-    out.longest = *std::max_element(longest.begin(), longest.end());
-    return out;
 }
 
 // The linear method: the prefix lengths in text order (each at most one less
@@ -177,22 +114,35 @@ TupleCounts visit_intervals(std::uint64_t n, std::uint64_t longest, Prefix&& pre
 }
 
 template <class I>
-TupleCounts count_with(Symbols s, bool permuted_lcp_only) {
+TupleCounts from_compact(std::uint64_t n, const CompactPrefixes<I>& compact) {
+    std::size_t next_large = 0;
+    return visit_intervals<I>(n, compact.longest, [&](std::uint64_t i) -> std::uint64_t {
+        const std::uint8_t l = compact.small[i];
+        return l != CompactPrefixes<I>::LARGE ? l : compact.large[next_large++].second;
+    });
+}
+
+template <class I>
+TupleCounts count_with(Symbols s, TupleMethod method) {
     const std::uint64_t n = s.n;
+    if constexpr (sizeof(I) == 4) {
+        if (s.k == 2 && !method.bits_as_bytes && !method.permuted_lcp_only) {
+            if (auto compact = sort_bit_suffixes(s.data, n)) return from_compact<I>(n, *compact);
+        }
+    }
     std::vector<I> sa(n);
     strings::frag::build_byte_suffix_array(s.data, static_cast<I>(n), sa.data());
-    if (!permuted_lcp_only && n >= 2) {
-        if (auto compact = compare_neighbours<I>(s.data, n, sa.data())) {
+    if (!method.permuted_lcp_only) {
+        auto compact = compare_neighbours<I>(n, sa.data(), [&](std::uint64_t a, std::uint64_t b, std::uint64_t& words) {
+            return common_prefix(s.data, n, a, b, words);
+        });
+        if (compact) {
             std::vector<I>().swap(sa);  // the pass needs the prefix lengths only
-            std::size_t next_large = 0;
-            return visit_intervals<I>(n, compact->longest, [&](std::uint64_t i) -> std::uint64_t {
-                const std::uint8_t l = compact->small[i];
-                return l != CompactPrefixes<I>::LARGE ? l : compact->large[next_large++].second;
-            });
+            return from_compact<I>(n, *compact);
         }
     }
     replace_by_prefixes(s.data, n, sa);
-    const std::uint64_t longest = n == 0 ? 0 : *std::max_element(sa.begin(), sa.end());
+    const std::uint64_t longest = *std::max_element(sa.begin(), sa.end());
     return visit_intervals<I>(n, longest, [&](std::uint64_t i) -> std::uint64_t { return sa[i]; });
 }
 
@@ -201,9 +151,9 @@ TupleCounts count_with(Symbols s, bool permuted_lcp_only) {
 TupleCounts count_tuples(Symbols s, TupleMethod method) {
     if (s.n == 0) return {};
     if (method.wide_indices || s.n > std::numeric_limits<std::uint32_t>::max() - 1) {
-        return count_with<std::uint64_t>(s, method.permuted_lcp_only);
+        return count_with<std::uint64_t>(s, method);
     }
-    return count_with<std::uint32_t>(s, method.permuted_lcp_only);
+    return count_with<std::uint32_t>(s, method);
 }
 
 }  // namespace veltrane::sp800_90b

@@ -22,11 +22,15 @@ struct TupleCounts {
     std::vector<double> pairs;
 };
 
-// How the neighbours' common prefixes are found. The default compares the
+// How the suffixes are sorted and the neighbours' common prefixes found.
+// Bits (k == 2, below 2^32 - 1 of them) are sorted packed 64 to a word,
+// anything else (and bits too repetitive for that) by the byte suffix sort.
+// The default then compares the
 // neighbours' text directly, eight symbols a step, on the pool, and turns to
 // the linear-time permuted-LCP method when repetitive data makes that costly.
 // Tests pin one method or the 64-bit indices of inputs of 2^32 symbols or more.
 struct TupleMethod {
+    bool bits_as_bytes = false;  // k == 2: the byte suffix sort instead of the packed-bit one
     bool permuted_lcp_only = false;
     bool wide_indices = false;
 };

@@ -176,6 +176,7 @@ void check_tuple_counts(std::mt19937_64& rng) {
     }
     // Repetitive inputs whose direct comparison is too costly (the linear method takes over).
     inputs.push_back(Bytes(1500, 1));
+    inputs.push_back(random_input(rng, 3000, 2, 0.97));
     Bytes doubled = random_input(rng, 700, 2, 0.0);
     doubled.insert(doubled.end(), doubled.begin(), doubled.end());
     inputs.push_back(doubled);
@@ -184,13 +185,13 @@ void check_tuple_counts(std::mt19937_64& rng) {
     inputs.push_back(periodic);
     for (const Bytes& s : inputs) {
         const sp::TupleCounts model = model_tuples(s);
-        for (bool permuted : {false, true}) {
-            for (bool wide : {false, true}) {
-                const sp::TupleCounts c = sp::count_tuples(symbols(s, 256), {permuted, wide});
-                const bool ok = c.longest_repeat == model.longest_repeat && c.top == model.top && c.pairs == model.pairs;
-                if (!ok) std::fprintf(stderr, "tuple counts differ: n=%zu permuted=%d wide=%d\n", s.size(), permuted, wide);
-                CHECK(ok);
-            }
+        const unsigned k = *std::max_element(s.begin(), s.end()) + 1u;
+        for (int method = 0; method < 8; ++method) {
+            const sp::TupleMethod m{(method & 1) != 0, (method & 2) != 0, (method & 4) != 0};
+            const sp::TupleCounts c = sp::count_tuples(symbols(s, std::max(k, 2u)), m);
+            const bool ok = c.longest_repeat == model.longest_repeat && c.top == model.top && c.pairs == model.pairs;
+            if (!ok) std::fprintf(stderr, "tuple counts differ: n=%zu k=%u method=%d\n", s.size(), k, method);
+            CHECK(ok);
         }
     }
 }

@@ -1,0 +1,168 @@
+// Suffix sorting of bits: a counting sort on the first 16 bits, then each
+// bucket sorted by the next 64 bits (cached beside the index) and, for the rare
+// ties, by full comparison; the common prefixes come from the same packed words.
+#include "sp800_90b/bit_suffix_sort.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <limits>
+#include <utility>
+
+#include "pool/cancel.hpp"
+#include "pool/pool.hpp"
+
+namespace veltrane::sp800_90b {
+
+namespace {
+
+constexpr unsigned BUCKET_BITS = 16;
+constexpr std::size_t BUCKETS = std::size_t{1} << BUCKET_BITS;
+// Buckets up to this size sort cached keys; bigger ones (biased data) sort
+// indices in place, keeping the memory at the suffix array's.
+constexpr std::size_t CACHED_BUCKET = 4096;
+// Comparison sorting gives up past this many words per bit: repetitive data.
+constexpr std::uint64_t SORT_WORDS_PER_BIT = 64;
+
+struct TooRepetitive {};
+
+class PackedBits {
+public:
+    PackedBits(const std::uint8_t* bits, std::uint64_t n) : n_(n), words_(n / 64 + 2, 0) {
+        for (std::uint64_t i = 0; i < n; ++i) words_[i >> 6] |= std::uint64_t{bits[i]} << (63 - (i & 63));
+    }
+    std::uint64_t size() const { return n_; }
+    // Bits p..p+63, first bit highest; zeros past the end.
+    std::uint64_t word_at(std::uint64_t p) const {
+        const std::uint64_t w = p >> 6, r = p & 63;
+        return r == 0 ? words_[w] : (words_[w] << r) | (words_[w + 1] >> (64 - r));
+    }
+    // The common prefix of the suffixes at a and b, from `from` bits on
+    // (known equal before it).
+    std::uint64_t common_prefix(std::uint64_t a, std::uint64_t b, std::uint64_t from, std::uint64_t& words) const {
+        const std::uint64_t limit = n_ - std::max(a, b);
+        std::uint64_t l = from;
+        while (l < limit) {
+            ++words;
+            const std::uint64_t x = word_at(a + l) ^ word_at(b + l);
+            if (x != 0) return std::min(limit, l + static_cast<std::uint64_t>(std::countl_zero(x)));
+            l += 64;
+        }
+        return limit;
+    }
+    // Suffix order: a suffix that is a prefix of another sorts first.
+    bool less(std::uint64_t a, std::uint64_t b, std::uint64_t from, std::uint64_t& words) const {
+        const std::uint64_t l = common_prefix(a, b, from, words);
+        if (l == n_ - std::max(a, b)) return a > b;  // the shorter one ended
+        return (word_at(a + l) >> 63) < (word_at(b + l) >> 63);
+    }
+
+private:
+    std::uint64_t n_;
+    std::vector<std::uint64_t> words_;
+};
+
+// Sorts one bucket (suffixes sharing their first 16 bits), throwing
+// TooRepetitive once `words` passes `budget`.
+using KeyedSuffix = std::pair<std::uint64_t, std::uint32_t>;  // (the 64 bits after the first 16, position)
+
+void sort_bucket(const PackedBits& bits, std::uint32_t* first, std::uint32_t* last, std::vector<KeyedSuffix>& keyed,
+                 std::uint64_t& words, std::uint64_t budget) {
+    const std::size_t size = static_cast<std::size_t>(last - first);
+    if (size < 2) return;
+    std::uint64_t comparisons = 0;
+    auto full_less = [&](std::uint32_t a, std::uint32_t b, std::uint64_t from) {
+        if ((++comparisons & 0xFFF) == 0) {
+            pool::checkpoint();
+            if (words > budget) throw TooRepetitive{};
+        }
+        return bits.less(a, b, from, words);
+    };
+    if (size > CACHED_BUCKET) {
+        std::sort(first, last, [&](std::uint32_t a, std::uint32_t b) { return full_less(a, b, BUCKET_BITS); });
+        return;
+    }
+    keyed.resize(size);
+    for (std::size_t i = 0; i < size; ++i) keyed[i] = {bits.word_at(std::uint64_t{first[i]} + BUCKET_BITS), first[i]};
+    // Zeros past the end make a suffix's key no larger than its extensions':
+    // the key order agrees with suffix order wherever the keys differ.
+    std::sort(keyed.begin(), keyed.begin() + size,
+              [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (std::size_t i = 0; i < size;) {
+        std::size_t j = i + 1;
+        while (j < size && keyed[j].first == keyed[i].first) ++j;
+        if (j - i > 1) {
+            std::sort(keyed.begin() + i, keyed.begin() + j, [&](const auto& x, const auto& y) {
+                return full_less(x.second, y.second, BUCKET_BITS + 64);
+            });
+        }
+        i = j;
+    }
+    for (std::size_t i = 0; i < size; ++i) first[i] = keyed[i].second;
+}
+
+}  // namespace
+
+std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8_t* bit_bytes, std::uint64_t n) {
+    pool::checkpoint();
+    const PackedBits bits(bit_bytes, n);
+    auto bucket_of = [&](std::uint64_t i) { return static_cast<std::size_t>(bits.word_at(i) >> (64 - BUCKET_BITS)); };
+
+    // Counting sort on the first 16 bits: counts per piece, then each piece
+    // scatters its positions behind the earlier pieces' of the same bucket.
+    const std::size_t pieces = std::min<std::size_t>(pool::piece_count(n), 8);
+    std::vector<std::vector<std::uint32_t>> next(pieces, std::vector<std::uint32_t>(BUCKETS, 0));
+    pool::run_tasks(pieces, [&](std::size_t p) {
+        auto [begin, end] = pool::piece_range(n, pieces, p);
+        for (std::uint64_t i = begin; i < end; ++i) ++next[p][bucket_of(i)];
+    });
+    std::vector<std::uint32_t> bucket_start(BUCKETS + 1, 0);
+    std::uint64_t total = 0;
+    for (std::size_t b = 0; b < BUCKETS; ++b) {
+        bucket_start[b] = static_cast<std::uint32_t>(total);
+        for (std::size_t p = 0; p < pieces; ++p) {
+            const std::uint32_t count = next[p][b];
+            next[p][b] = static_cast<std::uint32_t>(total);
+            total += count;
+        }
+    }
+    bucket_start[BUCKETS] = static_cast<std::uint32_t>(n);
+    std::vector<std::uint32_t> sa(n);
+    pool::run_tasks(pieces, [&](std::size_t p) {
+        auto [begin, end] = pool::piece_range(n, pieces, p);
+        for (std::uint64_t i = begin; i < end; ++i) sa[next[p][bucket_of(i)]++] = static_cast<std::uint32_t>(i);
+    });
+    std::vector<std::vector<std::uint32_t>>().swap(next);
+
+    // The buckets, in groups of about equal size.
+    const std::size_t groups = std::min<std::size_t>(pool::piece_count(n), BUCKETS);
+    std::atomic<bool> too_repetitive{false};
+    pool::run_tasks(groups, [&](std::size_t g) {
+        auto [lo, hi] = pool::piece_range(n, groups, g);
+        // Group g takes the buckets that start in its share of positions.
+        const std::size_t first_bucket =
+            std::lower_bound(bucket_start.begin(), bucket_start.end() - 1, lo) - bucket_start.begin();
+        const std::size_t end_bucket =
+            std::lower_bound(bucket_start.begin(), bucket_start.end() - 1, hi) - bucket_start.begin();
+        std::uint64_t words = 0;
+        const std::uint64_t budget =
+            SORT_WORDS_PER_BIT * (bucket_start[end_bucket] - bucket_start[first_bucket]) + 4096;
+        std::vector<KeyedSuffix> keyed;
+        keyed.reserve(CACHED_BUCKET);
+        try {
+            for (std::size_t b = first_bucket; b < end_bucket; ++b) {
+                if (too_repetitive.load(std::memory_order_relaxed)) return;
+                sort_bucket(bits, sa.data() + bucket_start[b], sa.data() + bucket_start[b + 1], keyed, words,
+                            budget);
+            }
+        } catch (const TooRepetitive&) {
+            too_repetitive.store(true, std::memory_order_relaxed);
+        }
+    });
+    if (too_repetitive.load()) return std::nullopt;
+    return compare_neighbours<std::uint32_t>(n, sa.data(), [&](std::uint64_t a, std::uint64_t b, std::uint64_t& words) {
+        return bits.common_prefix(a, b, 0, words);
+    });
+}
+
+}  // namespace veltrane::sp800_90b
