@@ -28,11 +28,11 @@ struct TooRepetitive {};
 
 class PackedBits {
 public:
-    PackedBits(const std::uint8_t* bits, std::uint64_t n) : n_(n), words_(n / 64 + 2, 0) {
+    PackedBits(const std::uint8_t* bits, std::uint64_t n) : n_(n), words_(n / 64 + 3, 0) {
         for (std::uint64_t i = 0; i < n; ++i) words_[i >> 6] |= std::uint64_t{bits[i]} << (63 - (i & 63));
     }
     std::uint64_t size() const { return n_; }
-    // Bits p..p+63, first bit highest; zeros past the end.
+    // Bits p..p+63, first bit highest; zeros past the end (p up to n + 64).
     std::uint64_t word_at(std::uint64_t p) const {
         const std::uint64_t w = p >> 6, r = p & 63;
         return r == 0 ? words_[w] : (words_[w] << r) | (words_[w + 1] >> (64 - r));
@@ -62,32 +62,55 @@ private:
     std::vector<std::uint64_t> words_;
 };
 
-// Sorts one bucket (suffixes sharing their first 16 bits), throwing
-// TooRepetitive once `words` passes `budget`.
 using KeyedSuffix = std::pair<std::uint64_t, std::uint32_t>;  // (the 64 bits after the first 16, position)
 
-void sort_bucket(const PackedBits& bits, std::uint32_t* first, std::uint32_t* last, std::vector<KeyedSuffix>& keyed,
-                 std::uint64_t& words, std::uint64_t budget) {
-    const std::size_t size = static_cast<std::size_t>(last - first);
+// One group of buckets' results: the prefix lengths of its neighbours go
+// straight into the shared byte column, the large ones into its own list.
+struct GroupPrefixes {
+    std::uint8_t* small;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> large;
+    std::uint64_t longest = 0, words = 0, budget = 0;
+    void record(std::uint64_t i, std::uint64_t l) {
+        longest = std::max(longest, l);
+        if (l < CompactPrefixes<std::uint32_t>::LARGE) {
+            small[i] = static_cast<std::uint8_t>(l);
+        } else {
+            small[i] = CompactPrefixes<std::uint32_t>::LARGE;
+            large.emplace_back(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(l));
+        }
+    }
+    void check_budget() {
+        pool::checkpoint();
+        if (words > budget) throw TooRepetitive{};
+    }
+};
+
+// Sorts one bucket (suffixes sharing their first 16 bits) at sa[begin, end)
+// and records its neighbours' prefix lengths while their keys are at hand;
+// throws TooRepetitive once the group's words pass its budget.
+void sort_bucket(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin, std::uint64_t end,
+                 std::vector<KeyedSuffix>& keyed, GroupPrefixes& out) {
+    const std::size_t size = static_cast<std::size_t>(end - begin);
     if (size < 2) return;
     std::uint64_t comparisons = 0;
     auto full_less = [&](std::uint32_t a, std::uint32_t b, std::uint64_t from) {
-        if ((++comparisons & 0xFFF) == 0) {
-            pool::checkpoint();
-            if (words > budget) throw TooRepetitive{};
-        }
-        return bits.less(a, b, from, words);
+        if ((++comparisons & 0xFFF) == 0) out.check_budget();
+        return bits.less(a, b, from, out.words);
     };
+    std::uint32_t* first = sa + begin;
     if (size > CACHED_BUCKET) {
-        std::sort(first, last, [&](std::uint32_t a, std::uint32_t b) { return full_less(a, b, BUCKET_BITS); });
+        std::sort(first, first + size, [&](std::uint32_t a, std::uint32_t b) { return full_less(a, b, BUCKET_BITS); });
+        for (std::size_t i = 1; i < size; ++i) {
+            if ((i & 0xFFF) == 0) out.check_budget();
+            out.record(begin + i, bits.common_prefix(first[i - 1], first[i], BUCKET_BITS, out.words));
+        }
         return;
     }
     keyed.resize(size);
     for (std::size_t i = 0; i < size; ++i) keyed[i] = {bits.word_at(std::uint64_t{first[i]} + BUCKET_BITS), first[i]};
     // Zeros past the end make a suffix's key no larger than its extensions':
     // the key order agrees with suffix order wherever the keys differ.
-    std::sort(keyed.begin(), keyed.begin() + size,
-              [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     for (std::size_t i = 0; i < size;) {
         std::size_t j = i + 1;
         while (j < size && keyed[j].first == keyed[i].first) ++j;
@@ -99,6 +122,16 @@ void sort_bucket(const PackedBits& bits, std::uint32_t* first, std::uint32_t* la
         i = j;
     }
     for (std::size_t i = 0; i < size; ++i) first[i] = keyed[i].second;
+    for (std::size_t i = 1; i < size; ++i) {
+        const std::uint64_t a = keyed[i - 1].second, b = keyed[i].second;
+        const std::uint64_t differ = keyed[i - 1].first ^ keyed[i].first;
+        // Differing keys tell the prefix (unless a suffix ends first); equal
+        // ones share 80 bits and compare on.
+        const std::uint64_t l =
+            differ != 0 ? std::min(bits.size() - std::max(a, b), BUCKET_BITS + static_cast<std::uint64_t>(std::countl_zero(differ)))
+                        : bits.common_prefix(a, b, BUCKET_BITS + 64, out.words);
+        out.record(begin + i, l);
+    }
 }
 
 }  // namespace
@@ -135,7 +168,10 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
     std::vector<std::vector<std::uint32_t>>().swap(next);
 
     // The buckets, in groups of about equal size.
+    CompactPrefixes<std::uint32_t> out;
+    out.small.assign(n, 0);
     const std::size_t groups = std::min<std::size_t>(pool::piece_count(n), BUCKETS);
+    std::vector<GroupPrefixes> results(groups, GroupPrefixes{out.small.data(), {}});
     std::atomic<bool> too_repetitive{false};
     pool::run_tasks(groups, [&](std::size_t g) {
         auto [lo, hi] = pool::piece_range(n, groups, g);
@@ -144,25 +180,37 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
             std::lower_bound(bucket_start.begin(), bucket_start.end() - 1, lo) - bucket_start.begin();
         const std::size_t end_bucket =
             std::lower_bound(bucket_start.begin(), bucket_start.end() - 1, hi) - bucket_start.begin();
-        std::uint64_t words = 0;
-        const std::uint64_t budget =
-            SORT_WORDS_PER_BIT * (bucket_start[end_bucket] - bucket_start[first_bucket]) + 4096;
+        GroupPrefixes& mine = results[g];
+        const std::uint64_t size = bucket_start[end_bucket] - bucket_start[first_bucket];
+        mine.budget = SORT_WORDS_PER_BIT * size + 4096;
         std::vector<KeyedSuffix> keyed;
         keyed.reserve(CACHED_BUCKET);
         try {
             for (std::size_t b = first_bucket; b < end_bucket; ++b) {
                 if (too_repetitive.load(std::memory_order_relaxed)) return;
-                sort_bucket(bits, sa.data() + bucket_start[b], sa.data() + bucket_start[b + 1], keyed, words,
-                            budget);
+                sort_bucket(bits, sa.data(), bucket_start[b], bucket_start[b + 1], keyed, mine);
+                if (mine.large.size() > size / NEIGHBOURS_PER_LARGE + 16) throw TooRepetitive{};
             }
         } catch (const TooRepetitive&) {
             too_repetitive.store(true, std::memory_order_relaxed);
         }
     });
     if (too_repetitive.load()) return std::nullopt;
-    return compare_neighbours<std::uint32_t>(n, sa.data(), [&](std::uint64_t a, std::uint64_t b, std::uint64_t& words) {
-        return bits.common_prefix(a, b, 0, words);
-    });
+    // Neighbours across a bucket boundary differ within the first 16 bits.
+    std::uint64_t words = 0;
+    for (std::size_t b = 1; b < BUCKETS; ++b) {
+        const std::uint64_t i = bucket_start[b];
+        if (i > 0 && i < n && bucket_start[b + 1] > i) {
+            const std::uint64_t l = bits.common_prefix(sa[i - 1], sa[i], 0, words);
+            out.small[i] = static_cast<std::uint8_t>(l);
+            out.longest = std::max(out.longest, l);
+        }
+    }
+    for (GroupPrefixes& r : results) {
+        out.longest = std::max(out.longest, r.longest);
+        out.large.insert(out.large.end(), r.large.begin(), r.large.end());
+    }
+    return out;
 }
 
 }  // namespace veltrane::sp800_90b
