@@ -1,8 +1,8 @@
 // Hand-run timing of the SP 800-90B estimators of src/sp800_90b (not the
 // predictors) on random data:
-//   veltrane_bench_sp800 bytes|bits [N] [ESTIMATOR...]
+//   veltrane_bench_sp800 bytes|bits|biased|zeros [N] [ESTIMATOR...]
 // "bytes": N random bytes (default 10^6) as their 8N-bit bitstring; "bits": N
-// random bits. ESTIMATOR is mcv, collision, markov, compression or tuples
+// random bits; "biased": N bits, 0 nine times in ten; "zeros": N zero bits. ESTIMATOR is mcv, collision, markov, compression or tuples
 // (default: all). Measure peak memory with /usr/bin/time -v and one estimator.
 #include <chrono>
 #include <cstdio>
@@ -17,7 +17,7 @@ namespace sp = veltrane::sp800_90b;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s bytes|bits [N] [mcv|collision|markov|compression|tuples...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s bytes|bits|biased|zeros [N] [mcv|collision|markov|compression|tuples...]\n", argv[0]);
         return 2;
     }
     const std::string kind = argv[1];
@@ -29,7 +29,11 @@ int main(int argc, char** argv) {
     bits.reserve(kind == "bytes" ? 8 * n : n);
     for (std::size_t i = 0; i < n; ++i) {
         const auto x = rng();
-        if (kind == "bytes") {
+        if (kind == "zeros") {
+            bits.push_back(0);
+        } else if (kind == "biased") {
+            bits.push_back(x % 10 == 0);
+        } else if (kind == "bytes") {
             for (int b = 7; b >= 0; --b) bits.push_back(static_cast<std::uint8_t>((x >> b) & 1));
         } else {
             bits.push_back(static_cast<std::uint8_t>(x & 1));

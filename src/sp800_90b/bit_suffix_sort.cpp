@@ -4,6 +4,7 @@
 #include "sp800_90b/bit_suffix_sort.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <limits>
@@ -18,11 +19,12 @@ namespace {
 
 constexpr unsigned BUCKET_BITS = 16;
 constexpr std::size_t BUCKETS = std::size_t{1} << BUCKET_BITS;
-// Buckets up to this size sort cached keys; bigger ones (biased data) sort
-// indices in place, keeping the memory at the suffix array's.
+// Ranges up to this size sort cached keys; bigger ones split on 8 more bits
+// in place, down to this depth (32 levels), then sort by comparison.
 constexpr std::size_t CACHED_BUCKET = 4096;
+constexpr std::uint64_t SPLIT_DEPTH = BUCKET_BITS + 8 * 32;
 // Comparison sorting gives up past this many words per bit: repetitive data.
-constexpr std::uint64_t SORT_WORDS_PER_BIT = 64;
+constexpr std::uint64_t SORT_WORDS_PER_BIT = 16;
 
 struct TooRepetitive {};
 
@@ -85,29 +87,62 @@ struct GroupPrefixes {
     }
 };
 
-// Sorts one bucket (suffixes sharing their first 16 bits) at sa[begin, end)
-// and records its neighbours' prefix lengths while their keys are at hand;
-// throws TooRepetitive once the group's words pass its budget.
-void sort_bucket(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin, std::uint64_t end,
-                 std::vector<KeyedSuffix>& keyed, GroupPrefixes& out) {
+// Sorts sa[begin, end), suffixes sharing their first `depth` bits, and
+// records its neighbours' prefix lengths while their keys are at hand; throws
+// TooRepetitive once the group's words pass its budget. Small ranges sort
+// cached 64-bit keys; big ones (biased data) split in place on the next 8 bits
+// first, keeping the memory at the suffix array's.
+void sort_range(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin, std::uint64_t end, std::uint64_t depth,
+                std::vector<KeyedSuffix>& keyed, GroupPrefixes& out) {
     const std::size_t size = static_cast<std::size_t>(end - begin);
     if (size < 2) return;
+    out.check_budget();
     std::uint64_t comparisons = 0;
     auto full_less = [&](std::uint32_t a, std::uint32_t b, std::uint64_t from) {
         if ((++comparisons & 0xFFF) == 0) out.check_budget();
         return bits.less(a, b, from, out.words);
     };
     std::uint32_t* first = sa + begin;
-    if (size > CACHED_BUCKET) {
-        std::sort(first, first + size, [&](std::uint32_t a, std::uint32_t b) { return full_less(a, b, BUCKET_BITS); });
+    if (size > CACHED_BUCKET && depth >= SPLIT_DEPTH) {
+        // Long shared prefixes in a big range: plain comparison sorting.
+        std::sort(first, first + size, [&](std::uint32_t a, std::uint32_t b) { return full_less(a, b, depth); });
         for (std::size_t i = 1; i < size; ++i) {
             if ((i & 0xFFF) == 0) out.check_budget();
-            out.record(begin + i, bits.common_prefix(first[i - 1], first[i], BUCKET_BITS, out.words));
+            out.record(begin + i, bits.common_prefix(first[i - 1], first[i], depth, out.words));
+        }
+        return;
+    }
+    if (size > CACHED_BUCKET) {
+        // American flag sort on bits depth..depth+7. Zeros past the end put a
+        // short suffix with the extensions of its bits, where it sorts first.
+        auto digit = [&](std::uint32_t i) { return static_cast<std::size_t>(bits.word_at(std::uint64_t{i} + depth) >> 56); };
+        std::array<std::uint64_t, 257> start{};
+        for (std::size_t i = 0; i < size; ++i) ++start[digit(first[i]) + 1];
+        out.words += size;
+        for (std::size_t d = 1; d <= 256; ++d) start[d] += start[d - 1];
+        std::array<std::uint64_t, 256> fill;
+        std::copy(start.begin(), start.end() - 1, fill.begin());
+        for (std::size_t d = 0; d < 256; ++d) {
+            while (fill[d] < start[d + 1]) {
+                std::uint32_t x = first[fill[d]];
+                for (std::size_t e = digit(x); e != d; e = digit(x)) std::swap(x, first[fill[e]++]);
+                first[fill[d]++] = x;
+            }
+        }
+        out.words += size;
+        for (std::size_t d = 0; d < 256; ++d) {
+            sort_range(bits, sa, begin + start[d], begin + start[d + 1], depth + 8, keyed, out);
+            // Across a boundary the prefix ends within these 8 bits.
+            if (start[d] > 0 && start[d] < start[d + 1]) {
+                const std::uint64_t i = begin + start[d];
+                out.record(i, bits.common_prefix(sa[i - 1], sa[i], depth, out.words));
+            }
         }
         return;
     }
     keyed.resize(size);
-    for (std::size_t i = 0; i < size; ++i) keyed[i] = {bits.word_at(std::uint64_t{first[i]} + BUCKET_BITS), first[i]};
+    for (std::size_t i = 0; i < size; ++i) keyed[i] = {bits.word_at(std::uint64_t{first[i]} + depth), first[i]};
+    out.words += size;
     // Zeros past the end make a suffix's key no larger than its extensions':
     // the key order agrees with suffix order wherever the keys differ.
     std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -116,7 +151,7 @@ void sort_bucket(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin,
         while (j < size && keyed[j].first == keyed[i].first) ++j;
         if (j - i > 1) {
             std::sort(keyed.begin() + i, keyed.begin() + j, [&](const auto& x, const auto& y) {
-                return full_less(x.second, y.second, BUCKET_BITS + 64);
+                return full_less(x.second, y.second, depth + 64);
             });
         }
         i = j;
@@ -126,10 +161,10 @@ void sort_bucket(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin,
         const std::uint64_t a = keyed[i - 1].second, b = keyed[i].second;
         const std::uint64_t differ = keyed[i - 1].first ^ keyed[i].first;
         // Differing keys tell the prefix (unless a suffix ends first); equal
-        // ones share 80 bits and compare on.
+        // ones share 64 more bits and compare on.
         const std::uint64_t l =
-            differ != 0 ? std::min(bits.size() - std::max(a, b), BUCKET_BITS + static_cast<std::uint64_t>(std::countl_zero(differ)))
-                        : bits.common_prefix(a, b, BUCKET_BITS + 64, out.words);
+            differ != 0 ? std::min(bits.size() - std::max(a, b), depth + static_cast<std::uint64_t>(std::countl_zero(differ)))
+                        : bits.common_prefix(a, b, depth + 64, out.words);
         out.record(begin + i, l);
     }
 }
@@ -188,7 +223,7 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
         try {
             for (std::size_t b = first_bucket; b < end_bucket; ++b) {
                 if (too_repetitive.load(std::memory_order_relaxed)) return;
-                sort_bucket(bits, sa.data(), bucket_start[b], bucket_start[b + 1], keyed, mine);
+                sort_range(bits, sa.data(), bucket_start[b], bucket_start[b + 1], BUCKET_BITS, keyed, mine);
                 if (mine.large.size() > size / NEIGHBOURS_PER_LARGE + 16) throw TooRepetitive{};
             }
         } catch (const TooRepetitive&) {

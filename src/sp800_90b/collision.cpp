@@ -6,6 +6,7 @@
 
 #include "pool/cancel.hpp"
 #include "sp800_90b/bounds.hpp"
+#include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
 
 namespace veltrane::sp800_90b {
@@ -49,7 +50,7 @@ Collision collision(Symbols s) {
     if (r.x_bar_prime < 2.5) {
         r.found_p = true;
         r.p = 0.5 + std::sqrt(1.25 - 0.5 * r.x_bar_prime);
-        r.min_entropy = -std::log2(r.p);
+        r.min_entropy = min_entropy_of(r.p);
     }
     return r;
 }

@@ -9,6 +9,7 @@
 
 #include "pool/cancel.hpp"
 #include "sp800_90b/bounds.hpp"
+#include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
 
 namespace veltrane::sp800_90b {
@@ -112,7 +113,7 @@ Compression compression(Symbols s) {
         (expected(mid) > r.x_bar_prime ? lo : hi) = mid;
     }
     r.p = 0.5 * (lo + hi);
-    r.min_entropy = -std::log2(r.p) / BLOCK_BITS;
+    r.min_entropy = min_entropy_of(r.p) / BLOCK_BITS;
     return r;
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "pool/cancel.hpp"
+#include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
 
 namespace veltrane::sp800_90b {
@@ -53,7 +54,7 @@ Markov markov(Symbols s) {
         r.p_1 * std::pow(r.p_11, 127),
     };
     r.p_hat_max = *std::max_element(std::begin(paths), std::end(paths));
-    r.min_entropy = std::min(1.0, -std::log2(r.p_hat_max) / 128.0);
+    r.min_entropy = std::min(1.0, min_entropy_of(r.p_hat_max) / 128.0);
     return r;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "sp800_90b/bounds.hpp"
+#include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
 #include "util/count_bytes.hpp"
 
@@ -16,7 +17,7 @@ MostCommonValue most_common_value(Symbols s) {
     r.p_hat = static_cast<double>(r.mode_count) / static_cast<double>(s.n);
     // One sample: p_hat is 1 and the bound's 0/0 gives way to min(1, NaN) = 1.
     r.p_u = upper_bound(r.p_hat, s.n);
-    r.min_entropy = -std::log2(r.p_u);
+    r.min_entropy = min_entropy_of(r.p_u);
     return r;
 }
 

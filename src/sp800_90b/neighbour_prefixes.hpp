@@ -28,7 +28,7 @@ struct CompactPrefixes {
 // (a few words per neighbour), quadratic on repetitive data. Each piece of the
 // suffix array gets a budget of words and of large lengths; past either the
 // whole attempt is dropped (having spent O(n)) for the linear method.
-inline constexpr std::uint64_t WORDS_PER_NEIGHBOUR = 32;
+inline constexpr std::uint64_t WORDS_PER_NEIGHBOUR = 16;
 inline constexpr std::uint64_t NEIGHBOURS_PER_LARGE = 64;
 
 // `common_prefix(a, b, words)`: the common prefix length of the suffixes at a

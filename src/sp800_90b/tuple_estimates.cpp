@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "sp800_90b/bounds.hpp"
+#include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
 #include "sp800_90b/suffix_tuples.hpp"
 
@@ -32,7 +33,7 @@ Tuples tuple_estimates(Symbols s) {
         }
         // The bound counts samples, not tuples.
         tt.p_u = upper_bound(tt.p_hat_max, s.n);
-        tt.min_entropy = -std::log2(tt.p_u);
+        tt.min_entropy = min_entropy_of(tt.p_u);
         out.t_tuple = tt;
     }
     // LRS takes the lengths t-Tuple left out, up to the longest repeat.
@@ -47,7 +48,7 @@ Tuples tuple_estimates(Symbols s) {
             lrs.p_hat = std::max(lrs.p_hat, std::pow(share, 1.0 / static_cast<double>(w)));
         }
         lrs.p_u = upper_bound(lrs.p_hat, s.n);
-        lrs.min_entropy = -std::log2(lrs.p_u);
+        lrs.min_entropy = min_entropy_of(lrs.p_u);
         out.lrs = lrs;
     }
     return out;
