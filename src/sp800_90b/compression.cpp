@@ -25,9 +25,11 @@ constexpr double SIGMA_FACTOR = 0.5907;
 // evaluates it at the same arguments in every step of the root search.
 class Log2Table {
 public:
-    double operator()(std::uint64_t u) {
-        while (values_.size() <= u) values_.push_back(std::log2(static_cast<double>(values_.size())));
-        return values_[u];
+    double operator()(std::uint64_t u) { return up_to(u + 1)[u]; }
+    // The table with at least `end` entries.
+    const double* up_to(std::uint64_t end) {
+        while (values_.size() < end) values_.push_back(std::log2(static_cast<double>(values_.size())));
+        return values_.data();
     }
 
 private:
@@ -39,28 +41,47 @@ private:
 //   G(z) = 1/v sum_t [ sum_{u<t} log2(u) z^2 (1-z)^(u-1) + log2(t) z (1-z)^(t-1) ].
 // Swapping the sums makes it one pass over u: the first kind of term appears
 // for every t > u, that is L - max(d, u) times. The terms fall off like
-// (1-z)^u, so the pass stops once a bound of the whole rest is negligible.
+// (1-z)^u, so the pass stops once a bound of the whole rest is negligible;
+// where it cannot (z tiny, p near 1) four interleaved products keep it fast.
 double expected_log_distance(double z, std::uint64_t blocks, Log2Table& log2_of) {
     if (z <= 0.0) return 0.0;
     const std::uint64_t d = DICTIONARY_BLOCKS, L = blocks;
-    const double v = static_cast<double>(L - d);
-    const double decay = 1.0 - z;
+    const double decay = 1.0 - z, decay4 = (decay * decay) * (decay * decay);
     const double heaviest = std::log2(static_cast<double>(L)) * (z * z * static_cast<double>(L) + z) / z;
-    double sum = 0.0, power = decay;  // power = (1-z)^(u-1), u = 2 first (log2(1) = 0)
-    for (std::uint64_t u = 2; u <= L; ++u) {
-        // Repeated products drift by an ulp per step: resynchronise now and then.
-        if ((u & 0xFF) == 0) {
+    auto weight = [&](std::uint64_t u) {
+        double w = 0.0;
+        if (u < L) w += z * z * static_cast<double>(L - std::max(d, u));
+        if (u > d) w += z;
+        return w;
+    };
+    constexpr std::uint64_t BLOCK = 256;
+    double sum = 0.0;
+    for (std::uint64_t block = 0; block <= L; block += BLOCK) {
+        const std::uint64_t lo = std::max<std::uint64_t>(block, 2), hi = std::min(L + 1, block + BLOCK);  // log2(1) = 0
+        // Each block starts from an exact power: repeated products drift by an ulp a step.
+        double power[4];
+        power[0] = std::pow(decay, static_cast<double>(lo - 1));
+        if (block > 0) {
             pool::checkpoint();
-            power = std::pow(decay, static_cast<double>(u - 1));
-            if (power * heaviest <= sum * 0x1p-60) break;
+            if (power[0] * heaviest <= sum * 0x1p-60) break;
         }
-        double weight = 0.0;
-        if (u < L) weight += z * z * static_cast<double>(L - std::max(d, u));
-        if (u > d) weight += z;
-        sum += log2_of(u) * power * weight;
-        power *= decay;
+        for (int j = 1; j < 4; ++j) power[j] = power[j - 1] * decay;
+        const double* lg = log2_of.up_to(hi);
+        double part[4] = {0.0, 0.0, 0.0, 0.0};
+        std::uint64_t u = lo;
+        for (; u + 4 <= hi; u += 4) {
+            for (int j = 0; j < 4; ++j) {
+                part[j] += lg[u + j] * power[j] * weight(u + j);
+                power[j] *= decay4;
+            }
+        }
+        for (; u < hi; ++u) {
+            part[0] += lg[u] * power[0] * weight(u);
+            power[0] *= decay;
+        }
+        sum += (part[0] + part[1]) + (part[2] + part[3]);
     }
-    return sum / v;
+    return sum / static_cast<double>(L - d);
 }
 
 }  // namespace
@@ -106,6 +127,12 @@ Compression compression(Symbols s) {
     double lo = 1.0 / BLOCK_VALUES, hi = 1.0;
     if (r.x_bar_prime >= expected(lo)) return r;  // no p: the lower bound stands
     r.found_p = true;
+    // Every block repeating its predecessor: the mean is 0, reached at p = 1 only.
+    if (r.x_bar_prime <= 0.0) {
+        r.p = 1.0;
+        r.min_entropy = 0.0;
+        return r;
+    }
     // Bisection to adjacent doubles: far below the 1e-10 the figures promise.
     for (int step = 0; step < 200; ++step) {
         const double mid = 0.5 * (lo + hi);
