@@ -1,8 +1,9 @@
 // Hand-run timing of the SP 800-90B estimators of src/sp800_90b (not the
 // predictors) on random data:
-//   veltrane_bench_sp800 bytes|bits|biased|zeros [N] [ESTIMATOR...]
+//   veltrane_bench_sp800 bytes|bits|biased|zeros|literal [N] [ESTIMATOR...]
 // "bytes": N random bytes (default 10^6) as their 8N-bit bitstring; "bits": N
-// random bits; "biased": N bits, 0 nine times in ten; "zeros": N zero bits. ESTIMATOR is mcv, collision, markov, compression or tuples
+// random bits; "biased": N bits, 0 nine times in ten; "zeros": N zero bits;
+// "literal": N random bytes as 256 symbols (MCV and tuples only). ESTIMATOR is mcv, collision, markov, compression or tuples
 // (default: all). Measure peak memory with /usr/bin/time -v and one estimator.
 #include <chrono>
 #include <cstdio>
@@ -17,7 +18,7 @@ namespace sp = veltrane::sp800_90b;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s bytes|bits|biased|zeros [N] [mcv|collision|markov|compression|tuples...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s bytes|bits|biased|zeros|literal [N] [mcv|collision|markov|compression|tuples...]\n", argv[0]);
         return 2;
     }
     const std::string kind = argv[1];
@@ -29,7 +30,9 @@ int main(int argc, char** argv) {
     bits.reserve(kind == "bytes" ? 8 * n : n);
     for (std::size_t i = 0; i < n; ++i) {
         const auto x = rng();
-        if (kind == "zeros") {
+        if (kind == "literal") {
+            bits.push_back(static_cast<std::uint8_t>(x));
+        } else if (kind == "zeros") {
             bits.push_back(0);
         } else if (kind == "biased") {
             bits.push_back(x % 10 == 0);
@@ -39,7 +42,7 @@ int main(int argc, char** argv) {
             bits.push_back(static_cast<std::uint8_t>(x & 1));
         }
     }
-    const sp::Symbols s{bits.data(), bits.size(), 2};
+    const sp::Symbols s{bits.data(), bits.size(), kind == "literal" ? 256u : 2u};
     for (const std::string& name : wanted) {
         const auto start = std::chrono::steady_clock::now();
         double h = 0;

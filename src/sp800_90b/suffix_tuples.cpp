@@ -101,15 +101,19 @@ TupleCounts visit_intervals(std::uint64_t n, std::uint64_t longest, Prefix&& pre
         }
         if (h > stack.back().lcp) stack.push_back({h, left});
     }
+    // The answers replace the working arrays one by one: on constant data each
+    // is as long as the input.
+    std::vector<Open>().swap(stack);
     TupleCounts out;
     out.longest_repeat = longest;
-    out.top.resize(longest);
     out.pairs.resize(longest);
+    P pairs = 0;
+    for (std::uint64_t i = 1; i <= longest; ++i) out.pairs[i - 1] = static_cast<double>(pairs += pair_steps[i]);
+    std::vector<P>().swap(pair_steps);
+    out.top.resize(longest);
     // Every interval of lcp >= i lies in one of the i-tuples' intervals.
     std::uint64_t top = 0;
     for (std::uint64_t i = longest; i >= 1; --i) out.top[i - 1] = top = std::max<std::uint64_t>(top, biggest[i]);
-    P pairs = 0;
-    for (std::uint64_t i = 1; i <= longest; ++i) out.pairs[i - 1] = static_cast<double>(pairs += pair_steps[i]);
     return out;
 }
 

@@ -23,21 +23,24 @@ struct TupleCounts {
 };
 
 // How the suffixes are sorted and the neighbours' common prefixes found.
-// Bits (k == 2, below 2^32 - 1 of them) are sorted packed 64 to a word,
-// anything else (and bits too repetitive for that) by the byte suffix sort.
-// The default then compares the
-// neighbours' text directly, eight symbols a step, on the pool, and turns to
-// the linear-time permuted-LCP method when repetitive data makes that costly.
-// Tests pin one method or the 64-bit indices of inputs of 2^32 symbols or more.
+// Bits (k == 2, fewer than 2^32 - 1) are sorted packed 64 to a word, which
+// gives the prefixes too; anything else, and bits too repetitive for that, by
+// the byte suffix sort, whose neighbours are then compared directly, eight
+// symbols a step, on the pool, or, where repetitive data makes that costly,
+// by the linear-time permuted-LCP method. Tests pin a method, or the 64-bit
+// indices that inputs of 2^32 symbols or more take.
 struct TupleMethod {
-    bool bits_as_bytes = false;  // k == 2: the byte suffix sort instead of the packed-bit one
-    bool permuted_lcp_only = false;
+    bool bits_as_bytes = false;      // k == 2 too by the byte suffix sort
+    bool permuted_lcp_only = false;  // the byte suffix sort and the linear prefix method only
     bool wide_indices = false;
 };
 
-// O(n) memory: 4 bytes per symbol for the suffix array and 1 for the common
-// prefix lengths (8 and 1 with wide indices); 4 more where the linear method
-// takes over. Time: the suffix sort plus O(n) (amortised; see the .cpp).
+// O(n) memory beside the input: on varied data 4 bytes per symbol for the
+// suffix array and 1 for the prefix lengths (bits: n/8 more for the packed
+// copy; wide indices: 8 + 1); where the linear method takes over, 8 (16) for
+// the suffix array and the text-order prefixes, then a stack and counts of up
+// to 20 bytes per symbol of the longest repeat (all of n for constant data).
+// Time: the sort plus O(n), the direct methods giving up after O(n) work.
 TupleCounts count_tuples(Symbols s, TupleMethod method = {});
 
 }  // namespace veltrane::sp800_90b

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "pool/cancel.hpp"
 #include "sp800_90b/bounds.hpp"
 #include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
@@ -43,6 +44,7 @@ Tuples tuple_estimates(Symbols s) {
         lrs.u = u;
         lrs.v = v;
         for (std::uint64_t w = u; w <= v; ++w) {
+            if ((w & 0xFFFF) == 0) pool::checkpoint();  // v reaches n on constant data
             const double tuples = n - static_cast<double>(w) + 1.0;
             const double share = counts.pairs[w - 1] / (tuples * (tuples - 1.0) / 2.0);
             lrs.p_hat = std::max(lrs.p_hat, std::pow(share, 1.0 / static_cast<double>(w)));
