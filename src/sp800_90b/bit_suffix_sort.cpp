@@ -1,6 +1,7 @@
 // Suffix sorting of bits: a counting sort on the first 16 bits, then each
 // bucket sorted by the next 64 bits (cached beside the index) and, for the rare
-// ties, by full comparison; the common prefixes come from the same packed words.
+// ties, by full comparison; buckets too big to cache (biased data) first split
+// in place on 8 bits at a time. The common prefixes come from the same keys.
 #include "sp800_90b/bit_suffix_sort.hpp"
 
 #include <algorithm>

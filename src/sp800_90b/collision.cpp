@@ -2,9 +2,9 @@
 // to the most likely bit's probability.
 #include <cmath>
 #include <cstdint>
-#include <stdexcept>
 
 #include "pool/cancel.hpp"
+#include "sp800_90b/bit_input.hpp"
 #include "sp800_90b/bounds.hpp"
 #include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
@@ -12,7 +12,7 @@
 namespace veltrane::sp800_90b {
 
 Collision collision(Symbols s) {
-    if (s.k != 2) throw std::invalid_argument("the collision estimate takes bits");
+    require_bits(s, "collision");
     // With two symbols a collision comes after two samples (equal pair) or
     // three (the third repeats one of two different ones). The walk stops where
     // the next step would run past the end: a trailing incomplete step is not

@@ -4,10 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <stdexcept>
 #include <vector>
 
 #include "pool/cancel.hpp"
+#include "sp800_90b/bit_input.hpp"
 #include "sp800_90b/bounds.hpp"
 #include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
@@ -87,7 +87,7 @@ double expected_log_distance(double z, std::uint64_t blocks, Log2Table& log2_of)
 }  // namespace
 
 Compression compression(Symbols s) {
-    if (s.k != 2) throw std::invalid_argument("the compression estimate takes bits");
+    require_bits(s, "compression");
     Compression r;
     r.p = 1.0 / BLOCK_VALUES;
     r.min_entropy = 1.0;

@@ -3,9 +3,9 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <stdexcept>
 
 #include "pool/cancel.hpp"
+#include "sp800_90b/bit_input.hpp"
 #include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
 
@@ -22,7 +22,7 @@ double share(std::uint64_t part, std::uint64_t whole) {
 }  // namespace
 
 Markov markov(Symbols s) {
-    if (s.k != 2) throw std::invalid_argument("the Markov estimate takes bits");
+    require_bits(s, "Markov");
     Markov r;
     if (s.n == 0) return r;  // no samples: every figure stays 0
     std::array<std::uint64_t, 4> pairs{};  // index 2a+b: a followed by b

@@ -13,6 +13,7 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "sp800_90b/bit_input.hpp"
 #include "sp800_90b/bit_suffix_sort.hpp"
 #include "sp800_90b/neighbour_prefixes.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
@@ -130,7 +131,7 @@ template <class I>
 TupleCounts count_with(Symbols s, TupleMethod method) {
     const std::uint64_t n = s.n;
     if constexpr (sizeof(I) == 4) {
-        if (s.k == 2 && !method.bits_as_bytes && !method.permuted_lcp_only) {
+        if (!method.bits_as_bytes && !method.permuted_lcp_only && all_bits(s)) {
             if (auto compact = sort_bit_suffixes(s.data, n)) return from_compact<I>(n, *compact);
         }
     }

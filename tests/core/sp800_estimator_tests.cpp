@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -327,6 +328,18 @@ void check_degenerate() {
             const sp::Compression z = sp::compression(symbols(s, 2));
             CHECK(z.found_p == (n >= 6012) && z.min_entropy == (n >= 6012 ? 0.0 : 1.0));
         }
+    }
+    // A byte other than 0 or 1 is refused by the estimates for bits.
+    const Bytes stray{0, 1, 1, 0, 2, 0, 1};
+    for (auto estimate : {+[](sp::Symbols s) { sp::collision(s); }, +[](sp::Symbols s) { sp::markov(s); },
+                          +[](sp::Symbols s) { sp::compression(s); }}) {
+        bool refused = false;
+        try {
+            estimate(symbols(stray, 2));
+        } catch (const std::invalid_argument&) {
+            refused = true;
+        }
+        CHECK(refused);
     }
     // Distinct symbols: nothing repeats, no tuple estimate of either kind.
     Bytes distinct(250);
