@@ -65,7 +65,40 @@ private:
     std::vector<std::uint64_t> words_;
 };
 
-using KeyedSuffix = std::pair<std::uint64_t, std::uint32_t>;  // (the 64 bits after the first 16, position)
+using KeyedSuffix = std::pair<std::uint64_t, std::uint32_t>;  // (the next 64 bits, position)
+
+// Sorts by key: spread over 256 bins on the key's first 8 bits (on varied data
+// most bins then hold one or two), each bin sorted on its own.
+void sort_keys(std::vector<KeyedSuffix>& keyed, std::vector<KeyedSuffix>& spare) {
+    std::array<std::size_t, 257> start{};
+    for (const KeyedSuffix& k : keyed) ++start[(k.first >> 56) + 1];
+    for (std::size_t d = 1; d <= 256; ++d) start[d] += start[d - 1];
+    spare.resize(keyed.size());
+    std::array<std::size_t, 256> fill;
+    std::copy(start.begin(), start.end() - 1, fill.begin());
+    for (const KeyedSuffix& k : keyed) spare[fill[k.first >> 56]++] = k;
+    for (std::size_t d = 0; d < 256; ++d) {
+        const auto lo = spare.begin() + static_cast<std::ptrdiff_t>(start[d]);
+        const auto hi = spare.begin() + static_cast<std::ptrdiff_t>(start[d + 1]);
+        if (hi - lo < 2) continue;
+        if (hi - lo <= 16) {
+            for (auto it = lo + 1; it != hi; ++it) {
+                const KeyedSuffix x = *it;
+                auto hole = it;
+                for (; hole != lo && (hole - 1)->first > x.first; --hole) *hole = *(hole - 1);
+                *hole = x;
+            }
+        } else {
+            std::sort(lo, hi, [](const KeyedSuffix& x, const KeyedSuffix& y) { return x.first < y.first; });
+        }
+    }
+    keyed.swap(spare);
+}
+
+// A group's scratch space for ranges of cached keys.
+struct KeyBuffers {
+    std::vector<KeyedSuffix> keyed, spare;
+};
 
 // One group of buckets' results: the prefix lengths of its neighbours go
 // straight into the shared byte column, the large ones into its own list.
@@ -94,7 +127,7 @@ struct GroupPrefixes {
 // cached 64-bit keys; big ones (biased data) split in place on the next 8 bits
 // first, keeping the memory at the suffix array's.
 void sort_range(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin, std::uint64_t end, std::uint64_t depth,
-                std::vector<KeyedSuffix>& keyed, GroupPrefixes& out) {
+                KeyBuffers& buffers, GroupPrefixes& out) {
     const std::size_t size = static_cast<std::size_t>(end - begin);
     if (size < 2) return;
     out.check_budget();
@@ -132,7 +165,7 @@ void sort_range(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin, 
         }
         out.words += size;
         for (std::size_t d = 0; d < 256; ++d) {
-            sort_range(bits, sa, begin + start[d], begin + start[d + 1], depth + 8, keyed, out);
+            sort_range(bits, sa, begin + start[d], begin + start[d + 1], depth + 8, buffers, out);
             // Across a boundary the prefix ends within these 8 bits.
             if (start[d] > 0 && start[d] < start[d + 1]) {
                 const std::uint64_t i = begin + start[d];
@@ -141,12 +174,13 @@ void sort_range(const PackedBits& bits, std::uint32_t* sa, std::uint64_t begin, 
         }
         return;
     }
+    std::vector<KeyedSuffix>& keyed = buffers.keyed;
     keyed.resize(size);
     for (std::size_t i = 0; i < size; ++i) keyed[i] = {bits.word_at(std::uint64_t{first[i]} + depth), first[i]};
     out.words += size;
     // Zeros past the end make a suffix's key no larger than its extensions':
     // the key order agrees with suffix order wherever the keys differ.
-    std::sort(keyed.begin(), keyed.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    sort_keys(keyed, buffers.spare);
     for (std::size_t i = 0; i < size;) {
         std::size_t j = i + 1;
         while (j < size && keyed[j].first == keyed[i].first) ++j;
@@ -219,12 +253,13 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
         GroupPrefixes& mine = results[g];
         const std::uint64_t size = bucket_start[end_bucket] - bucket_start[first_bucket];
         mine.budget = SORT_WORDS_PER_BIT * size + 4096;
-        std::vector<KeyedSuffix> keyed;
-        keyed.reserve(CACHED_BUCKET);
+        KeyBuffers buffers;
+        buffers.keyed.reserve(CACHED_BUCKET);
+        buffers.spare.reserve(CACHED_BUCKET);
         try {
             for (std::size_t b = first_bucket; b < end_bucket; ++b) {
                 if (too_repetitive.load(std::memory_order_relaxed)) return;
-                sort_range(bits, sa.data(), bucket_start[b], bucket_start[b + 1], BUCKET_BITS, keyed, mine);
+                sort_range(bits, sa.data(), bucket_start[b], bucket_start[b + 1], BUCKET_BITS, buffers, mine);
                 if (mine.large.size() > size / NEIGHBOURS_PER_LARGE + 16) throw TooRepetitive{};
             }
         } catch (const TooRepetitive&) {
