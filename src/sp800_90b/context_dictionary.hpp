@@ -18,26 +18,33 @@ using ContextCode = unsigned __int128;
 
 class ContextDictionary {
 public:
+    using Code = ContextCode;
     static constexpr std::uint32_t NONE = ~std::uint32_t{0};
 
-    ContextDictionary(unsigned length, unsigned bits) : bits_(bits) {
+    // `expected`: about how many contexts it will admit, to size the table once.
+    ContextDictionary(unsigned length, unsigned bits, std::size_t expected) : bits_(bits) {
         const unsigned pair_bits = (length + 1) * bits;
         flat_ = pair_bits <= FLAT_BITS;
         if (flat_) {
             count_.assign(std::size_t{1} << pair_bits, 0);
             best_.assign(std::size_t{1} << (length * bits), Best{});
         } else {
-            slots_.assign(64, 0);
+            std::size_t slots = 64;
+            while (3 * slots < 4 * expected) slots *= 2;
+            slots_.assign(slots, 0);
+            entries_.reserve(expected);
         }
     }
 
     // The context's entry, or NONE while it has not been admitted.
     std::uint32_t find(ContextCode code) const {
         if (flat_) return best_[static_cast<std::size_t>(code)].count != 0 ? static_cast<std::uint32_t>(code) : NONE;
-        for (std::size_t at = hash(code) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
-            const std::uint32_t e = slots_[at];
-            if (e == 0) return NONE;
-            if (entries_[e - 1].code == code) return e - 1;
+        const std::size_t h = hash(code);
+        const std::uint32_t tag = tag_of(h);
+        for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+            const std::uint32_t slot = slots_[at];
+            if (slot == 0) return NONE;
+            if ((slot & ~INDEX) == tag && entries_[(slot & INDEX) - 1].code == code) return (slot & INDEX) - 1;
         }
     }
 
@@ -48,7 +55,7 @@ public:
         if (flat_) {
             e = static_cast<std::uint32_t>(code);
         } else {
-            if (2 * (entries_.size() + 1) > slots_.size()) grow();
+            if (4 * (entries_.size() + 1) > 3 * slots_.size()) grow();
             e = static_cast<std::uint32_t>(entries_.size());
             entries_.push_back(Entry{code, NONE, Best{}});
             place(e);
@@ -117,10 +124,17 @@ private:
         return static_cast<std::size_t>(mix(static_cast<std::uint64_t>(code) ^ mix(static_cast<std::uint64_t>(code >> 64))));
     }
 
+    // A slot holds the entry + 1 in its low 17 bits (0: empty) and 15 bits of
+    // the hash above them, so that a miss rarely reads an entry. Both
+    // predictors admit fewer than 2^17 contexts per length.
+    static constexpr std::uint32_t INDEX = (1u << 17) - 1;
+    static std::uint32_t tag_of(std::size_t h) { return static_cast<std::uint32_t>(h >> 32) << 17; }
+
     void place(std::uint32_t e) {
-        std::size_t at = hash(entries_[e].code) & (slots_.size() - 1);
+        const std::size_t h = hash(entries_[e].code);
+        std::size_t at = h & (slots_.size() - 1);
         while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
-        slots_[at] = e + 1;
+        slots_[at] = tag_of(h) | (e + 1);
     }
 
     void grow() {
@@ -134,10 +148,40 @@ private:
     // flat: count_[code << bits | y] and best_[code]
     std::vector<std::uint32_t> count_;
     std::vector<Best> best_;
-    // table: slots_ hold entry + 1 (0 empty); each entry lists its symbols in nodes_
+    // table: slots_ as place() fills them; each entry lists its symbols in nodes_
     std::vector<std::uint32_t> slots_;
     std::vector<Entry> entries_;
     std::vector<Node> nodes_;
+};
+
+// Whether the last g symbols occurred before, ending two or more places back: a
+// context of length d >= g can be in a dictionary only if it did, since each
+// was admitted as the context of an earlier successor. On wide symbols almost
+// every long context is new, so this one lookup in a bitmap of all g-grams
+// (g = 24 / bits, 2 MB) spares the tables' lookups for every longer length.
+class RepeatFilter {
+public:
+    explicit RepeatFilter(unsigned bits) : g_(24 / bits), seen_((std::size_t{1} << (g_ * bits)) / 64 + 1, 0) {
+        mask_ = (ContextCode{1} << (g_ * bits)) - 1;
+    }
+
+    unsigned length() const { return g_; }
+
+    // `history` ends at i - 1 and holds at least g symbols: did its last g
+    // occur ending at i - 2 or before? Then it is recorded for the next call.
+    bool repeated(ContextCode history) {
+        const auto at = static_cast<std::size_t>(history & mask_);
+        std::uint64_t& word = seen_[at / 64];
+        const std::uint64_t bit = std::uint64_t{1} << (at % 64);
+        const bool before = (word & bit) != 0;
+        word |= bit;
+        return before;
+    }
+
+private:
+    unsigned g_;
+    ContextCode mask_;
+    std::vector<std::uint64_t> seen_;
 };
 
 // The bits a symbol below k takes in a context code.
