@@ -3,12 +3,12 @@
 // symbol followed, and the one that followed most often (on equal counts the
 // largest symbol, as the recorded outputs show for both predictors).
 //
-// Short codes index flat arrays (binary data and short contexts); longer ones go
-// to an open-addressing table of contexts, each with a short list of the
-// symbols seen after it. Both predictors bound what is admitted, so the table
-// stays bounded whatever n is.
+// Short codes index flat arrays (short contexts of small alphabets); longer ones
+// go to an open-addressing table of contexts and one of (context, symbol) counts. Both predictors bound what is admitted, so the table
+// stays bounded whatever n is. Counts are 32-bit: n below 2^32.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -33,6 +33,7 @@ public:
             while (3 * slots < 4 * expected) slots *= 2;
             slots_.assign(slots, 0);
             entries_.reserve(expected);
+            pair_slots_.assign(slots, 0);
         }
     }
 
@@ -57,7 +58,7 @@ public:
         } else {
             if (4 * (entries_.size() + 1) > 3 * slots_.size()) grow();
             e = static_cast<std::uint32_t>(entries_.size());
-            entries_.push_back(Entry{code, NONE, Best{}});
+            entries_.push_back(Entry{code, Best{}});
             place(e);
         }
         increment(e, y, true);
@@ -73,16 +74,17 @@ public:
             if (slot == 0 && !admit) return;
             c = ++slot;
         } else {
-            std::uint32_t node = entries_[e].head;
-            while (node != NONE && nodes_[node].y != y) node = nodes_[node].next;
-            if (node == NONE) {
-                if (!admit) return;
-                // new successors go first: the list is searched from the latest
-                node = static_cast<std::uint32_t>(nodes_.size());
-                nodes_.push_back(Node{entries_[e].head, 0, y});
-                entries_[e].head = node;
+            const std::uint32_t key = ((e << 8) | y) + 1;
+            if (4 * (pairs_ + 1) > 3 * pair_slots_.size()) grow_pairs();
+            std::size_t at = pair_slot(key);
+            while (pair_slots_[at] != 0 && static_cast<std::uint32_t>(pair_slots_[at] >> 32) != key) {
+                at = (at + 1) & (pair_slots_.size() - 1);
             }
-            c = ++nodes_[node].count;
+            if (pair_slots_[at] == 0) {
+                if (!admit) return;
+                pair_slots_[at] = std::uint64_t{key} << 32;
+            }
+            c = static_cast<std::uint32_t>(++pair_slots_[at]);
         }
         if (c == 1) ++pairs_;
         Best& b = flat_ ? best_[e] : entries_[e].best;
@@ -105,12 +107,7 @@ private:
     };
     struct Entry {
         ContextCode code;
-        std::uint32_t head;
         Best best;
-    };
-    struct Node {
-        std::uint32_t next, count;
-        std::uint8_t y;
     };
 
     static std::size_t hash(ContextCode code) {
@@ -137,6 +134,23 @@ private:
         slots_[at] = tag_of(h) | (e + 1);
     }
 
+    // A pair slot holds (entry << 8 | y) + 1 in its high half (0: empty) and the
+    // count in its low half.
+    std::size_t pair_slot(std::uint32_t key) const {
+        return static_cast<std::size_t>((std::uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> 20) & (pair_slots_.size() - 1);
+    }
+
+    void grow_pairs() {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * pair_slots_.size()), 0);
+        old.swap(pair_slots_);
+        for (std::uint64_t slot : old) {
+            if (slot == 0) continue;
+            std::size_t at = pair_slot(static_cast<std::uint32_t>(slot >> 32));
+            while (pair_slots_[at] != 0) at = (at + 1) & (pair_slots_.size() - 1);
+            pair_slots_[at] = slot;
+        }
+    }
+
     void grow() {
         slots_.assign(slots_.size() * 2, 0);
         for (std::uint32_t e = 0; e < entries_.size(); ++e) place(e);
@@ -148,10 +162,11 @@ private:
     // flat: count_[code << bits | y] and best_[code]
     std::vector<std::uint32_t> count_;
     std::vector<Best> best_;
-    // table: slots_ as place() fills them; each entry lists its symbols in nodes_
+    // table: slots_ as place() fills them, the entries, and the (entry, y)
+    // counts in pair_slots_
     std::vector<std::uint32_t> slots_;
     std::vector<Entry> entries_;
-    std::vector<Node> nodes_;
+    std::vector<std::uint64_t> pair_slots_;
 };
 
 // Whether the last g symbols occurred before, ending two or more places back: a
