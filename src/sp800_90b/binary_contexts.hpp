@@ -1,0 +1,52 @@
+// ContextDictionary's counterpart for bits (k == 2), which dominate the run time
+// (a bitstring is eight times as long as its bytes): one cell per context of
+// `length` bits holding both successor counts, so a step touches one cell per
+// length, and the most frequent successor (1 on a tie, as in ContextDictionary)
+// follows from the pair. Same interface, so the predictors take either.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace veltrane::sp800_90b {
+
+class BinaryContexts {
+public:
+    using Code = std::uint32_t;
+    static constexpr std::uint32_t NONE = ~std::uint32_t{0};
+
+    BinaryContexts(unsigned length, unsigned /*bits: always 1*/, std::size_t /*expected*/) : cells_(std::size_t{1} << length) {}
+
+    std::uint32_t find(Code code) const { return (cells_[code].n[0] | cells_[code].n[1]) != 0 ? code : NONE; }
+
+    std::uint32_t add(Code code, std::uint8_t y) {
+        ++contexts_;
+        increment(code, y, true);
+        return code;
+    }
+
+    void increment(std::uint32_t e, std::uint8_t y, bool admit) {
+        std::uint32_t& n = cells_[e].n[y];
+        if (n == 0) {
+            if (!admit) return;
+            ++pairs_;
+        }
+        ++n;
+    }
+
+    std::uint8_t best(std::uint32_t e) const { return cells_[e].n[1] >= cells_[e].n[0]; }
+    std::uint32_t best_count(std::uint32_t e) const { return std::max(cells_[e].n[0], cells_[e].n[1]); }
+
+    std::size_t contexts() const { return contexts_; }
+    std::size_t pairs() const { return pairs_; }
+
+private:
+    struct Cell {
+        std::uint32_t n[2] = {0, 0};
+    };
+    std::vector<Cell> cells_;
+    std::size_t contexts_ = 0, pairs_ = 0;
+};
+
+}  // namespace veltrane::sp800_90b

@@ -1,0 +1,58 @@
+// 6.3.2 on bits: the walk from collision to collision, whose mean length ties
+// to the most likely bit's probability.
+#include <cmath>
+#include <cstdint>
+
+#include "pool/cancel.hpp"
+#include "sp800_90b/bit_input.hpp"
+#include "sp800_90b/bounds.hpp"
+#include "sp800_90b/entropy_of.hpp"
+#include "sp800_90b/estimators.hpp"
+
+namespace veltrane::sp800_90b {
+
+Collision collision(Symbols s) {
+    require_bits(s, "collision");
+    // With two symbols a collision comes after two samples (equal pair) or
+    // three (the third repeats one of two different ones). The walk stops where
+    // the next step would run past the end: a trailing incomplete step is not
+    // a collision and is not counted (so the sum of t_i may fall 1 or 2 short of n).
+    std::uint64_t twos = 0, threes = 0;
+    std::size_t i = 0;
+    const std::size_t n = s.n;
+    while (i + 1 < n) {
+        if ((i & 0xFFFFF) < 3) pool::checkpoint();
+        if (s.data[i] == s.data[i + 1]) {
+            ++twos;
+            i += 2;
+        } else if (i + 2 < n) {
+            ++threes;
+            i += 3;
+        } else {
+            break;
+        }
+    }
+    Collision r;
+    r.v = twos + threes;
+    r.sum_t = 2 * twos + 3 * threes;
+    r.p = 0.5;
+    r.min_entropy = 1.0;
+    // Fewer than two collisions leave the deviation undefined: no estimate,
+    // reported as the tool's fallback (p at its lower bound 1/2, one bit).
+    if (r.v < 2) return r;
+    const double v = static_cast<double>(r.v);
+    r.x_bar = static_cast<double>(r.sum_t) / v;
+    const double d2 = 2.0 - r.x_bar, d3 = 3.0 - r.x_bar;
+    r.sigma_hat = std::sqrt((static_cast<double>(twos) * d2 * d2 + static_cast<double>(threes) * d3 * d3) / (v - 1.0));
+    // Below 2 the mean walk is shorter than any distribution allows: p = 1.
+    r.x_bar_prime = std::max(2.0, r.x_bar - Z_ALPHA * r.sigma_hat / std::sqrt(v));
+    // E[t] = 2 + 2p(1-p), solved for the larger root; none exists above 2.5.
+    if (r.x_bar_prime < 2.5) {
+        r.found_p = true;
+        r.p = 0.5 + std::sqrt(1.25 - 0.5 * r.x_bar_prime);
+        r.min_entropy = min_entropy_of(r.p);
+    }
+    return r;
+}
+
+}  // namespace veltrane::sp800_90b

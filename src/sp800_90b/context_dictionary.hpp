@@ -1,0 +1,209 @@
+// The counts behind multi_mmc and lz78y: for the contexts of one length (the
+// last `length` symbols, packed `bits` to a symbol into a code), how often each
+// symbol followed, and the one that followed most often (on equal counts the
+// largest symbol, as the recorded outputs show for both predictors).
+//
+// Short codes index flat arrays (short contexts of small alphabets); longer ones
+// go to an open-addressing table of contexts and one of (context, symbol) counts. Both predictors bound what is admitted, so the table
+// stays bounded whatever n is. Counts are 32-bit: n below 2^32.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace veltrane::sp800_90b {
+
+using ContextCode = unsigned __int128;
+
+class ContextDictionary {
+public:
+    using Code = ContextCode;
+    static constexpr std::uint32_t NONE = ~std::uint32_t{0};
+
+    // `expected`: about how many contexts it will admit, to size the table once.
+    ContextDictionary(unsigned length, unsigned bits, std::size_t expected) : bits_(bits) {
+        const unsigned pair_bits = (length + 1) * bits;
+        flat_ = pair_bits <= FLAT_BITS;
+        if (flat_) {
+            count_.assign(std::size_t{1} << pair_bits, 0);
+            best_.assign(std::size_t{1} << (length * bits), Best{});
+        } else {
+            std::size_t slots = 64;
+            while (3 * slots < 4 * expected) slots *= 2;
+            slots_.assign(slots, 0);
+            entries_.reserve(expected);
+            pair_slots_.assign(slots, 0);
+        }
+    }
+
+    // The context's entry, or NONE while it has not been admitted.
+    std::uint32_t find(ContextCode code) const {
+        if (flat_) return best_[static_cast<std::size_t>(code)].count != 0 ? static_cast<std::uint32_t>(code) : NONE;
+        const std::size_t h = hash(code);
+        const std::uint32_t tag = tag_of(h);
+        for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+            const std::uint32_t slot = slots_[at];
+            if (slot == 0) return NONE;
+            if ((slot & ~INDEX) == tag && entries_[(slot & INDEX) - 1].code == code) return (slot & INDEX) - 1;
+        }
+    }
+
+    // Admits a context with y seen after it once.
+    std::uint32_t add(ContextCode code, std::uint8_t y) {
+        ++contexts_;
+        std::uint32_t e;
+        if (flat_) {
+            e = static_cast<std::uint32_t>(code);
+        } else {
+            if (4 * (entries_.size() + 1) > 3 * slots_.size()) grow();
+            e = static_cast<std::uint32_t>(entries_.size());
+            entries_.push_back(Entry{code, Best{}});
+            place(e);
+        }
+        increment(e, y, true);
+        return e;
+    }
+
+    // One more y after the context of entry e; a symbol not yet seen after it
+    // is admitted only if `admit`.
+    void increment(std::uint32_t e, std::uint8_t y, bool admit) {
+        std::uint32_t c;
+        if (flat_) {
+            std::uint32_t& slot = count_[(std::size_t{e} << bits_) | y];
+            if (slot == 0 && !admit) return;
+            c = ++slot;
+        } else {
+            const std::uint32_t key = ((e << 8) | y) + 1;
+            if (4 * (pairs_ + 1) > 3 * pair_slots_.size()) grow_pairs();
+            std::size_t at = pair_slot(key);
+            while (pair_slots_[at] != 0 && static_cast<std::uint32_t>(pair_slots_[at] >> 32) != key) {
+                at = (at + 1) & (pair_slots_.size() - 1);
+            }
+            if (pair_slots_[at] == 0) {
+                if (!admit) return;
+                pair_slots_[at] = std::uint64_t{key} << 32;
+            }
+            c = static_cast<std::uint32_t>(++pair_slots_[at]);
+        }
+        if (c == 1) ++pairs_;
+        Best& b = flat_ ? best_[e] : entries_[e].best;
+        if (c > b.count || (c == b.count && y > b.y)) b = Best{c, y};
+    }
+
+    // The symbol seen most often after the context of entry e.
+    std::uint8_t best(std::uint32_t e) const { return flat_ ? best_[e].y : entries_[e].best.y; }
+    std::uint32_t best_count(std::uint32_t e) const { return flat_ ? best_[e].count : entries_[e].best.count; }
+
+    std::size_t contexts() const { return contexts_; }
+    std::size_t pairs() const { return pairs_; }
+
+private:
+    static constexpr unsigned FLAT_BITS = 18;
+
+    struct Best {
+        std::uint32_t count = 0;
+        std::uint8_t y = 0;
+    };
+    struct Entry {
+        ContextCode code;
+        Best best;
+    };
+
+    static std::size_t hash(ContextCode code) {
+        auto mix = [](std::uint64_t x) {
+            x ^= x >> 33;
+            x *= 0xff51afd7ed558ccdULL;
+            x ^= x >> 33;
+            x *= 0xc4ceb9fe1a85ec53ULL;
+            return x ^ (x >> 33);
+        };
+        return static_cast<std::size_t>(mix(static_cast<std::uint64_t>(code) ^ mix(static_cast<std::uint64_t>(code >> 64))));
+    }
+
+    // A slot holds the entry + 1 in its low 17 bits (0: empty) and 15 bits of
+    // the hash above them, so that a miss rarely reads an entry. Both
+    // predictors admit fewer than 2^17 contexts per length.
+    static constexpr std::uint32_t INDEX = (1u << 17) - 1;
+    static std::uint32_t tag_of(std::size_t h) { return static_cast<std::uint32_t>(h >> 32) << 17; }
+
+    void place(std::uint32_t e) {
+        const std::size_t h = hash(entries_[e].code);
+        std::size_t at = h & (slots_.size() - 1);
+        while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
+        slots_[at] = tag_of(h) | (e + 1);
+    }
+
+    // A pair slot holds (entry << 8 | y) + 1 in its high half (0: empty) and the
+    // count in its low half.
+    std::size_t pair_slot(std::uint32_t key) const {
+        return static_cast<std::size_t>((std::uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> 20) & (pair_slots_.size() - 1);
+    }
+
+    void grow_pairs() {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * pair_slots_.size()), 0);
+        old.swap(pair_slots_);
+        for (std::uint64_t slot : old) {
+            if (slot == 0) continue;
+            std::size_t at = pair_slot(static_cast<std::uint32_t>(slot >> 32));
+            while (pair_slots_[at] != 0) at = (at + 1) & (pair_slots_.size() - 1);
+            pair_slots_[at] = slot;
+        }
+    }
+
+    void grow() {
+        slots_.assign(slots_.size() * 2, 0);
+        for (std::uint32_t e = 0; e < entries_.size(); ++e) place(e);
+    }
+
+    unsigned bits_;
+    bool flat_;
+    std::size_t contexts_ = 0, pairs_ = 0;
+    // flat: count_[code << bits | y] and best_[code]
+    std::vector<std::uint32_t> count_;
+    std::vector<Best> best_;
+    // table: slots_ as place() fills them, the entries, and the (entry, y)
+    // counts in pair_slots_
+    std::vector<std::uint32_t> slots_;
+    std::vector<Entry> entries_;
+    std::vector<std::uint64_t> pair_slots_;
+};
+
+// Whether the last g symbols occurred before, ending two or more places back: a
+// context of length d >= g can be in a dictionary only if it did, since each
+// was admitted as the context of an earlier successor. On wide symbols almost
+// every long context is new, so this one lookup in a bitmap of all g-grams
+// (g = 24 / bits, 2 MB) spares the tables' lookups for every longer length.
+class RepeatFilter {
+public:
+    explicit RepeatFilter(unsigned bits) : g_(24 / bits), seen_((std::size_t{1} << (g_ * bits)) / 64 + 1, 0) {
+        mask_ = (ContextCode{1} << (g_ * bits)) - 1;
+    }
+
+    unsigned length() const { return g_; }
+
+    // `history` ends at i - 1 and holds at least g symbols: did its last g
+    // occur ending at i - 2 or before? Then it is recorded for the next call.
+    bool repeated(ContextCode history) {
+        const auto at = static_cast<std::size_t>(history & mask_);
+        std::uint64_t& word = seen_[at / 64];
+        const std::uint64_t bit = std::uint64_t{1} << (at % 64);
+        const bool before = (word & bit) != 0;
+        word |= bit;
+        return before;
+    }
+
+private:
+    unsigned g_;
+    ContextCode mask_;
+    std::vector<std::uint64_t> seen_;
+};
+
+// The bits a symbol below k takes in a context code.
+inline unsigned symbol_bits(unsigned k) {
+    unsigned b = 1;
+    while (b < 8 && (1u << b) < k) ++b;
+    return b;
+}
+
+}  // namespace veltrane::sp800_90b

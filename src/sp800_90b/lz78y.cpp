@@ -1,0 +1,105 @@
+// 6.3.10, the LZ78Y prediction estimate: one dictionary of the contexts of
+// length 1..16 seen so far (at most 65,536 of them, admitted longest first),
+// each with the counts of the symbols after it. The prediction is the most
+// frequent successor of the context with the highest such count, the longest
+// context on equal counts. Predicted: every sample after the first 17
+// (N = n - 17).
+#include <array>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+#include "binary_contexts.hpp"
+#include "context_dictionary.hpp"
+#include "estimators.hpp"
+#include "pool/cancel.hpp"
+#include "prediction_result.hpp"
+
+namespace veltrane::sp800_90b {
+
+namespace {
+
+constexpr unsigned LONGEST = 16;
+constexpr std::size_t MAX_CONTEXTS = 65536;
+
+// The predictions of data[17..n) into `tally`, with Model the counts of the
+// contexts of one length.
+template <class Model>
+void play(Symbols s, CorrectTally& tally) {
+    using Code = typename Model::Code;
+    const unsigned bits = symbol_bits(s.k);
+    // One table per context length; together they make the dictionary.
+    std::vector<Model> lengths;
+    std::array<Code, LONGEST + 1> mask{};
+    for (unsigned j = 1; j <= LONGEST; ++j) {
+        lengths.emplace_back(j, bits, 0);  // lengths share the bound: grown as needed
+        mask[j] = j * bits == 8 * sizeof(Code) ? ~Code{0} : (Code{1} << (j * bits)) - 1;
+    }
+    std::size_t size = 0;
+    // The entries looked up to predict the last sample, by length: the contexts
+    // that sample now follows. Nothing is admitted before the first prediction,
+    // so they start out absent.
+    std::array<std::uint32_t, LONGEST + 1> seen;
+    seen.fill(Model::NONE);
+    Code history = 0;
+    for (std::size_t i = 0; i < LONGEST; ++i) history = static_cast<Code>((history << bits) | s.data[i]);
+    std::optional<RepeatFilter> filter;
+    if constexpr (!std::is_same_v<Model, BinaryContexts>) {
+        filter.emplace(bits);
+        // the contexts ending before the first prediction
+        for (std::size_t i = filter->length(); i < LONGEST + 1; ++i) {
+            Code h = 0;
+            for (std::size_t t = 0; t < i; ++t) h = static_cast<Code>((h << bits) | s.data[t]);
+            filter->repeated(h);
+        }
+    }
+    for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
+        std::uint64_t right = 0;
+        for (unsigned t = 0; t < len; ++t) {
+            const std::size_t i = start + t;
+            const std::uint8_t y = s.data[i - 1];
+            for (unsigned j = LONGEST; j >= 1; --j) {
+                if (seen[j] != Model::NONE) {
+                    lengths[j - 1].increment(seen[j], y, true);
+                } else if (size < MAX_CONTEXTS) {
+                    lengths[j - 1].add(history & mask[j], y);
+                    ++size;
+                }
+            }
+            history = static_cast<Code>((history << bits) | y);
+            std::uint32_t top = 0;
+            std::uint8_t prediction = 0;
+            unsigned longest = LONGEST;
+            if (filter && !filter->repeated(history)) longest = filter->length() - 1;
+            for (unsigned j = LONGEST; j >= 1; --j) {
+                const std::uint32_t e = j <= longest ? lengths[j - 1].find(history & mask[j]) : Model::NONE;
+                seen[j] = e;
+                if (e != Model::NONE && lengths[j - 1].best_count(e) > top) {
+                    top = lengths[j - 1].best_count(e);
+                    prediction = lengths[j - 1].best(e);
+                }
+            }
+            right |= std::uint64_t{top > 0 && prediction == s.data[i]} << t;
+        }
+        tally.add(right, len);
+        pool::checkpoint();
+    }
+}
+
+}  // namespace
+
+Prediction lz78y(Symbols s) {
+    const std::size_t n = s.n > LONGEST + 1 ? s.n - LONGEST - 1 : 0;
+    CorrectTally tally;
+    if (n > 0) {
+        if (s.k <= 2) {
+            play<BinaryContexts>(s, tally);
+        } else {
+            play<ContextDictionary>(s, tally);
+        }
+    }
+    return prediction_result(tally, n, s.k);
+}
+
+}  // namespace veltrane::sp800_90b
