@@ -32,7 +32,17 @@ struct TooRepetitive {};
 class PackedBits {
 public:
     PackedBits(const std::uint8_t* bits, std::uint64_t n) : n_(n), words_(n / 64 + 2, 0) {
-        for (std::uint64_t i = 0; i < n; ++i) words_[i >> 6] |= std::uint64_t{bits[i]} << (63 - (i & 63));
+        const std::uint64_t used = (n + 63) / 64;
+        const std::size_t pieces = pool::piece_count(used);
+        pool::run_tasks(pieces, [&](std::size_t p) {
+            auto [begin, end] = pool::piece_range(used, pieces, p);
+            for (std::uint64_t w = begin; w < end; ++w) {
+                std::uint64_t word = 0;
+                const std::uint64_t first = w * 64, last = std::min(n, first + 64);
+                for (std::uint64_t i = first; i < last; ++i) word |= std::uint64_t{bits[i]} << (63 - (i - first));
+                words_[w] = word;
+            }
+        });
     }
     std::uint64_t size() const { return n_; }
     // Bits p..p+63, first bit highest; zeros past the end (the range splits
