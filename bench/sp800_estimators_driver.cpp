@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%-12s %zu bits: %.3f s, H = %.6f\n", name.c_str(), bits.size(), seconds, h);
+        std::printf("%-12s %zu %s: %.3f s, H = %.6f\n", name.c_str(), bits.size(), kind == "literal" ? "bytes" : "bits", seconds, h);
     }
     return 0;
 }

@@ -31,13 +31,25 @@ struct TooRepetitive {};
 
 class PackedBits {
 public:
-    PackedBits(const std::uint8_t* bits, std::uint64_t n) : n_(n), words_(n / 64 + 3, 0) {
-        for (std::uint64_t i = 0; i < n; ++i) words_[i >> 6] |= std::uint64_t{bits[i]} << (63 - (i & 63));
+    PackedBits(const std::uint8_t* bits, std::uint64_t n) : n_(n), words_(n / 64 + 2, 0) {
+        const std::uint64_t used = (n + 63) / 64;
+        const std::size_t pieces = pool::piece_count(used);
+        pool::run_tasks(pieces, [&](std::size_t p) {
+            auto [begin, end] = pool::piece_range(used, pieces, p);
+            for (std::uint64_t w = begin; w < end; ++w) {
+                std::uint64_t word = 0;
+                const std::uint64_t first = w * 64, last = std::min(n, first + 64);
+                for (std::uint64_t i = first; i < last; ++i) word |= std::uint64_t{bits[i]} << (63 - (i - first));
+                words_[w] = word;
+            }
+        });
     }
     std::uint64_t size() const { return n_; }
-    // Bits p..p+63, first bit highest; zeros past the end (p up to n + 64).
+    // Bits p..p+63, first bit highest; zeros past the end (the range splits
+    // reach past it for suffixes shorter than their depth).
     std::uint64_t word_at(std::uint64_t p) const {
-        const std::uint64_t w = p >> 6, r = p & 63;
+        if (p >= n_) return 0;
+        const std::uint64_t w = p >> 6, r = p & 63;  // w + 1 <= n / 64 + 1
         return r == 0 ? words_[w] : (words_[w] << r) | (words_[w + 1] >> (64 - r));
     }
     // The common prefix of the suffixes at a and b, from `from` bits on

@@ -85,6 +85,7 @@ TupleCounts visit_intervals(std::uint64_t n, std::uint64_t longest, Prefix&& pre
         I lcp, left;
     };
     std::vector<Open> stack{{0, 0}};
+    stack.reserve(std::min<std::uint64_t>(longest, n) + 2);  // the lcps on it rise strictly from 0
     for (std::uint64_t i = 1; i <= n; ++i) {
         if ((i & 0xFFFF) == 0) pool::checkpoint();
         const I h = i < n ? static_cast<I>(prefix(i)) : 0;
