@@ -49,6 +49,15 @@ public:
         }
     }
 
+    // Asks for the memory find(code) reads first (see BinaryContexts::prefetch).
+    void prefetch(ContextCode code) const {
+        if (flat_) {
+            __builtin_prefetch(&best_[static_cast<std::size_t>(code)]);
+        } else {
+            __builtin_prefetch(&slots_[hash(code) & (slots_.size() - 1)]);
+        }
+    }
+
     // Admits a context with y seen after it once.
     std::uint32_t add(ContextCode code, std::uint8_t y) {
         ++contexts_;
@@ -184,6 +193,10 @@ public:
 
     // `history` ends at i - 1 and holds at least g symbols: did its last g
     // occur ending at i - 2 or before? Then it is recorded for the next call.
+    void prefetch(ContextCode history) const {
+        __builtin_prefetch(&seen_[static_cast<std::size_t>(history & mask_) / 64]);
+    }
+
     bool repeated(ContextCode history) {
         const auto at = static_cast<std::size_t>(history & mask_);
         std::uint64_t& word = seen_[at / 64];
@@ -198,6 +211,9 @@ private:
     ContextCode mask_;
     std::vector<std::uint64_t> seen_;
 };
+
+// How many steps ahead the predictors ask for the memory of their lookups.
+inline constexpr std::size_t LOOKAHEAD = 12;
 
 // The bits a symbol below k takes in a context code.
 inline unsigned symbol_bits(unsigned k) {

@@ -53,11 +53,22 @@ void play(Symbols s, CorrectTally& tally) {
             filter->repeated(h);
         }
     }
+    // The contexts LOOKAHEAD steps on: before step i, up to i + LOOKAHEAD - 2.
+    Code ahead = 0;
+    for (std::size_t p = 0; p < LONGEST + LOOKAHEAD - 1 && p < s.n; ++p) {
+        ahead = static_cast<Code>((ahead << bits) | s.data[p]);
+    }
     for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
         const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
         std::uint64_t right = 0;
         for (unsigned t = 0; t < len; ++t) {
             const std::size_t i = start + t;
+            if (i + LOOKAHEAD - 1 < s.n) {
+                ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
+                const unsigned upto = filter ? filter->length() - 1 : LONGEST;
+                for (unsigned j = 2; j <= upto; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
+                if (filter) filter->prefetch(ahead);
+            }
             const std::uint8_t y = s.data[i - 1];
             for (unsigned j = LONGEST; j >= 1; --j) {
                 if (seen[j] != Model::NONE) {

@@ -41,7 +41,16 @@ void play(Symbols s, CorrectTally& tally) {
     Scoreboard board(ORDERS);
     std::optional<RepeatFilter> filter;
     if constexpr (!std::is_same_v<Model, BinaryContexts>) filter.emplace(bits);
+    // The contexts LOOKAHEAD steps on: before step i, up to i + LOOKAHEAD - 2.
+    Code ahead = 0;
+    for (std::size_t p = 0; p + 1 < LOOKAHEAD && p < s.n; ++p) ahead = static_cast<Code>((ahead << bits) | s.data[p]);
     auto step = [&](std::size_t i, unsigned t, std::uint64_t* hits) {
+        if (i + LOOKAHEAD - 1 < s.n) {
+            ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
+            const unsigned upto = filter ? filter->length() - 1 : ORDERS;
+            for (unsigned d = 2; d <= upto; ++d) models[d - 1].prefetch(ahead & mask[d]);
+            if (filter) filter->prefetch(ahead);
+        }
         // Count the last sample after the contexts before it.
         const std::uint8_t y = s.data[i - 1];
         for (unsigned d = 1; d <= ORDERS && d + 1 <= i; ++d) {
