@@ -23,6 +23,7 @@ public:
     // Asks for the cell of a context needed a few steps later: with contexts
     // of 11 bits and more the cells leave the core's cache, and the data says
     // which are coming.
+    static constexpr unsigned FIRST_PREFETCHED = 11;  // the shorter ones stay in the L1 cache
     void prefetch(Code code) const { __builtin_prefetch(&cells_[code]); }
 
     std::uint32_t add(Code code, std::uint8_t y) {

@@ -66,7 +66,7 @@ void play(Symbols s, CorrectTally& tally) {
             if (i + LOOKAHEAD - 1 < s.n) {
                 ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
                 const unsigned upto = filter ? filter->length() - 1 : LONGEST;
-                for (unsigned j = 2; j <= upto; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
+                for (unsigned j = Model::FIRST_PREFETCHED; j <= upto; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
                 if (filter) filter->prefetch(ahead);
             }
             const std::uint8_t y = s.data[i - 1];
