@@ -16,6 +16,14 @@ namespace veltrane::sp800_90b {
 
 using ContextCode = unsigned __int128;
 
+// A context looked up: its entry (NONE: not admitted), the count of its most
+// frequent successor and that successor.
+struct ContextHit {
+    std::uint32_t entry = ~std::uint32_t{0};
+    std::uint32_t count = 0;
+    std::uint8_t best = 0;
+};
+
 class ContextDictionary {
 public:
     using Code = ContextCode;
@@ -46,6 +54,12 @@ public:
             if (slot == 0) return NONE;
             if ((slot & ~INDEX) == tag && entries_[(slot & INDEX) - 1].code() == code) return (slot & INDEX) - 1;
         }
+    }
+
+    ContextHit lookup(ContextCode code) const {
+        const std::uint32_t e = find(code);
+        if (e == NONE) return ContextHit{};
+        return ContextHit{e, best_count(e), best(e)};
     }
 
     // Asks for the memory find(code) reads first (see BinaryContexts::prefetch).

@@ -84,12 +84,9 @@ void play(Symbols s, CorrectTally& tally) {
             unsigned longest = LONGEST;
             if (filter && !filter->repeated(history)) longest = filter->length() - 1;
             for (unsigned j = LONGEST; j >= 1; --j) {
-                const std::uint32_t e = j <= longest ? lengths[j - 1].find(history & mask[j]) : Model::NONE;
-                seen[j] = e;
-                if (e != Model::NONE && lengths[j - 1].best_count(e) > top) {
-                    top = lengths[j - 1].best_count(e);
-                    prediction = lengths[j - 1].best(e);
-                }
+                const ContextHit hit = j <= longest ? lengths[j - 1].lookup(history & mask[j]) : ContextHit{};
+                seen[j] = hit.entry;
+                if (hit.count > top) top = hit.count, prediction = hit.best;
             }
             right |= std::uint64_t{top > 0 && prediction == s.data[i]} << t;
         }

@@ -71,9 +71,9 @@ void play(Symbols s, CorrectTally& tally) {
         unsigned longest = ORDERS;
         if (filter && i >= filter->length() && !filter->repeated(history)) longest = filter->length() - 1;
         for (unsigned d = 1; d <= lookups; ++d) {
-            const std::uint32_t e = d <= longest ? models[d - 1].find(history & mask[d]) : Model::NONE;
-            seen[d] = e;
-            if (e != Model::NONE) hits[d - 1] |= std::uint64_t{models[d - 1].best(e) == s.data[i]} << t;
+            const ContextHit hit = d <= longest ? models[d - 1].lookup(history & mask[d]) : ContextHit{};
+            seen[d] = hit.entry;
+            hits[d - 1] |= std::uint64_t{hit.count != 0 && hit.best == s.data[i]} << t;
         }
     };
     std::uint64_t ignored[ORDERS] = {};
