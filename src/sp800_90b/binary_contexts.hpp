@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "context_dictionary.hpp"
+
 namespace veltrane::sp800_90b {
 
 class BinaryContexts {
@@ -18,7 +20,20 @@ public:
 
     BinaryContexts(unsigned length, unsigned /*bits: always 1*/, std::size_t /*expected*/) : cells_(std::size_t{1} << length) {}
 
+    // find, best and best_count in one read of the cell.
+    ContextHit lookup(Code code) const {
+        const Cell c = cells_[code];
+        if ((c.n[0] | c.n[1]) == 0) return ContextHit{};
+        return ContextHit{code, std::max(c.n[0], c.n[1]), static_cast<std::uint8_t>(c.n[1] >= c.n[0])};
+    }
+
     std::uint32_t find(Code code) const { return (cells_[code].n[0] | cells_[code].n[1]) != 0 ? code : NONE; }
+
+    // Asks for the cell of a context needed a few steps later: with contexts
+    // of 11 bits and more the cells leave the core's cache, and the data says
+    // which are coming.
+    static constexpr unsigned FIRST_PREFETCHED = 11;  // the shorter ones stay in the L1 cache
+    void prefetch(Code code) const { __builtin_prefetch(&cells_[code]); }
 
     std::uint32_t add(Code code, std::uint8_t y) {
         ++contexts_;

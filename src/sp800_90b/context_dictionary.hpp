@@ -16,6 +16,14 @@ namespace veltrane::sp800_90b {
 
 using ContextCode = unsigned __int128;
 
+// A context looked up: its entry (NONE: not admitted), the count of its most
+// frequent successor and that successor.
+struct ContextHit {
+    std::uint32_t entry = ~std::uint32_t{0};
+    std::uint32_t count = 0;
+    std::uint8_t best = 0;
+};
+
 class ContextDictionary {
 public:
     using Code = ContextCode;
@@ -30,9 +38,8 @@ public:
             best_.assign(std::size_t{1} << (length * bits), Best{});
         } else {
             std::size_t slots = 64;
-            while (3 * slots < 4 * expected) slots *= 2;
+            while (4 * slots < 5 * expected) slots *= 2;
             slots_.assign(slots, 0);
-            entries_.reserve(expected);
             pair_slots_.assign(slots, 0);
         }
     }
@@ -45,7 +52,23 @@ public:
         for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
             const std::uint32_t slot = slots_[at];
             if (slot == 0) return NONE;
-            if ((slot & ~INDEX) == tag && entries_[(slot & INDEX) - 1].code == code) return (slot & INDEX) - 1;
+            if ((slot & ~INDEX) == tag && entries_[(slot & INDEX) - 1].code() == code) return (slot & INDEX) - 1;
+        }
+    }
+
+    ContextHit lookup(ContextCode code) const {
+        const std::uint32_t e = find(code);
+        if (e == NONE) return ContextHit{};
+        return ContextHit{e, best_count(e), best(e)};
+    }
+
+    // Asks for the memory find(code) reads first (see BinaryContexts::prefetch).
+    static constexpr unsigned FIRST_PREFETCHED = 2;
+    void prefetch(ContextCode code) const {
+        if (flat_) {
+            __builtin_prefetch(&best_[static_cast<std::size_t>(code)]);
+        } else {
+            __builtin_prefetch(&slots_[hash(code) & (slots_.size() - 1)]);
         }
     }
 
@@ -56,9 +79,9 @@ public:
         if (flat_) {
             e = static_cast<std::uint32_t>(code);
         } else {
-            if (4 * (entries_.size() + 1) > 3 * slots_.size()) grow();
+            if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
             e = static_cast<std::uint32_t>(entries_.size());
-            entries_.push_back(Entry{code, Best{}});
+            entries_.push_back(Entry{static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(code >> 64), Best{}});
             place(e);
         }
         increment(e, y, true);
@@ -75,7 +98,7 @@ public:
             c = ++slot;
         } else {
             const std::uint32_t key = ((e << 8) | y) + 1;
-            if (4 * (pairs_ + 1) > 3 * pair_slots_.size()) grow_pairs();
+            if (5 * (pairs_ + 1) > 4 * pair_slots_.size()) grow_pairs();
             std::size_t at = pair_slot(key);
             while (pair_slots_[at] != 0 && static_cast<std::uint32_t>(pair_slots_[at] >> 32) != key) {
                 at = (at + 1) & (pair_slots_.size() - 1);
@@ -106,8 +129,11 @@ private:
         std::uint8_t y = 0;
     };
     struct Entry {
-        ContextCode code;
+        // the code in two halves: 24 bytes an entry, not the 32 a 16-aligned
+        // 128-bit member would take
+        std::uint64_t low, high;
         Best best;
+        ContextCode code() const { return (ContextCode{high} << 64) | low; }
     };
 
     static std::size_t hash(ContextCode code) {
@@ -128,7 +154,7 @@ private:
     static std::uint32_t tag_of(std::size_t h) { return static_cast<std::uint32_t>(h >> 32) << 17; }
 
     void place(std::uint32_t e) {
-        const std::size_t h = hash(entries_[e].code);
+        const std::size_t h = hash(entries_[e].code());
         std::size_t at = h & (slots_.size() - 1);
         while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
         slots_[at] = tag_of(h) | (e + 1);
@@ -184,6 +210,10 @@ public:
 
     // `history` ends at i - 1 and holds at least g symbols: did its last g
     // occur ending at i - 2 or before? Then it is recorded for the next call.
+    void prefetch(ContextCode history) const {
+        __builtin_prefetch(&seen_[static_cast<std::size_t>(history & mask_) / 64]);
+    }
+
     bool repeated(ContextCode history) {
         const auto at = static_cast<std::size_t>(history & mask_);
         std::uint64_t& word = seen_[at / 64];
@@ -198,6 +228,9 @@ private:
     ContextCode mask_;
     std::vector<std::uint64_t> seen_;
 };
+
+// How many steps ahead the predictors ask for the memory of their lookups.
+inline constexpr std::size_t LOOKAHEAD = 12;
 
 // The bits a symbol below k takes in a context code.
 inline unsigned symbol_bits(unsigned k) {

@@ -53,11 +53,22 @@ void play(Symbols s, CorrectTally& tally) {
             filter->repeated(h);
         }
     }
+    // The contexts LOOKAHEAD steps on: before step i, up to i + LOOKAHEAD - 2.
+    Code ahead = 0;
+    for (std::size_t p = 0; p < LONGEST + LOOKAHEAD - 1 && p < s.n; ++p) {
+        ahead = static_cast<Code>((ahead << bits) | s.data[p]);
+    }
     for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
         const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
         std::uint64_t right = 0;
         for (unsigned t = 0; t < len; ++t) {
             const std::size_t i = start + t;
+            if (i + LOOKAHEAD - 1 < s.n) {
+                ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
+                const unsigned upto = filter ? filter->length() - 1 : LONGEST;
+                for (unsigned j = Model::FIRST_PREFETCHED; j <= upto; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
+                if (filter) filter->prefetch(ahead);
+            }
             const std::uint8_t y = s.data[i - 1];
             for (unsigned j = LONGEST; j >= 1; --j) {
                 if (seen[j] != Model::NONE) {
@@ -73,12 +84,9 @@ void play(Symbols s, CorrectTally& tally) {
             unsigned longest = LONGEST;
             if (filter && !filter->repeated(history)) longest = filter->length() - 1;
             for (unsigned j = LONGEST; j >= 1; --j) {
-                const std::uint32_t e = j <= longest ? lengths[j - 1].find(history & mask[j]) : Model::NONE;
-                seen[j] = e;
-                if (e != Model::NONE && lengths[j - 1].best_count(e) > top) {
-                    top = lengths[j - 1].best_count(e);
-                    prediction = lengths[j - 1].best(e);
-                }
+                const ContextHit hit = j <= longest ? lengths[j - 1].lookup(history & mask[j]) : ContextHit{};
+                seen[j] = hit.entry;
+                if (hit.count > top) top = hit.count, prediction = hit.best;
             }
             right |= std::uint64_t{top > 0 && prediction == s.data[i]} << t;
         }

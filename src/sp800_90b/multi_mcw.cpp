@@ -54,32 +54,58 @@ private:
     std::uint8_t mode_ = 0;
 };
 
+// The same for bits: the windows have odd lengths, so a full one never ties and
+// its mode is whichever bit fills more than half of it.
+class BitWindowMode {
+public:
+    BitWindowMode(std::size_t w, unsigned /*k: 2*/) : w_(w) {}
+
+    void push(const std::uint8_t* data, std::size_t pos) {
+        ones_ += data[pos];
+        if (pos >= w_) ones_ -= data[pos - w_];
+    }
+
+    std::uint8_t mode() const { return 2 * ones_ > w_; }
+
+private:
+    std::size_t w_, ones_ = 0;
+};
+
+template <class Window>
+void play(Symbols s, CorrectTally& tally) {
+    const std::size_t first = WINDOWS[0];
+    std::vector<Window> windows;
+    for (std::size_t w : WINDOWS) windows.emplace_back(w, std::min(256u, std::max(s.k, 1u)));
+    for (std::size_t i = 0; i < first; ++i) {
+        for (auto& m : windows) m.push(s.data, i);
+    }
+    Scoreboard board(WINDOWS.size());
+    for (std::size_t start = first; start < s.n; start += 64) {
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
+        std::uint64_t hits[WINDOWS.size()] = {};
+        for (unsigned t = 0; t < len; ++t) {
+            const std::size_t i = start + t;
+            for (std::size_t j = 0; j < WINDOWS.size(); ++j) {
+                // A window not yet full predicts nothing.
+                if (i >= WINDOWS[j]) hits[j] |= std::uint64_t{windows[j].mode() == s.data[i]} << t;
+                windows[j].push(s.data, i);
+            }
+        }
+        tally.add(board.play(hits, len), len);
+        pool::checkpoint();
+    }
+}
+
 }  // namespace
 
 Prediction multi_mcw(Symbols s) {
-    const std::size_t first = WINDOWS[0];
-    const std::size_t n = s.n > first ? s.n - first : 0;
+    const std::size_t n = s.n > WINDOWS[0] ? s.n - WINDOWS[0] : 0;
     CorrectTally tally;
     if (n > 0) {
-        std::vector<WindowMode> windows;
-        for (std::size_t w : WINDOWS) windows.emplace_back(w, std::min(256u, std::max(s.k, 1u)));
-        for (std::size_t i = 0; i < first; ++i) {
-            for (auto& m : windows) m.push(s.data, i);
-        }
-        Scoreboard board(WINDOWS.size());
-        for (std::size_t start = first; start < s.n; start += 64) {
-            const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
-            std::uint64_t hits[WINDOWS.size()] = {};
-            for (unsigned t = 0; t < len; ++t) {
-                const std::size_t i = start + t;
-                for (std::size_t j = 0; j < WINDOWS.size(); ++j) {
-                    // A window not yet full predicts nothing.
-                    if (i >= WINDOWS[j]) hits[j] |= std::uint64_t{windows[j].mode() == s.data[i]} << t;
-                    windows[j].push(s.data, i);
-                }
-            }
-            tally.add(board.play(hits, len), len);
-            pool::checkpoint();
+        if (s.k <= 2) {
+            play<BitWindowMode>(s, tally);
+        } else {
+            play<WindowMode>(s, tally);
         }
     }
     return prediction_result(tally, n, s.k);

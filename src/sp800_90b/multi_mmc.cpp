@@ -41,10 +41,23 @@ void play(Symbols s, CorrectTally& tally) {
     Scoreboard board(ORDERS);
     std::optional<RepeatFilter> filter;
     if constexpr (!std::is_same_v<Model, BinaryContexts>) filter.emplace(bits);
-    auto step = [&](std::size_t i, unsigned t, std::uint64_t* hits) {
+    // The contexts LOOKAHEAD steps on: before step i, up to i + LOOKAHEAD - 2.
+    Code ahead = 0;
+    for (std::size_t p = 0; p + 1 < LOOKAHEAD && p < s.n; ++p) ahead = static_cast<Code>((ahead << bits) | s.data[p]);
+    // warm: i > ORDERS, every order updates and predicts (a constant count the
+    // compiler unrolls).
+    auto step = [&](std::size_t i, unsigned t, std::uint64_t* hits, auto warm) {
+        const std::size_t updates = warm ? ORDERS : std::min<std::size_t>(ORDERS, i - 1);
+        const std::size_t lookups = warm ? ORDERS : std::min<std::size_t>(ORDERS, i);
+        if (i + LOOKAHEAD - 1 < s.n) {
+            ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
+            const unsigned upto = filter ? filter->length() - 1 : ORDERS;
+            for (unsigned d = Model::FIRST_PREFETCHED; d <= upto; ++d) models[d - 1].prefetch(ahead & mask[d]);
+            if (filter) filter->prefetch(ahead);
+        }
         // Count the last sample after the contexts before it.
         const std::uint8_t y = s.data[i - 1];
-        for (unsigned d = 1; d <= ORDERS && d + 1 <= i; ++d) {
+        for (unsigned d = 1; d <= updates; ++d) {
             Model& m = models[d - 1];
             const bool room = m.pairs() < MAX_PAIRS;
             if (seen[d] != Model::NONE) {
@@ -57,17 +70,24 @@ void play(Symbols s, CorrectTally& tally) {
         // Predict data[i] from the contexts ending at i - 1.
         unsigned longest = ORDERS;
         if (filter && i >= filter->length() && !filter->repeated(history)) longest = filter->length() - 1;
-        for (unsigned d = 1; d <= ORDERS && d <= i; ++d) {
-            const std::uint32_t e = d <= longest ? models[d - 1].find(history & mask[d]) : Model::NONE;
-            seen[d] = e;
-            if (hits && e != Model::NONE) hits[d - 1] |= std::uint64_t{models[d - 1].best(e) == s.data[i]} << t;
+        for (unsigned d = 1; d <= lookups; ++d) {
+            const ContextHit hit = d <= longest ? models[d - 1].lookup(history & mask[d]) : ContextHit{};
+            seen[d] = hit.entry;
+            hits[d - 1] |= std::uint64_t{hit.count != 0 && hit.best == s.data[i]} << t;
         }
     };
-    step(1, 0, nullptr);  // the first context is looked up, nothing is predicted
+    std::uint64_t ignored[ORDERS] = {};
+    step(1, 0, ignored, std::false_type{});  // the first context is looked up, nothing is predicted
     for (std::size_t start = 2; start < s.n; start += 64) {
         const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
         std::uint64_t hits[ORDERS] = {};
-        for (unsigned t = 0; t < len; ++t) step(start + t, t, hits);
+        for (unsigned t = 0; t < len; ++t) {
+            if (start + t > ORDERS) {
+                step(start + t, t, hits, std::true_type{});
+            } else {
+                step(start + t, t, hits, std::false_type{});
+            }
+        }
         tally.add(board.play(hits, len), len);
         pool::checkpoint();
     }

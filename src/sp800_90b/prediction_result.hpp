@@ -38,7 +38,10 @@ double local_bound(std::uint64_t r, std::uint64_t n);
 
 // The figures of a predictor that got `correct` of `n` predictions right, with
 // `longest_run` the longest run of right ones, on an alphabet of k symbols.
-// n == 0 (nothing predicted) gives P_global' = 1 and so min-entropy 0.
+// n == 0 (nothing predicted) gives P_global' = 1 and so min-entropy 0; k == 1
+// gives min-entropy 0 (the floor 1/k is 1). P_local is filled in always;
+// p_local_used says whether it exceeds P_global' and so decides the result
+// (where it does not, NIST's tool prints "P_local can't change the result").
 Prediction prediction_result(std::uint64_t correct, std::uint64_t longest_run, std::uint64_t n, unsigned k);
 
 inline Prediction prediction_result(const CorrectTally& tally, std::uint64_t n, unsigned k) {

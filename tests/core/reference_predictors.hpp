@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace sp800_reference {
@@ -63,6 +64,9 @@ inline std::vector<int> lag(const Seq& s) {
 }
 
 using Counts = std::map<int, std::uint64_t>;
+// Contexts as strings of symbols (a vector key trips a false GCC warning in
+// its comparison).
+using Context = std::string;
 
 // The successor seen most often, the largest on a tie; NONE if there is none.
 inline std::pair<int, std::uint64_t> most_frequent(const Counts& c) {
@@ -74,13 +78,13 @@ inline std::pair<int, std::uint64_t> most_frequent(const Counts& c) {
 }
 
 inline std::vector<int> multi_mmc(const Seq& s) {
-    std::vector<std::map<Seq, Counts>> model(16);
+    std::vector<std::map<Context, Counts>> model(16);
     std::vector<std::size_t> pairs(16, 0);
     std::vector<int> out;
     Board board(16);
     for (std::size_t i = 2; i < s.size(); ++i) {
         for (std::size_t d = 1; d <= 16 && d + 1 <= i; ++d) {
-            const Seq x(s.begin() + (i - d - 1), s.begin() + (i - 1));
+            const Context x(s.begin() + (i - d - 1), s.begin() + (i - 1));
             auto& m = model[d - 1];
             auto it = m.find(x);
             if (it != m.end() && it->second.count(s[i - 1])) {
@@ -92,7 +96,7 @@ inline std::vector<int> multi_mmc(const Seq& s) {
         }
         std::vector<int> sub(16, NONE);
         for (std::size_t d = 1; d <= 16 && d <= i; ++d) {
-            auto it = model[d - 1].find(Seq(s.begin() + (i - d), s.begin() + i));
+            auto it = model[d - 1].find(Context(s.begin() + (i - d), s.begin() + i));
             if (it != model[d - 1].end()) sub[d - 1] = most_frequent(it->second).first;
         }
         out.push_back(board.round(sub, s[i]));
@@ -101,18 +105,18 @@ inline std::vector<int> multi_mmc(const Seq& s) {
 }
 
 inline std::vector<int> lz78y(const Seq& s) {
-    std::map<Seq, Counts> dict;
+    std::map<Context, Counts> dict;
     std::vector<int> out;
     for (std::size_t i = 17; i < s.size(); ++i) {
         for (std::size_t j = 16; j >= 1; --j) {
-            const Seq x(s.begin() + (i - j - 1), s.begin() + (i - 1));
+            const Context x(s.begin() + (i - j - 1), s.begin() + (i - 1));
             if (!dict.count(x) && dict.size() < 65536) dict[x];
             if (dict.count(x)) ++dict[x][s[i - 1]];
         }
         int prediction = NONE;
         std::uint64_t top = 0;
         for (std::size_t j = 16; j >= 1; --j) {
-            auto it = dict.find(Seq(s.begin() + (i - j), s.begin() + i));
+            auto it = dict.find(Context(s.begin() + (i - j), s.begin() + i));
             if (it == dict.end()) continue;
             auto [y, c] = most_frequent(it->second);
             if (c > top) prediction = y, top = c;
