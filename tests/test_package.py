@@ -292,7 +292,22 @@ def test_mypy_strict_accepts_typical_use(tmp_path):
         build: str = _veltrane.profile() + veltrane.version()
         doubled: int = _veltrane.ping(21)
         shown: str = veltrane.format_measure(result.min_entropy, 2)
+        assessed = veltrane.sp800_90b(b"\\x00\\x01\\x03", bits_per_symbol=2)
+        lag_c: int = assessed.literal.lag.c
+        local: float | None = assessed.literal.lag.p_local
+        tuples: veltrane.TTuple | None = assessed.bitstring.t_tuple if assessed.bitstring else None
     """)
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_the_package_itself_passes_mypy_strict():
+    # Its own code against its declared types, the engine's stubs included.
+    if UNDER_SANITIZER:
+        pytest.skip("the declared types do not depend on how the module is built")
+    pytest.importorskip("mypy")
+    package = os.path.dirname(veltrane.__file__)
+    done = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", os.devnull,
+                           package], capture_output=True, text=True, timeout=600)
     assert done.returncode == 0, done.stdout + done.stderr
 
 

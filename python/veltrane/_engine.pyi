@@ -13,16 +13,16 @@ def profile(data: _Bytes, window: int, step: int, normalized: bool, /) -> tuple[
 def repeats(
     data: _Bytes,
     text: bool,
-    top: int,
+    top: int | None,
     min_count: int,
     min_length: int,
-    max_length: int,
-    rank: int,
+    max_length: int | None,
+    rank: str,
     maximal: bool,
     exclude_periodic: bool,
-    min_entropy: float,
-    non_overlap: int,
-    max_starts: int,
+    min_entropy: float | None,
+    non_overlap: bool,
+    max_starts: int | None,
     /,
 ) -> dict[str, Any]: ...
 def longest_run(data: _Bytes, /) -> tuple[int, int, int]: ...

@@ -167,7 +167,8 @@ _ESTIMATES: dict[str, type[_Figures]] = {
 
 
 def _track(raw: dict[str, Any]) -> Track:
-    built = {name: (None if raw[name] is None else kind(**raw[name])) for name, kind in _ESTIMATES.items()}
+    built: dict[str, Any] = {
+        name: (None if raw[name] is None else kind(**raw[name])) for name, kind in _ESTIMATES.items()}
     return Track(**built, min_entropy=raw["min_entropy"])
 
 
