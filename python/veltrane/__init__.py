@@ -8,6 +8,7 @@ Python signatures and English documentation, plus conveniences:
 - `repeats(data)`: the repeated fragments people act on (maximal, not periodic, ranked by
   what storing them once saves), as compact columns;
 - `scan(data)`: the figures and the top repeats as a `ScanResult`;
+- `scan_many(inputs, client)`: scans of files and URLs on a Dask cluster, in input order;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
 - the `veltrane` command line (`python -m veltrane`).
@@ -22,7 +23,9 @@ from typing import Literal
 import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
+from ._cluster import ScanFailure, scan_many
 from ._display import format_measure
+from ._locations import URL
 from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
 from ._profile import Edge, Profile, entropy_profile, find_edges
 from ._repeats import LeftOut, Repeat, Repeats, repeats
@@ -37,7 +40,9 @@ __all__ = [
     "Profile",
     "Repeat",
     "Repeats",
+    "ScanFailure",
     "ScanResult",
+    "URL",
     "entropy_profile",
     "find_edges",
     "format_measure",
@@ -47,6 +52,7 @@ __all__ = [
     "profile",
     "repeats",
     "scan",
+    "scan_many",
     "shannon_entropy",
     "strings_frag",
     "version",
