@@ -70,7 +70,7 @@ class Piece:
     start: int
     length: int
     state: MeasureState
-    head: bytes  # the first HEAD_SIZE bytes of the input, in the first piece only
+    head: bytes  # what the piece holds of the input's first HEAD_SIZE bytes
     first: int  # first and last byte values, and the runs of them at the two ends
     lead: int
     last: int
@@ -109,7 +109,7 @@ def _measure_piece(name: str, start: int, end: int) -> Union[Piece, str]:
             if not len(data):
                 return Piece(start, 0, state, b"", 0, 0, 0, 0, (0, start, 0))
             value, at, length = _engine.longest_run(data)
-            return Piece(start, len(data), state, bytes(data[:HEAD_SIZE]) if start == 0 else b"",
+            return Piece(start, len(data), state, bytes(data[:max(0, HEAD_SIZE - start)]),
                          data[0], _lead(data, data[0]), data[-1], _trail(data, data[-1]), (value, start + at, length))
     except INPUT_ERRORS as error:
         return describe_error(error)
@@ -230,7 +230,7 @@ class ClusterScan(Generic[R]):
             return failed or "lost pieces"
         searched = results[wanted] if len(results) > wanted else None
         state = functools.reduce(MeasureState.merge, (p.state for p in pieces))
-        binary = 0 in pieces[0].head
+        binary = 0 in b"".join(p.head for p in pieces)
         return self.job.combine(pending.name, pending.size, state.finish(bits=self.job.bits), binary,
                                 longest_run_of(pieces) if binary else None, searched)
 
@@ -287,7 +287,7 @@ def _task_failure(error: BaseException) -> str:
 def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple[Any, ExitStack]:
     """A client of the scheduler at `address`, or of a new `LocalCluster` for "local:N"; and what closes it.
 
-    A local cluster's N worker processes listen on the loopback interface only.
+    A local cluster listens on the loopback interface only (its scheduler's HTTP server on a free port).
     Raises MissingExtra without dask.distributed, OSError when the scheduler
     cannot be reached within CONNECT_TIMEOUT seconds.
     """
@@ -308,7 +308,7 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
             # Each worker's native pool gets its share of this machine's CPUs.
             env[threads_variable] = str(max(1, len(os.sched_getaffinity(0)) // workers))
         cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                               dashboard_address=None, env=env, silence_logs=logging.ERROR)
+                               dashboard_address="127.0.0.1:0", env=env, silence_logs=logging.ERROR)
         stack.callback(cluster.close)
         address = cluster.scheduler_address
     try:
@@ -351,7 +351,9 @@ class _ScanJob:
         from ._scan import search_data
 
         with open_input(name) as content:
-            found, _, unit = search_data(content, fragments=self.fragments, text=self.text, **dict(self.options))
+            found, searched, unit = search_data(content, fragments=self.fragments, text=self.text,
+                                                **dict(self.options))
+            del searched  # a view into the map, which cannot close while it lives
         return found, unit
 
     def combine(self, name: str, size: int, measures: Measures, binary: bool, run: Union[Run, None],

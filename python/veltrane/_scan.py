@@ -74,11 +74,19 @@ def mapped_file(handle: IO[bytes]) -> Iterator[Union[memoryview, bytes]]:
     if not (stat.S_ISREG(info.st_mode) and info.st_size > 0 and at_start):
         yield handle.read()
         return
-    with mmap.mmap(fd, 0, access=mmap.ACCESS_READ) as mapping:
+    mapping = mmap.mmap(fd, 0, access=mmap.ACCESS_READ)
+    try:
         if hasattr(mapping, "madvise") and hasattr(mmap, "MADV_SEQUENTIAL"):
             mapping.madvise(mmap.MADV_SEQUENTIAL)
         with memoryview(mapping) as view:
             yield view
+    finally:
+        try:
+            mapping.close()
+        except BufferError:
+            # A view of it is still referenced from elsewhere, for instance from a frame a sampling
+            # profiler (a Dask worker's) holds for a moment: the map is unmapped when that view goes.
+            pass
 
 
 @contextmanager
