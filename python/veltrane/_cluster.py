@@ -37,19 +37,20 @@ CONNECT_TIMEOUT = 5.0
 WINDOW = 4096
 
 R = TypeVar("R")
+R_co = TypeVar("R_co", covariant=True)
 Run = tuple[int, int, int]  # (value, start, length)
 #: The failures of one input that its task returns as its reason instead of raising.
 INPUT_ERRORS = (OSError, UnicodeDecodeError, MemoryError, ValueError)
 
 
-class Job(Protocol[R]):
+class Job(Protocol[R_co]):
     """What is computed for each input, on the workers; picklable (it travels with every task)."""
 
     @property
     def bits(self) -> bool:
         """Whether the figures are those of the bits."""
 
-    def whole(self, name: str) -> Union[R, str]:
+    def whole(self, name: str) -> Union[R_co, str]:
         """The result of an input small enough for one task, or the reason it failed."""
 
     def wants_search(self, size: int) -> bool:
@@ -59,7 +60,7 @@ class Job(Protocol[R]):
         """The search's part of a split input's result, run on one worker with the whole input."""
 
     def combine(self, name: str, size: int, measures: Measures, binary: bool, run: Union[Run, None],
-                searched: Any) -> R:
+                searched: Any) -> R_co:
         """A split input's result from its merged pieces and its search (None when not run)."""
 
 
@@ -238,7 +239,7 @@ class ClusterScan(Generic[R]):
         from distributed import as_completed
 
         pending, owner = self._pending, {}
-        running = as_completed([], with_results=False)
+        running = as_completed([], with_results=False)  # type: ignore[no-untyped-call,unused-ignore]
         submitted = 0
 
         def top_up(until: int) -> None:
@@ -247,7 +248,7 @@ class ClusterScan(Generic[R]):
                 item = pending[submitted] = self._submit(submitted)
                 for future in item.futures:
                     owner[future.key] = submitted
-                    running.add(future)
+                    running.add(future)  # type: ignore[no-untyped-call,unused-ignore]
                 submitted += 1
 
         top_up(WINDOW)
@@ -275,10 +276,8 @@ class ClusterScan(Generic[R]):
 
 
 def _task_failure(error: BaseException) -> str:
-    try:
-        from distributed import KilledWorker
-    except ImportError:  # pragma: no cover - distributed is what raised it
-        KilledWorker = ()  # noqa: N806
+    from distributed import KilledWorker
+
     if isinstance(error, KilledWorker):
         return "its task was lost with its worker too many times; not scanned"
     return describe_error(error)
@@ -307,12 +306,13 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
         if threads_variable and threads_variable not in os.environ:
             # Each worker's native pool gets its share of this machine's CPUs.
             env[threads_variable] = str(max(1, len(os.sched_getaffinity(0)) // workers))
-        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                               dashboard_address="127.0.0.1:0", env=env, silence_logs=logging.ERROR)
+        cluster = LocalCluster(  # type: ignore[no-untyped-call,unused-ignore]
+            n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+            dashboard_address="127.0.0.1:0", env=env, silence_logs=logging.ERROR)
         stack.callback(cluster.close)
         address = cluster.scheduler_address
     try:
-        client = Client(address, timeout=CONNECT_TIMEOUT)
+        client = Client(address, timeout=CONNECT_TIMEOUT)  # type: ignore[no-untyped-call,unused-ignore]
     except (OSError, TimeoutError) as error:
         stack.close()
         raise OSError(0, f"cannot reach the scheduler at {address}: {str(error).splitlines()[0]}") from None
@@ -361,7 +361,7 @@ class _ScanJob:
         from ._scan import ScanResult
 
         found, unit = searched if searched is not None else (None, "code points" if self.text else "bytes")
-        return ScanResult(measures=measures, repeats=found, unit=unit)
+        return ScanResult(measures=measures, repeats=found, unit="code points" if unit == "code points" else "bytes")
 
 
 class _LocalPath(os.PathLike[str]):

@@ -59,7 +59,7 @@ def is_url(name: str) -> bool:
 
 def _filesystem(url: str) -> tuple[Any, str]:
     try:
-        import fsspec.core
+        import fsspec.core  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         raise MissingExtra(f"{url}: reading URLs needs fsspec: {CLUSTER_EXTRA}") from None
     try:

@@ -17,7 +17,7 @@ from .._measures import Measures, measure
 from .._repeats import Repeats
 from .._scan import ScanResult, Unit, mapped_file, search_data
 from .activity import STDIN, Activity
-from .inputs import describe_error
+from .._locations import describe_error
 from .preview import hex_preview, preview
 
 #: The native pool's own sizing variable: set for each worker process unless the user set it.
