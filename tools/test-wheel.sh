@@ -44,7 +44,8 @@ cp "$wheel" "$house/"
 tools="$here/build/wheel/tools"
 [ -x "$tools/bin/python" ] || python3 -m venv "$tools"
 "$tools/bin/python" -m pip download -q --only-binary=:all: --no-deps -d "$house" \
-    $(python3 "$here/tools/requirements.py" run) >/dev/null
+    $(python3 "$here/tools/requirements.py" run) >"$here/build/wheel/download.log" 2>&1 \
+    || { tail -n 20 "$here/build/wheel/download.log"; exit 1; }
 inside=${house#"$ROOT"}
 
 mkdir -p "$ROOT/proc" "$ROOT/dev"
