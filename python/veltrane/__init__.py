@@ -23,13 +23,13 @@ from typing import Literal
 import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
-from ._cluster import ScanFailure, scan_many
 from ._display import format_measure
 from ._locations import URL
 from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
 from ._profile import Edge, Profile, entropy_profile, find_edges
 from ._repeats import LeftOut, Repeat, Repeats, repeats
 from ._scan import ScanResult, scan
+from ._scan_many import ScanFailure, scan_many
 
 __all__ = [
     "Edge",

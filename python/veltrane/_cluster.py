@@ -5,16 +5,18 @@ workers; the pieces' mergeable states (`MeasureState`) give figures
 bit-identical to one pass, and their edge runs give the input's longest run of
 one byte value. Its repeats search, which needs the whole input at once, is
 one more task. What an input's result is and how its search runs is a `Job`'s
-business: the command line's job gives what it prints, `scan_many`'s gives
-`ScanResult`s; this module only places the work and puts the answers back in
+business: the command line's job gives what it prints, `scan_many`'s
+(`_scan_many.py`) gives `ScanResult`s; this module only places the work and puts the answers back in
 input order. dask.distributed is imported only here, and only when used.
 """
 from __future__ import annotations
 
 import functools
+import importlib.util
 import logging
 import os
 import re
+import socket
 from collections.abc import Callable, Iterator, Sequence
 from contextlib import ExitStack
 from dataclasses import dataclass
@@ -24,8 +26,8 @@ from . import _engine
 from ._locations import CLUSTER_EXTRA, MissingExtra, describe_error, read_range
 from ._measures import Measures, MeasureState, measure_state
 
-__all__ = ["DEFAULT_CHUNK_SIZE", "ClusterScan", "Job", "Piece", "ScanFailure", "connect", "longest_run_of",
-           "pieces_of", "scan_many"]
+__all__ = ["DEFAULT_CHUNK_SIZE", "ClusterScan", "Job", "Piece", "connect", "longest_run_of", "pieces_of",
+           "worker_name"]
 
 #: Inputs larger than this are measured in pieces of this size on different workers.
 DEFAULT_CHUNK_SIZE = 256 << 20
@@ -283,6 +285,22 @@ def _task_failure(error: BaseException) -> str:
     return describe_error(error)
 
 
+def _probe(address: str) -> None:
+    """Fails at once when nothing listens at a TCP scheduler address.
+
+    The client's own connect retries until its timeout whatever the answer;
+    a refused connection is known in a moment.
+    """
+    match = re.fullmatch(r"(?:tcp://)?\[?([^\]/]*?)\]?:(\d+)/?", address)
+    if match is None:
+        return  # another protocol (tls://, ucx://...): the client finds out
+    try:
+        socket.create_connection((match.group(1), int(match.group(2))), timeout=CONNECT_TIMEOUT).close()
+    except OSError as error:
+        reason = error.strerror or str(error) or type(error).__name__
+        raise OSError(0, f"cannot reach the scheduler at {address}: {reason}") from None
+
+
 def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple[Any, ExitStack]:
     """A client of the scheduler at `address`, or of a new `LocalCluster` for "local:N"; and what closes it.
 
@@ -291,9 +309,15 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
     cannot be reached within CONNECT_TIMEOUT seconds.
     """
     try:
-        from distributed import Client, LocalCluster
-    except ImportError:
-        raise MissingExtra(f"--scheduler needs dask.distributed: {CLUSTER_EXTRA}") from None
+        found = importlib.util.find_spec("distributed") is not None
+    except (ImportError, ValueError):
+        found = False
+    if not found:
+        raise MissingExtra(f"--scheduler needs dask.distributed: {CLUSTER_EXTRA}")
+    if not address.startswith("local:"):
+        _probe(address)  # before importing distributed, which takes seconds on a busy machine
+    from distributed import Client, LocalCluster
+
     stack = ExitStack()
     if address.startswith("local:"):
         try:
@@ -313,111 +337,14 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
         address = cluster.scheduler_address
     try:
         client = Client(address, timeout=CONNECT_TIMEOUT)  # type: ignore[no-untyped-call,unused-ignore]
-    except (OSError, TimeoutError) as error:
+    except Exception as error:  # noqa: BLE001 - whatever answered there, it is no scheduler we can use
         stack.close()
-        raise OSError(0, f"cannot reach the scheduler at {address}: {str(error).splitlines()[0]}") from None
+        raise OSError(0, f"cannot reach the scheduler at {address}: {(str(error).splitlines() or [type(error).__name__])[0]}") from None
     stack.callback(client.close)
     return client, stack
 
 
-@dataclass(frozen=True)
-class ScanFailure:
-    """An input `scan_many` could not scan, and why (the others go on)."""
-
-    reason: str
-
-
-@dataclass(frozen=True)
-class _ScanJob:
-    """`scan_many`'s job: each input's `ScanResult`, as `veltrane.scan` gives it."""
-
-    fragments: int
-    text: Union[bool, None]
-    bits: bool
-    options: tuple[tuple[str, Any], ...]
-
-    def whole(self, name: str) -> Any:
-        from ._locations import URL, is_url
-        from ._scan import scan
-
-        where = URL(name) if is_url(name) else _LocalPath(name)
-        return scan(where, fragments=self.fragments, text=self.text, bits=self.bits, **dict(self.options))
-
-    def wants_search(self, size: int) -> bool:
-        return bool(self.fragments or self.text)
-
-    def search(self, name: str) -> Any:
-        from ._locations import open_input
-        from ._scan import search_data
-
-        with open_input(name) as content:
-            found, searched, unit = search_data(content, fragments=self.fragments, text=self.text,
-                                                **dict(self.options))
-            del searched  # a view into the map, which cannot close while it lives
-        return found, unit
-
-    def combine(self, name: str, size: int, measures: Measures, binary: bool, run: Union[Run, None],
-                searched: Any) -> Any:
-        from ._scan import ScanResult
-
-        found, unit = searched if searched is not None else (None, "code points" if self.text else "bytes")
-        return ScanResult(measures=measures, repeats=found, unit="code points" if unit == "code points" else "bytes")
-
-
-class _LocalPath(os.PathLike[str]):
-    def __init__(self, path: str) -> None:
-        self.path = path
-
-    def __fspath__(self) -> str:
-        return self.path
-
-
-def scan_many(
-    inputs: Sequence[Union[str, os.PathLike[str]]],
-    client: Any = None,
-    *,
-    chunk_size: int = DEFAULT_CHUNK_SIZE,
-    progress: Union[Callable[[int], None], None] = None,
-    fragments: int = 5,
-    text: Union[bool, None] = None,
-    bits: bool = False,
-    **options: Any,
-) -> Iterator[tuple[str, Any]]:
-    """`veltrane.scan` of many inputs on a Dask cluster: (name, ScanResult or ScanFailure), in input order.
-
-    `inputs` are local paths or fsspec URLs (here a str is a name, not data);
-    directories and URL prefixes are walked recursively in name order. Each
-    input is read by the worker that scans it, never by this process; one
-    larger than `chunk_size` bytes is measured in pieces on several workers,
-    with figures bit-identical to one pass, and searched for repeats on one.
-    Results come as soon as they and all before them are done. Inputs that
-    could not be listed come first, as failures. `client` is a
-    `distributed.Client` (default: the current one); `progress` is called
-    with the bytes of each piece of work done. The other keyword arguments
-    are those of `veltrane.scan`.
-    """
-    from .cli.inputs import expand
-
-    if client is None:
-        try:
-            from distributed import get_client
-        except ImportError:
-            raise MissingExtra(f"scan_many needs dask.distributed: {CLUSTER_EXTRA}") from None
-        client = get_client()
-    if fragments < 0:
-        raise ValueError("fragments must be 0 or more")
-    unlisted: list[tuple[str, str]] = []
-    listed = expand([os.fspath(name) for name in inputs], lambda name, reason: unlisted.append((name, reason)))
-    for name, reason in unlisted:
-        yield name, ScanFailure(reason)
-    job = _ScanJob(fragments, text, bits, tuple(sorted(options.items())))
-    with ClusterScan(client, [_absolute(n) for n in listed.paths], listed.sizes, job, chunk_size=chunk_size,
-                     progress=progress) as scanning:
-        for name, (_, outcome) in zip(listed.paths, scanning):
-            yield name, ScanFailure(outcome) if isinstance(outcome, str) else outcome
-
-
-def _absolute(name: str) -> str:
+def worker_name(name: str) -> str:
     """What a worker reads: its working directory need not be ours."""
     from ._locations import is_url
 

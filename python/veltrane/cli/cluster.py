@@ -7,8 +7,7 @@ from contextlib import ExitStack
 from dataclasses import dataclass
 from typing import Any, Union
 
-from .._cluster import ClusterScan, Run, connect
-from .._cluster import _absolute as absolute
+from .._cluster import ClusterScan, Run, connect, worker_name
 from .._locations import MissingExtra, open_input
 from .._measures import Measures
 from .activity import STDIN, Activity
@@ -66,7 +65,7 @@ class ClusterScanner:
             raise UsageError(str(error.strerror if isinstance(error, OSError) else error)) from None
         self._stack.enter_context(closing)
         self._scan = self._stack.enter_context(ClusterScan(
-            client, [absolute(p) for p in self.paths], self.sizes, CommandJob(self.options),
+            client, [worker_name(p) for p in self.paths], self.sizes, CommandJob(self.options),
             chunk_size=self.chunk_size, progress=self.progress,
             here=(lambda name: name == STDIN, lambda name: scan_one(name, self.options))))
         return self
