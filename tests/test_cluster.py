@@ -156,12 +156,14 @@ def test_a_killed_worker_loses_no_input_and_doubles_none(local_corpus):
     try:
         names = sorted(str(p) for p in local_corpus.rglob("*") if p.is_file())
         pids = list(client.run(os.getpid).values())
-        seen = []
-        for name, result in veltrane.scan_many([local_corpus], client, chunk_size=CHUNK, fragments=2):
+        seen, done_bytes = [], []
+        for name, result in veltrane.scan_many([local_corpus], client, chunk_size=CHUNK, fragments=2,
+                                               progress=done_bytes.append):
             if not seen:
                 os.kill(pids[0], signal.SIGKILL)  # mid-scan: its tasks must run again on the other worker
             seen.append((name, result))
         assert [name for name, _ in seen] == names
+        assert sum(done_bytes) == sum(len(content) for content in corpus().values())  # each task counted once
         for name, result in seen:
             assert result == veltrane.scan(pathlib.Path(name), fragments=2), name
         assert pids[0] not in client.run(os.getpid).values()

@@ -259,7 +259,9 @@ class ClusterScan(Generic[R]):
                 future = next(running)
                 item = pending[owner.pop(future.key)]
                 done_bytes = self._bytes.pop(future.key, 0)
-                if self.progress is not None and done_bytes and future.status == "finished":
+                # Counted once, when it first completes: its result may be lost with a worker later and
+                # made again, which Dask does without telling as_completed.
+                if self.progress is not None and done_bytes:
                     self.progress(done_bytes)
                 item.left -= 1
                 item.done = item.left == 0
