@@ -161,13 +161,12 @@ def _guarded(call: Callable[..., Any], *args: Any) -> Any:
 
 @dataclass
 class _Pending:
-    """One input on its way: its futures, how many are still out, and what is known so far."""
+    """One input on its way: its futures, how many of them are still out, and whether it is done."""
 
     name: str
     size: int
     futures: list[Any]
     left: int
-    outcome: Any = None
     done: bool = False
 
 
@@ -229,8 +228,9 @@ class ClusterScan(Generic[R]):
         pieces = [r for r in results if isinstance(r, Piece)]
         wanted = len(pieces_of(pending.size, self.chunk_size))
         failed = next((r for r in results if isinstance(r, str)), None)
-        if failed is not None or len(pieces) != wanted:
-            return failed or "lost pieces"
+        if failed is not None:
+            return failed
+        assert len(pieces) == wanted
         searched = results[wanted] if len(results) > wanted else None
         state = functools.reduce(MeasureState.merge, (p.state for p in pieces))
         binary = 0 in b"".join(p.head for p in pieces)
