@@ -19,7 +19,7 @@ import re
 import socket
 from collections.abc import Callable, Iterator, Sequence
 from contextlib import ExitStack
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Generic, Protocol, TypeVar, Union
 
 from . import _engine
@@ -168,6 +168,8 @@ class _Pending:
     futures: list[Any]
     left: int
     done: bool = False
+    #: Each future's result (or the exception it ended with), by its key, as it arrives.
+    results: dict[str, Any] = field(default_factory=dict)
 
 
 class ClusterScan(Generic[R]):
@@ -222,7 +224,10 @@ class ClusterScan(Generic[R]):
         return _Pending(name, size, futures, len(futures))
 
     def _finish(self, pending: _Pending) -> Any:
-        results = [f.result() for f in pending.futures]
+        results = [pending.results[f.key] for f in pending.futures]
+        error = next((r for r in results if isinstance(r, BaseException)), None)
+        if error is not None:
+            return _task_failure(error)
         if len(pending.futures) == 1 and pending.size <= self.chunk_size:
             return results[0]
         pieces = [r for r in results if isinstance(r, Piece)]
@@ -241,7 +246,8 @@ class ClusterScan(Generic[R]):
         from distributed import as_completed
 
         pending, owner = self._pending, {}
-        running = as_completed([], with_results=False)  # type: ignore[no-untyped-call,unused-ignore]
+        # Results come with their futures, fetched as they complete: one round trip each, in parallel.
+        running = as_completed([], with_results=True, raise_errors=False)  # type: ignore[no-untyped-call,unused-ignore]
         submitted = 0
 
         def top_up(until: int) -> None:
@@ -256,8 +262,11 @@ class ClusterScan(Generic[R]):
         top_up(WINDOW)
         for index in range(len(self.names)):
             while not pending[index].done:
-                future = next(running)
+                future, result = next(running)
                 item = pending[owner.pop(future.key)]
+                if future.status == "error" and isinstance(result, tuple):
+                    result = result[1]  # (type, exception, traceback)
+                item.results[future.key] = result
                 done_bytes = self._bytes.pop(future.key, 0)
                 # Counted once, when it first completes: its result may be lost with a worker later and
                 # made again, which Dask does without telling as_completed.
@@ -270,10 +279,7 @@ class ClusterScan(Generic[R]):
                 assert self.here is not None
                 outcome = self.here[1](item.name)
             else:
-                try:
-                    outcome = self._finish(item)
-                except Exception as error:  # noqa: BLE001 - a task that died (its worker lost too often): this input fails
-                    outcome = _task_failure(error)
+                outcome = self._finish(item)
             del pending[index]  # its futures go: the workers forget the results
             top_up(index + 1 + WINDOW)
             yield item.name, outcome
