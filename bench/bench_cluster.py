@@ -54,6 +54,14 @@ def timed(args: list[str]) -> float:
     return time.perf_counter() - started
 
 
+def throughput(corpus: pathlib.Path, total: int, options: list[str], on_cluster: list[str]) -> None:
+    local_s = timed(COMMAND + options + ["--jobs", "2", str(corpus)])
+    print(f"local --jobs 2:     {local_s:7.1f} s  {total / local_s / 2**20:7.1f} MiB/s", flush=True)
+    cluster_s = timed(COMMAND + options + on_cluster + [str(corpus)])
+    print(f"2-worker cluster:   {cluster_s:7.1f} s  {total / cluster_s / 2**20:7.1f} MiB/s", flush=True)
+    print(f"throughput ratio cluster / local: {local_s / cluster_s:.2f}")
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--files", type=int, default=2000)
@@ -61,6 +69,7 @@ def main() -> int:
     parser.add_argument("--empty", type=int, default=1000, help="empty files for the per-task overhead")
     parser.add_argument("--dir", type=pathlib.Path, default=pathlib.Path("build/bench-cluster"))
     parser.add_argument("--seed", type=int, default=2000)
+    parser.add_argument("--overhead-only", action="store_true", help="only the per-input overhead")
     args = parser.parse_args()
 
     from distributed import Client, LocalCluster
@@ -82,12 +91,9 @@ def main() -> int:
     print(f"LocalCluster of 2 workers started in {time.perf_counter() - started:.1f} s", flush=True)
     try:
         on_cluster = ["--scheduler", cluster.scheduler_address]
-        local_s = timed(COMMAND + options + ["--jobs", "2", str(corpus)])
-        print(f"local --jobs 2:     {local_s:7.1f} s  {total / local_s / 2**20:7.1f} MiB/s", flush=True)
-        cluster_s = timed(COMMAND + options + on_cluster + [str(corpus)])
-        print(f"2-worker cluster:   {cluster_s:7.1f} s  {total / cluster_s / 2**20:7.1f} MiB/s", flush=True)
-        print(f"throughput ratio cluster / local: {local_s / cluster_s:.2f}")
-        # Per task: the same command on empty files, less the command's own start (one empty file).
+        if not args.overhead_only:
+            throughput(corpus, total, options, on_cluster)
+        # Per input: the same command on empty files, less the command's own start (one empty file).
         base_local = timed(COMMAND + ["--jobs", "2", str(empties / "e00000")])
         base_cluster = timed(COMMAND + on_cluster + [str(empties / "e00000")])
         many_local = timed(COMMAND + ["--jobs", "2", str(empties)])
