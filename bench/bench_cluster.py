@@ -26,11 +26,11 @@ COMMAND = [sys.executable, "-m", "veltrane", "scan", "--json", "--quiet"]
 
 def make_corpus(root: pathlib.Path, files: int, seed: int) -> int:
     """Writes the corpus unless it is there; returns its bytes."""
-    rng = random.Random(seed)
+    rng, sizes = random.Random(seed), random.Random(seed + 1)  # sizes apart: a rerun writes nothing
     words = [b"entropy", b"firmware", b"header", b"\x00\x01\x02\x03", b"section", b"\n"]
     total = 0
     for i in range(files):
-        size = int(math.exp(rng.uniform(math.log(64 << 10), math.log(8 << 20))))
+        size = int(math.exp(sizes.uniform(math.log(64 << 10), math.log(8 << 20))))
         path = root / f"d{i % 20:02}" / f"f{i:05}"
         total += size
         if path.exists() and path.stat().st_size == size:
