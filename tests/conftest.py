@@ -39,3 +39,24 @@ def run_python(code, env=None, timeout=120):
 @pytest.fixture
 def python_child():
     return run_python
+
+
+class CliDone:
+    """What one in-process run of the command line left: its exit status and both outputs."""
+
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+
+
+@pytest.fixture
+def run_cli(capsys):
+    """Runs `veltrane ARGS...` in this process (so that it sees this process's memory:// files)."""
+    from veltrane.cli import main
+
+    def run(*args):
+        capsys.readouterr()
+        code = main([str(arg) for arg in args])
+        out, err = capsys.readouterr()
+        return CliDone(code, out, err)
+
+    return run

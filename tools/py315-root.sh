@@ -19,13 +19,7 @@ PACKAGES=(python3.15-dev python3.15-dbg "${REQUIREMENTS[@]}"
 # to the shared root in place, without taking it away from checkouts using it.
 STAMP="$ROOT/.veltrane-packages-$(printf '%s\n' "${PACKAGES[@]}" | sort | sha256sum | cut -c1-16)"
 
-mirror() {
-    # Use the mirror this machine's apt already trusts; fall back to Debian's main one.
-    local uri
-    uri=$(grep -rhoE '^(URIs:|deb)[[:space:]]+https?://[^ ]*debian[^ ]*' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null \
-          | grep -v security | head -n1 | awk '{print $2}')
-    echo "${uri:-http://deb.debian.org/debian}"
-}
+. "$here/tools/debian-mirror.sh"
 
 ensure_host_tools() {
     command -v debootstrap >/dev/null && return

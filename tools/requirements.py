@@ -16,7 +16,8 @@ import tomllib
 PYPROJECT = pathlib.Path(__file__).resolve().parent.parent / "pyproject.toml"
 
 # Where Debian's package name is not python3- followed by the project's name.
-DEBIAN_NAMES: dict[str, list[str]] = {}
+# dask's "distributed" extra is a package of its own in Debian.
+DEBIAN_NAMES: dict[str, list[str]] = {"dask": ["python3-dask", "python3-distributed"]}
 
 
 def requirements(groups):

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The whole test suite, in four stages:
-#   1. the machine's CPython (3.11+): the package installed with pip into a fresh venv;
+#   1. the machine's CPython (3.11+): the package installed with pip into a fresh venv,
+#      then the workers' wheel built and installed into a bare Debian root (needs root);
 #   2. the same interpreter with the module built under AddressSanitizer and
 #      UndefinedBehaviorSanitizer (any finding fails the run);
 #   3. each libFuzzer target of the cores for a short while (clang, installed if missing);
 #   4. CPython 3.15 in a Debian unstable root (needs root; made once per machine),
 #      and a leak check of reference counts under its debug build.
-# Stops at the first failing stage. Set VELTRANE_SKIP_315=1, VELTRANE_SKIP_ASAN=1 or
-# VELTRANE_SKIP_FUZZ=1 to leave a stage out while iterating locally.
+# Stops at the first failing stage. Set VELTRANE_SKIP_315=1, VELTRANE_SKIP_ASAN=1,
+# VELTRANE_SKIP_WHEEL=1 or VELTRANE_SKIP_FUZZ=1 to leave a stage out while iterating locally.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,6 +50,13 @@ host_venv "$work/venv"
 stage "host CPython: $("$vpy" -c 'import sys; print(sys.version.split()[0])') (pip install .[test])"
 core_tests "$work/core" -DPython_EXECUTABLE="$vpy"
 (cd "$work" && "$vpy" -m pytest -p no:cacheprovider "$here/tests" -q)
+
+if [ "${VELTRANE_SKIP_WHEEL:-0}" != 1 ]; then
+    # The build directory is the one pip just used: the wheel costs no new compile.
+    stage "the workers' wheel: auditwheel-repaired, installed and run in a bare Debian root"
+    PYTHON="$vpy" bash "$here/tools/build-wheel.sh"
+    bash "$here/tools/test-wheel.sh"
+fi
 
 if [ "${VELTRANE_SKIP_ASAN:-0}" != 1 ]; then
     stage "host CPython under AddressSanitizer + UndefinedBehaviorSanitizer"

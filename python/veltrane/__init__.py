@@ -10,6 +10,7 @@ Python signatures and English documentation, plus conveniences:
 - `scan(data)`: the figures and the top repeats as a `ScanResult`;
 - `sp800_90b(samples)`: NIST SP 800-90B's non-IID min-entropy assessment, every estimator
   with the figures NIST's reference tool prints;
+- `scan_many(inputs, client)`: scans of files and URLs on a Dask cluster, in input order;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
 - the `veltrane` command line (`python -m veltrane`).
@@ -25,10 +26,12 @@ import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
 from ._display import format_measure
+from ._locations import URL
 from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
 from ._profile import Edge, Profile, entropy_profile, find_edges
 from ._repeats import LeftOut, Repeat, Repeats, repeats
 from ._scan import ScanResult, scan
+from ._scan_many import ScanFailure, scan_many
 from ._sp800_90b import (
     Assessment,
     Collision,
@@ -58,9 +61,11 @@ __all__ = [
     "Profile",
     "Repeat",
     "Repeats",
+    "ScanFailure",
     "ScanResult",
     "TTuple",
     "Track",
+    "URL",
     "entropy_profile",
     "find_edges",
     "format_measure",
@@ -70,6 +75,7 @@ __all__ = [
     "profile",
     "repeats",
     "scan",
+    "scan_many",
     "shannon_entropy",
     "sp800_90b",
     "strings_frag",

@@ -9,6 +9,7 @@ from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import IO, TYPE_CHECKING, Any, Literal, Union
 
+from ._locations import URL, open_input
 from ._measures import Measures, measure
 from ._repeats import Rank, Repeats, repeats
 
@@ -73,11 +74,19 @@ def mapped_file(handle: IO[bytes]) -> Iterator[Union[memoryview, bytes]]:
     if not (stat.S_ISREG(info.st_mode) and info.st_size > 0 and at_start):
         yield handle.read()
         return
-    with mmap.mmap(fd, 0, access=mmap.ACCESS_READ) as mapping:
+    mapping = mmap.mmap(fd, 0, access=mmap.ACCESS_READ)
+    try:
         if hasattr(mapping, "madvise") and hasattr(mmap, "MADV_SEQUENTIAL"):
             mapping.madvise(mmap.MADV_SEQUENTIAL)
         with memoryview(mapping) as view:
             yield view
+    finally:
+        try:
+            mapping.close()
+        except BufferError:
+            # A view of it is still referenced from elsewhere, for instance from a frame a sampling
+            # profiler (a Dask worker's) holds for a moment: the map is unmapped when that view goes.
+            pass
 
 
 @contextmanager
@@ -112,6 +121,19 @@ def scan_data(
     if fragments < 0:
         raise ValueError("fragments must be 0 or more")
     measures = measure(data, bits=bits)  # one pass: every figure, and the engine's check of what `data` is
+    found, searched, unit = search_data(data, fragments=fragments, text=text, **options)
+    return ScanResult(measures=measures, repeats=found, unit=unit), searched
+
+
+def search_data(
+    data: Bytes, *, fragments: int = 5, text: Union[bool, None] = None, **options: Any
+) -> tuple[Union[Repeats, None], Union[str, memoryview], Unit]:
+    """The repeats half of `scan_data`: (repeats or None, what the search ran on, the unit of positions).
+
+    Text is decoded even when `fragments` is 0, so invalid UTF-8 fails the same way whether or not it is searched.
+    """
+    if fragments < 0:
+        raise ValueError("fragments must be 0 or more")
     as_text = isinstance(data, str) if text is None else text
     searched: Union[str, memoryview]
     if isinstance(data, str):
@@ -122,12 +144,11 @@ def scan_data(
             with searched:
                 searched = str(searched, "utf-8")
     found = repeats(searched, top=fragments, text=as_text, **options) if fragments else None
-    result = ScanResult(measures=measures, repeats=found, unit="code points" if as_text else "bytes")
-    return result, searched
+    return found, searched, "code points" if as_text else "bytes"
 
 
 def scan(
-    data: Union[Bytes, os.PathLike[str]],
+    data: Union[Bytes, os.PathLike[str], URL],
     *,
     fragments: int = 5,
     text: Union[bool, None] = None,
@@ -146,9 +167,10 @@ def scan(
 
     `data` is any object with the buffer protocol, read as its raw bytes
     (bytes, bytearray, memoryview, mmap, array.array, numpy arrays of any
-    dtype), a str, or a path given as an `os.PathLike` (a `pathlib.Path`; a
-    plain str is data, not a file name). Files are memory-mapped, never read
-    into Python objects byte by byte.
+    dtype), a str, a path given as an `os.PathLike` (a `pathlib.Path`; a
+    plain str is data, not a file name) or a `veltrane.URL` (any fsspec URL:
+    s3://, gs://, http(s)://, memory://...; needs `veltrane[cluster]`). Files
+    are memory-mapped, never read into Python objects byte by byte.
 
     The measures (`ScanResult.measures`, see `measure`) are taken over the
     bytes, a str over its UTF-8 bytes, in one pass; with `bits`, over its bits.
@@ -162,7 +184,7 @@ def scan(
     options = dict(min_count=min_count, min_length=min_length, max_length=max_length, rank=rank, maximal=maximal,
                    exclude_periodic=exclude_periodic, min_entropy=min_entropy, non_overlap=non_overlap,
                    max_starts=max_starts)
-    if isinstance(data, os.PathLike):
-        with mapped(data) as content:
+    if isinstance(data, (os.PathLike, URL)):
+        with open_input(os.fspath(data) if isinstance(data, os.PathLike) else data.url) as content:
             return scan_data(content, fragments=fragments, text=text, bits=bits, **options)[0]
     return scan_data(data, fragments=fragments, text=text, bits=bits, **options)[0]

@@ -15,7 +15,7 @@ from .._measures import measure
 from .._scan import mapped, mapped_file
 from .activity import STDIN, Activity, display, report_error
 from .exits import EXIT_FAILED, EXIT_OK, UsageError
-from .inputs import describe_error
+from .._locations import describe_error
 from .output import Output
 from .render_csv import csv_line
 from .render_ent import counts_table, report, terse_counts, terse_header, terse_values

@@ -10,7 +10,8 @@ EXIT_CODES = """\
 exit status:
   0    every input was processed
   1    some inputs failed (each one is named on standard error), or the output was closed
-  2    usage error (bad option or value, --plot without matplotlib)
+  2    usage error (bad option or value, --plot without matplotlib, a URL or
+       --scheduler without veltrane[cluster], a scheduler that cannot be reached)
   130  interrupted (Ctrl-C)
 """
 

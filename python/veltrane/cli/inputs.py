@@ -1,4 +1,4 @@
-"""What to scan: files, directories walked recursively, and standard input."""
+"""What to scan: files, directories walked recursively, URLs (a prefix walked like a directory), standard input."""
 from __future__ import annotations
 
 import os
@@ -6,20 +6,11 @@ import stat
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 
+from .._locations import MissingExtra, describe_error, is_url, walk_url
 from .activity import STDIN
+from .exits import UsageError
 
 Report = Callable[[str, str], None]
-
-
-def describe_error(error: BaseException) -> str:
-    """The one-line reason an input failed, as it follows "veltrane: INPUT: "."""
-    if isinstance(error, OSError) and error.strerror:
-        return error.strerror
-    if isinstance(error, UnicodeDecodeError):
-        return f"not valid UTF-8 (byte {error.start}); scan it without --text"
-    if isinstance(error, MemoryError):
-        return "out of memory"
-    return str(error) or type(error).__name__
 
 
 @dataclass
@@ -27,6 +18,8 @@ class Inputs:
     """The inputs in scanning order, the bytes they hold (as far as known) and how many were refused."""
 
     paths: list[str] = field(default_factory=list)
+    #: The size of each input as listed (0 for standard input and streams).
+    sizes: list[int] = field(default_factory=list)
     total_bytes: int = 0
     failures: int = 0
 
@@ -37,7 +30,9 @@ def expand(arguments: Sequence[str], report: Report) -> Inputs:
     A directory that leads back to one of its own ancestors (a loop through a
     link) is reported and not entered again. Inside directories only regular
     files are scanned: a FIFO or device found there could block or never end.
-    A FIFO or device named on the command line is read as a stream.
+    A FIFO or device named on the command line is read as a stream. A URL
+    names one object or, like a directory, every object under its prefix, in
+    name order.
     """
     found = Inputs()
 
@@ -66,11 +61,26 @@ def expand(arguments: Sequence[str], report: Report) -> Inputs:
                 walk(entry.path, {**ancestors, key: entry.path})
             elif stat.S_ISREG(info.st_mode):
                 found.paths.append(entry.path)
+                found.sizes.append(info.st_size)
                 found.total_bytes += info.st_size
 
     for argument in arguments:
         if argument == STDIN:
             found.paths.append(STDIN)
+            found.sizes.append(0)
+            continue
+        if is_url(argument):
+            try:
+                listed = walk_url(argument)
+            except MissingExtra as error:
+                raise UsageError(str(error)) from None
+            except OSError as error:
+                failed(argument, describe_error(error))
+                continue
+            for url, size in listed:
+                found.paths.append(url)
+                found.sizes.append(size)
+                found.total_bytes += size
             continue
         try:
             info = os.stat(argument)
@@ -80,6 +90,8 @@ def expand(arguments: Sequence[str], report: Report) -> Inputs:
         if stat.S_ISDIR(info.st_mode):
             walk(argument, {(info.st_dev, info.st_ino): argument})
         else:
+            size = info.st_size if stat.S_ISREG(info.st_mode) else 0
             found.paths.append(argument)
-            found.total_bytes += info.st_size if stat.S_ISREG(info.st_mode) else 0
+            found.sizes.append(size)
+            found.total_bytes += size
     return found

@@ -5,6 +5,7 @@ import argparse
 import sys
 from typing import Any, Callable, NoReturn
 
+from .._cluster import DEFAULT_CHUNK_SIZE
 from .._profile import MEASURES
 from .exits import EXIT_CODES, UsageError
 from .render_csv import SCAN_CSV_HEADER
@@ -147,7 +148,9 @@ def build_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     scan.set_defaults(run=_run_scan)
-    scan.add_argument("paths", nargs="+", metavar="PATH", help="a file, a directory (scanned recursively) or -")
+    scan.add_argument("paths", nargs="+", metavar="PATH",
+                      help="a file, a directory (scanned recursively), a URL (s3://, gs://, https://, memory://... "
+                      "any fsspec URL; a prefix is scanned recursively) or -")
     scan.add_argument("--fragments", type=whole_number(0), default=5, metavar="N",
                       help="how many repeated fragments to show (default 5; 0 skips the search)")
     scan.add_argument("--times", type=whole_number(1), default=2, metavar="T",
@@ -181,6 +184,13 @@ def build_parser() -> argparse.ArgumentParser:
     form.add_argument("--csv", action="store_true", help="write CSV rows (ent -t compatible first columns)")
     scan.add_argument("--jobs", "-j", type=whole_number(1), default=1, metavar="N",
                       help="scan files in N processes (default 1)")
+    scan.add_argument("--scheduler", metavar="ADDRESS", default=None,
+                      help="scan on the Dask cluster whose scheduler is at ADDRESS (tcp://host:8786), or on a new "
+                      "local cluster of N worker processes with local:N; each worker reads its inputs itself "
+                      "(needs pip install 'veltrane[cluster]')")
+    scan.add_argument("--chunk-size", type=parse_size, default=DEFAULT_CHUNK_SIZE, metavar="SIZE",
+                      help="with --scheduler: measure inputs larger than SIZE in pieces of SIZE on different "
+                      f"workers (default {DEFAULT_CHUNK_SIZE >> 20}M)")
     scan.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
 
     ent = commands.add_parser(

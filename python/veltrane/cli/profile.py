@@ -8,7 +8,7 @@ from .._profile import entropy_profile
 from .._scan import mapped, mapped_file
 from .activity import STDIN, Activity, display, report_error
 from .exits import EXIT_FAILED, EXIT_OK, UsageError
-from .inputs import describe_error
+from .._locations import describe_error
 from .output import Output
 from .plot import draw_profile, require_matplotlib
 from .render_csv import profile_csv

@@ -12,9 +12,12 @@ from dataclasses import dataclass
 from typing import Union
 
 from .. import _engine
-from .._scan import ScanResult, mapped, mapped_file, scan_data
+from .._locations import open_input
+from .._measures import Measures, measure
+from .._repeats import Repeats
+from .._scan import ScanResult, Unit, mapped_file, search_data
 from .activity import STDIN, Activity
-from .inputs import describe_error
+from .._locations import describe_error
 from .preview import hex_preview, preview
 
 #: The native pool's own sizing variable: set for each worker process unless the user set it.
@@ -87,35 +90,65 @@ Outcome = Union[ScannedInput, str]  # a result, or the reason the input failed
 def scan_one(path: str, options: ScanOptions) -> Outcome:
     """The scan of one input; a problem of the input itself is returned as its message, never raised."""
     try:
-        opened = mapped_file(sys.stdin.buffer) if path == STDIN else mapped(path)
+        opened = mapped_file(sys.stdin.buffer) if path == STDIN else open_input(path)
         with opened as content:
             return _scan_content(path, content, options)
     except (OSError, UnicodeDecodeError, MemoryError, ValueError) as error:
         return describe_error(error)
 
 
-def _scan_content(path: str, content: Union[memoryview, bytes], options: ScanOptions) -> ScannedInput:
-    binary = 0 in content[:BINARY_SNIFF]  # byte values: the same test for bytes and a view of a map
-    search = options.fragments
-    skipped = None
-    if search and len(content) > options.fragment_limit:
+@dataclass(frozen=True)
+class Found:
+    """What the repeats search gives an input, for `ScannedInput`."""
+
+    repeats: Union[Repeats, None]
+    previews: tuple[str, ...]
+    unit: Unit
+    skipped: Union[str, None]
+
+
+def is_binary(head: Union[memoryview, bytes]) -> bool:
+    """A NUL byte among the first bytes (byte values: the same test for bytes and a view of a map)."""
+    return 0 in head[:BINARY_SNIFF]
+
+
+def search_skipped(size: int, options: ScanOptions) -> Union[str, None]:
+    """Why the search does not run on an input of `size` bytes although asked for; None when it runs."""
+    if options.fragments and size > options.fragment_limit:
         from .options import format_size
 
-        search = 0
-        skipped = f"larger than --fragment-limit ({format_size(options.fragment_limit)})"
+        return f"larger than --fragment-limit ({format_size(options.fragment_limit)})"
+    return None
+
+
+def search_content(content: Union[memoryview, bytes], binary: bool, options: ScanOptions) -> Found:
+    skipped = search_skipped(len(content), options)
     min_entropy = options.min_entropy
     if min_entropy is None and binary and not options.raw:
         min_entropy = BINARY_MIN_ENTROPY
-    result, searched = scan_data(
-        content, fragments=search, text=options.text, bits=options.bits, min_count=options.times,
+    found, searched, unit = search_data(
+        content, fragments=0 if skipped else options.fragments, text=options.text, min_count=options.times,
         min_length=options.min_length,
         max_length=options.max_length, rank=options.rank, maximal=not options.raw,
         exclude_periodic=not options.raw, min_entropy=None if options.raw else min_entropy,
         non_overlap=not options.overlap, max_starts=options.max_starts)
     shown = hex_preview if binary and not options.text else preview
-    previews = tuple(shown(searched, r.first, r.first + r.length) for r in result.repeats or ())
+    previews = tuple(shown(searched, r.first, r.first + r.length) for r in found or ())
+    return Found(found, previews, unit, skipped)
+
+
+def scanned_input(path: str, measures: Measures, found: Found, binary: bool,
+                  run: Union[tuple[int, int, int], None]) -> ScannedInput:
+    return ScannedInput(path, ScanResult(measures=measures, repeats=found.repeats, unit=found.unit), found.previews,
+                        binary, run, found.skipped)
+
+
+def _scan_content(path: str, content: Union[memoryview, bytes], options: ScanOptions) -> ScannedInput:
+    binary = is_binary(content)
+    measures = measure(content, bits=options.bits)  # first: the engine's check of what `content` is
+    found = search_content(content, binary, options)
     run = _engine.longest_run(content) if binary else None
-    return ScannedInput(path, result, previews, binary, run, skipped)
+    return scanned_input(path, measures, found, binary, run)
 
 
 def _worker_init(threads: Union[int, None], pids: "multiprocessing.queues.SimpleQueue[int]") -> None:
