@@ -9,11 +9,11 @@ from typing import Union
 
 from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
+from .._locations import describe_error
 from .._scan import mapped, mapped_file
 from .._sp800_90b import Assessment, assess
 from .activity import STDIN, Activity, display, report_error
 from .exits import EXIT_FAILED, EXIT_OK
-from .inputs import describe_error
 from .output import Output
 from .render_sp800 import as_json, summary, verbose
 
