@@ -22,6 +22,60 @@ namespace {
 constexpr unsigned LONGEST = 16;
 constexpr std::size_t MAX_CONTEXTS = 65536;
 
+// The predictions of data[17..n) on bits into `tally`, every length in one pass
+// without branches. The cell a length reads to predict x is the one x is then
+// counted in (the next step would count it there first thing, longest first as
+// here, so the dictionary admits the same contexts), so each step touches one
+// cell per length, once.
+template <class Count>
+void play_bits(Symbols s, CorrectTally& tally) {
+    using Table = BinaryContexts<Count>;
+    static_assert(Table::LONGEST == LONGEST);
+    Table table;
+    std::size_t size = 0;
+    // Counts x after the context of cell c, admitting it while there is room.
+    auto count = [&](typename Table::Cell& c, unsigned x) {
+        const bool known = (c.n[0] | c.n[1]) != 0;
+        const bool admit = known || size < MAX_CONTEXTS;
+        size += admit && !known;
+        c.n[x] += admit;
+    };
+    std::uint32_t history = 0;  // before step i: the bits up to i - 1, newest in the low bit
+    for (std::size_t i = 0; i < LONGEST; ++i) history = (history << 1) | s.data[i];
+    // the contexts the first sample predicted, data[16], follows
+    for (unsigned j = LONGEST; j >= 1; --j) count(table[Table::index(history, j)], s.data[LONGEST]);
+    history = (history << 1) | s.data[LONGEST];
+    std::uint32_t ahead = 0;  // as in play
+    for (std::size_t p = 0; p < LONGEST + Table::LOOKAHEAD && p < s.n; ++p) ahead = (ahead << 1) | s.data[p];
+    for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
+        std::uint64_t right = 0;
+        for (unsigned t = 0; t < len; ++t) {
+            const std::size_t i = start + t;
+            if (i + Table::LOOKAHEAD - 1 < s.n) {
+                ahead = (ahead << 1) | s.data[i + Table::LOOKAHEAD - 1];
+                table.prefetch(ahead);
+            }
+            const unsigned x = s.data[i];
+            Count top = 0;
+            unsigned prediction = 0;
+#pragma GCC unroll 16
+            for (unsigned j = LONGEST; j >= 1; --j) {
+                typename Table::Cell& c = table[Table::index(history, j)];
+                const Count most = c.n[0] > c.n[1] ? c.n[0] : c.n[1];
+                const bool better = most > top;
+                top = better ? most : top;
+                prediction = better ? unsigned{c.n[1] >= c.n[0]} : prediction;
+                count(c, x);
+            }
+            right |= std::uint64_t{top > 0 && prediction == x} << t;
+            history = (history << 1) | x;
+        }
+        tally.add(right, len);
+        pool::checkpoint();
+    }
+}
+
 // The predictions of data[17..n) into `tally`, with Model the counts of the
 // contexts of one length.
 template <class Model>
@@ -44,7 +98,7 @@ void play(Symbols s, CorrectTally& tally) {
     Code history = 0;
     for (std::size_t i = 0; i < LONGEST; ++i) history = static_cast<Code>((history << bits) | s.data[i]);
     std::optional<RepeatFilter> filter;
-    if constexpr (!std::is_same_v<Model, BinaryContexts>) {
+    {
         filter.emplace(bits);
         // the contexts ending before the first prediction
         for (std::size_t i = filter->length(); i < LONGEST + 1; ++i) {
@@ -53,9 +107,10 @@ void play(Symbols s, CorrectTally& tally) {
             filter->repeated(h);
         }
     }
-    // The contexts LOOKAHEAD steps on: before step i, up to i + LOOKAHEAD - 2.
+    // The contexts LOOKAHEAD steps on: before step i, the data up to i + LOOKAHEAD - 2
+    // (step i appends i + LOOKAHEAD - 1).
     Code ahead = 0;
-    for (std::size_t p = 0; p < LONGEST + LOOKAHEAD - 1 && p < s.n; ++p) {
+    for (std::size_t p = 0; p < LONGEST + LOOKAHEAD && p < s.n; ++p) {
         ahead = static_cast<Code>((ahead << bits) | s.data[p]);
     }
     for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
@@ -102,7 +157,7 @@ Prediction lz78y(Symbols s) {
     CorrectTally tally;
     if (n > 0) {
         if (s.k <= 2) {
-            play<BinaryContexts>(s, tally);
+            play_bits<std::uint32_t>(s, tally);
         } else {
             play<ContextDictionary>(s, tally);
         }

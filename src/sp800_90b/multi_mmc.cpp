@@ -22,6 +22,65 @@ namespace {
 constexpr unsigned ORDERS = 16;
 constexpr std::size_t MAX_PAIRS = 100000;
 
+// The predictions of data[2..n) on bits into `tally`, all orders in one pass
+// without branches. The cell an order reads to predict x is the one x is then
+// counted in (the next step would count it there before reading anything of
+// that order), so each step touches one cell per order, once. Only order 16 can
+// hold more than 100,000 pairs (2^17), so only it checks the bound.
+template <class Count>
+void play_bits(Symbols s, CorrectTally& tally) {
+    using Table = BinaryContexts<Count>;
+    static_assert(Table::LONGEST == ORDERS);
+    Table table;
+    std::size_t pairs = 0;  // of order 16
+    std::uint32_t history = s.data[0];  // before step i: the bits up to i - 1, newest in the low bit
+    Scoreboard board(ORDERS);
+    std::uint32_t ahead = 0;  // as in play
+    for (std::size_t p = 0; p < Table::LOOKAHEAD && p < s.n; ++p) ahead = (ahead << 1) | s.data[p];
+    auto step = [&](std::size_t i, unsigned t, std::uint64_t* hits, auto warm) {
+        if (i + Table::LOOKAHEAD - 1 < s.n) {
+            ahead = (ahead << 1) | s.data[i + Table::LOOKAHEAD - 1];
+            table.prefetch(ahead);
+        }
+        const unsigned x = s.data[i];
+#pragma GCC unroll 16
+        for (unsigned d = 1; d <= ORDERS; ++d) {
+            if (!warm && d > i) break;
+            // Right if x is the most frequent successor (1 on a tie) of a known
+            // context: x's count is nonzero and above the other's, or equal to
+            // it where x is 1. Arithmetic, not branches: x is as unpredictable
+            // as the data.
+            typename Table::Cell& c = table[Table::index(history, d)];
+            Count& mine = c.n[x];
+            const Count other = c.n[x ^ 1];
+            hits[d - 1] |= static_cast<std::uint64_t>((std::uint64_t{mine} + x > other) & (mine != 0)) << t;
+            if (d < ORDERS) {
+                ++mine;
+            } else {
+                const bool admit = mine != 0 || pairs < MAX_PAIRS;
+                pairs += mine == 0 && admit;
+                mine += admit;
+            }
+        }
+        history = (history << 1) | x;
+    };
+    std::uint64_t ignored[ORDERS] = {};
+    step(1, 0, ignored, std::false_type{});
+    for (std::size_t start = 2; start < s.n; start += 64) {
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
+        std::uint64_t hits[ORDERS] = {};
+        for (unsigned t = 0; t < len; ++t) {
+            if (start + t > ORDERS) {
+                step(start + t, t, hits, std::true_type{});
+            } else {
+                step(start + t, t, hits, std::false_type{});
+            }
+        }
+        tally.add(board.play(hits, len), len);
+        pool::checkpoint();
+    }
+}
+
 // The predictions of data[2..n) into `tally`, with Model the counts of one order.
 template <class Model>
 void play(Symbols s, CorrectTally& tally) {
@@ -40,10 +99,11 @@ void play(Symbols s, CorrectTally& tally) {
     Code history = 0;  // the last symbols, newest in the low bits
     Scoreboard board(ORDERS);
     std::optional<RepeatFilter> filter;
-    if constexpr (!std::is_same_v<Model, BinaryContexts>) filter.emplace(bits);
-    // The contexts LOOKAHEAD steps on: before step i, up to i + LOOKAHEAD - 2.
+    filter.emplace(bits);
+    // The contexts LOOKAHEAD steps on: before step i, the data up to i + LOOKAHEAD - 2
+    // (step i appends i + LOOKAHEAD - 1).
     Code ahead = 0;
-    for (std::size_t p = 0; p + 1 < LOOKAHEAD && p < s.n; ++p) ahead = static_cast<Code>((ahead << bits) | s.data[p]);
+    for (std::size_t p = 0; p < LOOKAHEAD && p < s.n; ++p) ahead = static_cast<Code>((ahead << bits) | s.data[p]);
     // warm: i > ORDERS, every order updates and predicts (a constant count the
     // compiler unrolls).
     auto step = [&](std::size_t i, unsigned t, std::uint64_t* hits, auto warm) {
@@ -100,7 +160,7 @@ Prediction multi_mmc(Symbols s) {
     CorrectTally tally;
     if (n > 0) {
         if (s.k <= 2) {
-            play<BinaryContexts>(s, tally);
+            play_bits<std::uint32_t>(s, tally);
         } else {
             play<ContextDictionary>(s, tally);
         }
