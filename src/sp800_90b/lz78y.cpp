@@ -5,12 +5,11 @@
 // context on equal counts. Predicted: every sample after the first 17
 // (N = n - 17).
 #include <array>
-#include <optional>
-#include <type_traits>
 #include <vector>
 
 #include "binary_contexts.hpp"
 #include "context_dictionary.hpp"
+#include "counters.hpp"
 #include "estimators.hpp"
 #include "pool/cancel.hpp"
 #include "prediction_result.hpp"
@@ -97,14 +96,13 @@ void play(Symbols s, CorrectTally& tally) {
     seen.fill(Model::NONE);
     Code history = 0;
     for (std::size_t i = 0; i < LONGEST; ++i) history = static_cast<Code>((history << bits) | s.data[i]);
-    std::optional<RepeatFilter> filter;
+    RepeatFilter filter(bits);
     {
-        filter.emplace(bits);
         // the contexts ending before the first prediction
-        for (std::size_t i = filter->length(); i < LONGEST + 1; ++i) {
+        for (std::size_t i = filter.length(); i < LONGEST + 1; ++i) {
             Code h = 0;
             for (std::size_t t = 0; t < i; ++t) h = static_cast<Code>((h << bits) | s.data[t]);
-            filter->repeated(h);
+            filter.repeated(h);
         }
     }
     // The contexts LOOKAHEAD steps on: before step i, the data up to i + LOOKAHEAD - 2
@@ -120,9 +118,9 @@ void play(Symbols s, CorrectTally& tally) {
             const std::size_t i = start + t;
             if (i + LOOKAHEAD - 1 < s.n) {
                 ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
-                const unsigned upto = filter ? filter->length() - 1 : LONGEST;
+                const unsigned upto = filter.length() - 1;
                 for (unsigned j = Model::FIRST_PREFETCHED; j <= upto; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
-                if (filter) filter->prefetch(ahead);
+                filter.prefetch(ahead);
             }
             const std::uint8_t y = s.data[i - 1];
             for (unsigned j = LONGEST; j >= 1; --j) {
@@ -134,10 +132,10 @@ void play(Symbols s, CorrectTally& tally) {
                 }
             }
             history = static_cast<Code>((history << bits) | y);
-            std::uint32_t top = 0;
+            std::uint64_t top = 0;
             std::uint8_t prediction = 0;
             unsigned longest = LONGEST;
-            if (filter && !filter->repeated(history)) longest = filter->length() - 1;
+            if (!filter.repeated(history)) longest = filter.length() - 1;
             for (unsigned j = LONGEST; j >= 1; --j) {
                 const ContextHit hit = j <= longest ? lengths[j - 1].lookup(history & mask[j]) : ContextHit{};
                 seen[j] = hit.entry;
@@ -152,14 +150,16 @@ void play(Symbols s, CorrectTally& tally) {
 
 }  // namespace
 
-Prediction lz78y(Symbols s) {
+Prediction lz78y(Symbols s) { return lz78y(s, Counters::fitted); }
+
+Prediction lz78y(Symbols s, Counters c) {
     const std::size_t n = s.n > LONGEST + 1 ? s.n - LONGEST - 1 : 0;
     CorrectTally tally;
     if (n > 0) {
         if (s.k <= 2) {
-            play_bits<std::uint32_t>(s, tally);
+            with_counters(s.n, c, [&]<class Count>() { play_bits<Count>(s, tally); });
         } else {
-            play<ContextDictionary>(s, tally);
+            with_counters(s.n, c, [&]<class Count>() { play<ContextDictionary<Count>>(s, tally); });
         }
     }
     return prediction_result(tally, n, s.k);

@@ -4,12 +4,12 @@
 // once full it only counts pairs it holds. Predicted: every sample after the
 // first two (N = n - 2).
 #include <array>
-#include <optional>
 #include <type_traits>
 #include <vector>
 
 #include "binary_contexts.hpp"
 #include "context_dictionary.hpp"
+#include "counters.hpp"
 #include "estimators.hpp"
 #include "pool/cancel.hpp"
 #include "prediction_result.hpp"
@@ -98,8 +98,7 @@ void play(Symbols s, CorrectTally& tally) {
     seen.fill(Model::NONE);
     Code history = 0;  // the last symbols, newest in the low bits
     Scoreboard board(ORDERS);
-    std::optional<RepeatFilter> filter;
-    filter.emplace(bits);
+    RepeatFilter filter(bits);
     // The contexts LOOKAHEAD steps on: before step i, the data up to i + LOOKAHEAD - 2
     // (step i appends i + LOOKAHEAD - 1).
     Code ahead = 0;
@@ -111,9 +110,9 @@ void play(Symbols s, CorrectTally& tally) {
         const std::size_t lookups = warm ? ORDERS : std::min<std::size_t>(ORDERS, i);
         if (i + LOOKAHEAD - 1 < s.n) {
             ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
-            const unsigned upto = filter ? filter->length() - 1 : ORDERS;
+            const unsigned upto = filter.length() - 1;
             for (unsigned d = Model::FIRST_PREFETCHED; d <= upto; ++d) models[d - 1].prefetch(ahead & mask[d]);
-            if (filter) filter->prefetch(ahead);
+            filter.prefetch(ahead);
         }
         // Count the last sample after the contexts before it.
         const std::uint8_t y = s.data[i - 1];
@@ -129,7 +128,7 @@ void play(Symbols s, CorrectTally& tally) {
         history = static_cast<Code>((history << bits) | y);
         // Predict data[i] from the contexts ending at i - 1.
         unsigned longest = ORDERS;
-        if (filter && i >= filter->length() && !filter->repeated(history)) longest = filter->length() - 1;
+        if (i >= filter.length() && !filter.repeated(history)) longest = filter.length() - 1;
         for (unsigned d = 1; d <= lookups; ++d) {
             const ContextHit hit = d <= longest ? models[d - 1].lookup(history & mask[d]) : ContextHit{};
             seen[d] = hit.entry;
@@ -155,14 +154,16 @@ void play(Symbols s, CorrectTally& tally) {
 
 }  // namespace
 
-Prediction multi_mmc(Symbols s) {
+Prediction multi_mmc(Symbols s) { return multi_mmc(s, Counters::fitted); }
+
+Prediction multi_mmc(Symbols s, Counters c) {
     const std::size_t n = s.n > 2 ? s.n - 2 : 0;
     CorrectTally tally;
     if (n > 0) {
         if (s.k <= 2) {
-            play_bits<std::uint32_t>(s, tally);
+            with_counters(s.n, c, [&]<class Count>() { play_bits<Count>(s, tally); });
         } else {
-            play<ContextDictionary>(s, tally);
+            with_counters(s.n, c, [&]<class Count>() { play<ContextDictionary<Count>>(s, tally); });
         }
     }
     return prediction_result(tally, n, s.k);
