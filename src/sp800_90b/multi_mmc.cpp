@@ -7,7 +7,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "binary_contexts.hpp"
 #include "context_dictionary.hpp"
 #include "counters.hpp"
 #include "estimators.hpp"
@@ -22,61 +21,107 @@ namespace {
 constexpr unsigned ORDERS = 16;
 constexpr std::size_t MAX_PAIRS = 100000;
 
-// The predictions of data[2..n) on bits into `tally`, all orders in one pass
-// without branches. The cell an order reads to predict x is the one x is then
-// counted in (the next step would count it there before reading anything of
-// that order), so each step touches one cell per order, once. Only order 16 can
-// hold more than 100,000 pairs (2^17), so only it checks the bound.
+// Order d's counts on bits, one cell for each context of d bits, indexed by the
+// context itself. A cell keeps a[0] = 2 n0 and a[1] = 2 n1 + 1 (0 while n1 = 0),
+// so that "x is the most frequent successor (1 on a tie) of a known context"
+// is the one comparison a[x] > a[x ^ 1]: for x = 1 it is n1 >= n0 with n1 > 0,
+// for x = 0 it is n0 > n1.
+template <class Count>
+struct BitCells {
+    Count a[2] = {0, 0};
+};
+
+inline std::uint64_t reversed(std::uint64_t v) {
+    v = ((v >> 1) & 0x5555555555555555ULL) | ((v & 0x5555555555555555ULL) << 1);
+    v = ((v >> 2) & 0x3333333333333333ULL) | ((v & 0x3333333333333333ULL) << 2);
+    v = ((v >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((v & 0x0F0F0F0F0F0F0F0FULL) << 4);
+    return __builtin_bswap64(v);
+}
+
+template <class Count>
+void count_bit(BitCells<Count>& c, unsigned x) {
+    c.a[x] += 2 + (x & (c.a[x] == 0));
+}
+
+// Plays order d (`capped`: order 16, the only one that can exceed 100,000 pairs,
+// having 2^17) over the steps predicting data[lo..hi), lo = 2 + 64 j: bit t of
+// hits[w] is whether it was right at lo + 64 w + t. The cell it reads to predict
+// x is the one x is then counted in (the next step would count it there before
+// reading), so a step touches one cell, once, and no branch depends on the data.
+template <bool capped, bool prefetch, class Count>
+void play_order(Symbols s, unsigned d, std::vector<BitCells<Count>>& cells, std::size_t& pairs, std::size_t lo,
+                std::size_t hi, std::uint64_t* hits) {
+    constexpr std::size_t LOOKAHEAD = 12;  // steps ahead to ask for a cell that is out of the L1 cache
+    const std::uint32_t mask = (std::uint32_t{1} << d) - 1;
+    // before step i: the bits up to i - 1, newest in the low bit; ahead: up to i + LOOKAHEAD - 1
+    std::uint32_t history = 0, ahead = 0;
+    for (std::size_t p = lo > ORDERS ? lo - ORDERS : 0; p < lo; ++p) history = (history << 1) | s.data[p];
+    for (std::size_t p = lo > ORDERS ? lo - ORDERS : 0; p < lo + LOOKAHEAD && p < s.n; ++p) ahead = (ahead << 1) | s.data[p];
+    auto ask = [&](std::size_t i) {
+        if (i + LOOKAHEAD < s.n) {
+            ahead = (ahead << 1) | s.data[i + LOOKAHEAD];
+            __builtin_prefetch(&cells[ahead & mask]);
+        }
+    };
+    for (std::size_t base = lo, w = 0; base < hi; base += 64, ++w) {
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, hi - base));
+        std::uint64_t word = 0;  // the first step in the top bit
+        unsigned t = 0;
+        // Steps before d bits are in: nothing known, nothing counted.
+        for (; t < len && base + t < d; ++t) {
+            if constexpr (prefetch) ask(base + t);
+            history = (history << 1) | s.data[base + t];
+            word <<= 1;
+        }
+        for (; t < len; ++t) {
+            const std::size_t i = base + t;
+            if constexpr (prefetch) ask(i);
+            const unsigned x = s.data[i];
+            BitCells<Count>& c = cells[history & mask];
+            word = (word << 1) | std::uint64_t{c.a[x] > c.a[x ^ 1]};
+            if constexpr (capped) {
+                const bool fresh = c.a[x] == 0, admit = !fresh || pairs < MAX_PAIRS;
+                pairs += fresh & admit;
+                c.a[x] += admit * (2 + (x & fresh));
+            } else {
+                count_bit(c, x);
+            }
+            history = (history << 1) | x;
+        }
+        hits[w] = reversed(word) >> (64 - len);
+    }
+}
+
+// The predictions of data[2..n) on bits into `tally`, order by order over
+// stretches of CHUNK steps: the orders are independent until the scoreboard, and
+// one order's loop keeps its state in registers and its table to itself.
 template <class Count>
 void play_bits(Symbols s, CorrectTally& tally) {
-    using Table = BinaryContexts<Count>;
-    static_assert(Table::LONGEST == ORDERS);
-    Table table;
+    constexpr std::size_t CHUNK = 64 * 256;
+    std::vector<std::vector<BitCells<Count>>> cells;
+    for (unsigned d = 1; d <= ORDERS; ++d) cells.emplace_back(std::size_t{1} << d);
     std::size_t pairs = 0;  // of order 16
-    std::uint32_t history = s.data[0];  // before step i: the bits up to i - 1, newest in the low bit
+    // The first sample after the first context; nothing is predicted yet.
+    count_bit(cells[0][s.data[0]], s.data[1]);
+    std::vector<std::uint64_t> hits(ORDERS * (CHUNK / 64));
     Scoreboard board(ORDERS);
-    std::uint32_t ahead = 0;  // as in play
-    for (std::size_t p = 0; p < Table::LOOKAHEAD && p < s.n; ++p) ahead = (ahead << 1) | s.data[p];
-    auto step = [&](std::size_t i, unsigned t, std::uint64_t* hits, auto warm) {
-        if (i + Table::LOOKAHEAD - 1 < s.n) {
-            ahead = (ahead << 1) | s.data[i + Table::LOOKAHEAD - 1];
-            table.prefetch(ahead);
-        }
-        const unsigned x = s.data[i];
-#pragma GCC unroll 16
-        for (unsigned d = 1; d <= ORDERS; ++d) {
-            if (!warm && d > i) break;
-            // Right if x is the most frequent successor (1 on a tie) of a known
-            // context: x's count is nonzero and above the other's, or equal to
-            // it where x is 1. Arithmetic, not branches: x is as unpredictable
-            // as the data.
-            typename Table::Cell& c = table[Table::index(history, d)];
-            Count& mine = c.n[x];
-            const Count other = c.n[x ^ 1];
-            hits[d - 1] |= static_cast<std::uint64_t>((std::uint64_t{mine} + x > other) & (mine != 0)) << t;
-            if (d < ORDERS) {
-                ++mine;
+    for (std::size_t lo = 2; lo < s.n; lo += CHUNK) {
+        const std::size_t hi = std::min(s.n, lo + CHUNK);
+        for (unsigned d = 1; d < ORDERS; ++d) {
+            std::uint64_t* h = &hits[(d - 1) * (CHUNK / 64)];
+            if (d < 11) {
+                play_order<false, false>(s, d, cells[d - 1], pairs, lo, hi, h);
             } else {
-                const bool admit = mine != 0 || pairs < MAX_PAIRS;
-                pairs += mine == 0 && admit;
-                mine += admit;
+                play_order<false, true>(s, d, cells[d - 1], pairs, lo, hi, h);
             }
         }
-        history = (history << 1) | x;
-    };
-    std::uint64_t ignored[ORDERS] = {};
-    step(1, 0, ignored, std::false_type{});
-    for (std::size_t start = 2; start < s.n; start += 64) {
-        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
-        std::uint64_t hits[ORDERS] = {};
-        for (unsigned t = 0; t < len; ++t) {
-            if (start + t > ORDERS) {
-                step(start + t, t, hits, std::true_type{});
-            } else {
-                step(start + t, t, hits, std::false_type{});
-            }
+        play_order<true, true>(s, ORDERS, cells[ORDERS - 1], pairs, lo, hi, &hits[(ORDERS - 1) * (CHUNK / 64)]);
+        for (std::size_t base = lo, w = 0; base < hi; base += 64, ++w) {
+            const auto len = static_cast<unsigned>(std::min<std::size_t>(64, hi - base));
+            std::uint64_t block[ORDERS];
+            for (unsigned d = 0; d < ORDERS; ++d) block[d] = hits[d * (CHUNK / 64) + w];
+            tally.add(board.play(block, len), len);
         }
-        tally.add(board.play(hits, len), len);
         pool::checkpoint();
     }
 }
