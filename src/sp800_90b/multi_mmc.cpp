@@ -24,8 +24,8 @@ constexpr std::size_t MAX_PAIRS = 100000;
 // Order d's counts on bits, one cell for each context of d bits, indexed by the
 // context itself. A cell keeps a[0] = 2 n0 and a[1] = 2 n1 + 1 (0 while n1 = 0),
 // so that "x is the most frequent successor (1 on a tie) of a known context"
-// is the one comparison a[x] > a[x ^ 1]: for x = 1 it is n1 >= n0 with n1 > 0,
-// for x = 0 it is n0 > n1.
+// is the one comparison a[x] > a[x ^ 1] (for x = 1 it is n1 >= n0 with n1 > 0,
+// for x = 0 it is n0 > n1), and counting x is a[x] = (a[x] + 2) | x.
 template <class Count>
 struct BitCells {
     Count a[2] = {0, 0};
@@ -38,58 +38,68 @@ inline std::uint64_t reversed(std::uint64_t v) {
     return __builtin_bswap64(v);
 }
 
-template <class Count>
-void count_bit(BitCells<Count>& c, unsigned x) {
-    c.a[x] += 2 + (x & (c.a[x] == 0));
-}
+constexpr unsigned GROUP = 4;  // orders played in one loop, sharing its per-step work
 
-// Plays order d (`capped`: order 16, the only one that can exceed 100,000 pairs,
-// having 2^17) over the steps predicting data[lo..hi), lo = 2 + 64 j: bit t of
-// hits[w] is whether it was right at lo + 64 w + t. The cell it reads to predict
-// x is the one x is then counted in (the next step would count it there before
-// reading), so a step touches one cell, once, and no branch depends on the data.
+// Plays orders first..first+3 (`capped`: the last is order 16, the only one
+// that can exceed 100,000 pairs, having 2^17) over the steps predicting
+// data[lo..hi), lo = 2 + 64 j: bit t of hits[g][w] is whether order first + g
+// was right at lo + 64 w + t. The cell an order reads to predict x is the one x
+// is then counted in (the next step would count it there before reading), so a
+// step touches one cell per order, once, and no branch depends on the data.
+// Not inlined: alone, its loop gets all the registers (inlined, GCC spilled the
+// step counter and paid a store-to-load delay every step).
 template <bool capped, bool prefetch, class Count>
-void play_order(Symbols s, unsigned d, std::vector<BitCells<Count>>& cells, std::size_t& pairs, std::size_t lo,
-                std::size_t hi, std::uint64_t* hits) {
+[[gnu::noinline]] void play_orders(Symbols s, unsigned first, std::vector<BitCells<Count>>* tables,
+                                   std::size_t& pairs_of_16, std::size_t lo, std::size_t hi, std::uint64_t* const* hits) {
     constexpr std::size_t LOOKAHEAD = 12;  // steps ahead to ask for a cell that is out of the L1 cache
-    const std::uint32_t mask = (std::uint32_t{1} << d) - 1;
+    // Everything the loop touches in locals, so that it stays in registers.
+    const std::uint8_t* const data = s.data;
+    const std::size_t n = s.n;
+    BitCells<Count>* cells[GROUP];
+    std::uint32_t mask[GROUP];
+    for (unsigned g = 0; g < GROUP; ++g) {
+        cells[g] = tables[g].data();
+        mask[g] = (std::uint32_t{2} << (first + g - 1)) - 1;
+    }
+    std::size_t pairs = pairs_of_16;
     // before step i: the bits up to i - 1, newest in the low bit; ahead: up to i + LOOKAHEAD - 1
     std::uint32_t history = 0, ahead = 0;
-    for (std::size_t p = lo > ORDERS ? lo - ORDERS : 0; p < lo; ++p) history = (history << 1) | s.data[p];
-    for (std::size_t p = lo > ORDERS ? lo - ORDERS : 0; p < lo + LOOKAHEAD && p < s.n; ++p) ahead = (ahead << 1) | s.data[p];
-    auto ask = [&](std::size_t i) {
-        if (i + LOOKAHEAD < s.n) {
-            ahead = (ahead << 1) | s.data[i + LOOKAHEAD];
-            __builtin_prefetch(&cells[ahead & mask]);
-        }
-    };
+    for (std::size_t p = lo > ORDERS ? lo - ORDERS : 0; p < lo; ++p) history = (history << 1) | data[p];
+    for (std::size_t p = lo > ORDERS ? lo - ORDERS : 0; p < lo + LOOKAHEAD && p < n; ++p) ahead = (ahead << 1) | data[p];
     for (std::size_t base = lo, w = 0; base < hi; base += 64, ++w) {
         const auto len = static_cast<unsigned>(std::min<std::size_t>(64, hi - base));
-        std::uint64_t word = 0;  // the first step in the top bit
-        unsigned t = 0;
-        // Steps before d bits are in: nothing known, nothing counted.
-        for (; t < len && base + t < d; ++t) {
-            if constexpr (prefetch) ask(base + t);
-            history = (history << 1) | s.data[base + t];
-            word <<= 1;
-        }
-        for (; t < len; ++t) {
+        const bool all_in = base >= first + GROUP - 1;  // d bits are in for every order (false only in the first block)
+        std::uint64_t word[GROUP] = {};  // the first step in the top bit
+        for (unsigned t = 0; t < len; ++t) {
             const std::size_t i = base + t;
-            if constexpr (prefetch) ask(i);
-            const unsigned x = s.data[i];
-            BitCells<Count>& c = cells[history & mask];
-            word = (word << 1) | std::uint64_t{c.a[x] > c.a[x ^ 1]};
-            if constexpr (capped) {
-                const bool fresh = c.a[x] == 0, admit = !fresh || pairs < MAX_PAIRS;
-                pairs += fresh & admit;
-                c.a[x] += admit * (2 + (x & fresh));
-            } else {
-                count_bit(c, x);
+            if constexpr (prefetch) {
+                if (i + LOOKAHEAD < n) {
+                    ahead = (ahead << 1) | data[i + LOOKAHEAD];
+                    for (unsigned g = 0; g < GROUP; ++g) __builtin_prefetch(&cells[g][ahead & mask[g]]);
+                }
+            }
+            const unsigned x = data[i];
+            for (unsigned g = 0; g < GROUP; ++g) {
+                if (!all_in && i < first + g) {
+                    word[g] <<= 1;
+                    continue;
+                }
+                Count& mine = cells[g][history & mask[g]].a[x];
+                const Count m = mine;
+                word[g] = word[g] + word[g] + (m > cells[g][history & mask[g]].a[x ^ 1]);
+                if (capped && g == GROUP - 1) {
+                    const bool admit = m != 0 || pairs < MAX_PAIRS;
+                    pairs += m == 0 && admit;
+                    mine = admit ? (m + 2) | x : m;
+                } else {
+                    mine = (m + 2) | x;
+                }
             }
             history = (history << 1) | x;
         }
-        hits[w] = reversed(word) >> (64 - len);
+        for (unsigned g = 0; g < GROUP; ++g) hits[g][w] = reversed(word[g]) >> (64 - len);
     }
+    pairs_of_16 = pairs;
 }
 
 // The predictions of data[2..n) on bits into `tally`, order by order over
@@ -102,20 +112,18 @@ void play_bits(Symbols s, CorrectTally& tally) {
     for (unsigned d = 1; d <= ORDERS; ++d) cells.emplace_back(std::size_t{1} << d);
     std::size_t pairs = 0;  // of order 16
     // The first sample after the first context; nothing is predicted yet.
-    count_bit(cells[0][s.data[0]], s.data[1]);
+    cells[0][s.data[0]].a[s.data[1]] = 2 | s.data[1];
     std::vector<std::uint64_t> hits(ORDERS * (CHUNK / 64));
+    std::uint64_t* hits_of[ORDERS];
+    for (unsigned d = 0; d < ORDERS; ++d) hits_of[d] = &hits[d * (CHUNK / 64)];
     Scoreboard board(ORDERS);
+    static_assert(ORDERS == 4 * GROUP);
     for (std::size_t lo = 2; lo < s.n; lo += CHUNK) {
         const std::size_t hi = std::min(s.n, lo + CHUNK);
-        for (unsigned d = 1; d < ORDERS; ++d) {
-            std::uint64_t* h = &hits[(d - 1) * (CHUNK / 64)];
-            if (d < 11) {
-                play_order<false, false>(s, d, cells[d - 1], pairs, lo, hi, h);
-            } else {
-                play_order<false, true>(s, d, cells[d - 1], pairs, lo, hi, h);
-            }
-        }
-        play_order<true, true>(s, ORDERS, cells[ORDERS - 1], pairs, lo, hi, &hits[(ORDERS - 1) * (CHUNK / 64)]);
+        play_orders<false, false>(s, 1, &cells[0], pairs, lo, hi, &hits_of[0]);
+        play_orders<false, false>(s, 5, &cells[4], pairs, lo, hi, &hits_of[4]);
+        play_orders<false, true>(s, 9, &cells[8], pairs, lo, hi, &hits_of[8]);
+        play_orders<true, true>(s, 13, &cells[12], pairs, lo, hi, &hits_of[12]);
         for (std::size_t base = lo, w = 0; base < hi; base += 64, ++w) {
             const auto len = static_cast<unsigned>(std::min<std::size_t>(64, hi - base));
             std::uint64_t block[ORDERS];
