@@ -21,55 +21,80 @@ namespace {
 constexpr unsigned LONGEST = 16;
 constexpr std::size_t MAX_CONTEXTS = 65536;
 
-// The predictions of data[17..n) on bits into `tally`, every length in one pass
-// without branches. The cell a length reads to predict x is the one x is then
-// counted in (the next step would count it there first thing, longest first as
-// here, so the dictionary admits the same contexts), so each step touches one
-// cell per length, once.
+// Where the steps on bits are: the bits up to i - 1 (newest in the low bit)
+// before step i, and those up to i + LOOKAHEAD - 1 after it.
+struct BitsAt {
+    std::uint32_t history, ahead;
+};
+
+// Plays the steps predicting data[start..start + len) on bits (len <= 64): bit t
+// of the result is whether the prediction of start + t was right. `full`: the
+// dictionary holds MAX_CONTEXTS, so it counts only contexts it knows. The cell
+// a length reads to predict x is the one x is then counted in (the next step
+// would count it there first thing, longest first as here, so the dictionary
+// admits the same contexts), so each step touches one cell per length, once.
+// Not inlined: alone, its loop keeps its state in registers.
+template <bool full, class Count>
+[[gnu::noinline]] std::uint64_t play_bits_block(Symbols s, BinaryContexts<Count>& table, std::size_t& size_of,
+                                                BitsAt& at, std::size_t start, unsigned len) {
+    using Table = BinaryContexts<Count>;
+    const std::uint8_t* const data = s.data;
+    const std::size_t n = s.n;
+    std::size_t size = size_of;
+    std::uint32_t history = at.history, ahead = at.ahead;
+    std::uint64_t right = 0;
+    for (unsigned t = 0; t < len; ++t) {
+        const std::size_t i = start + t;
+        if (i + Table::LOOKAHEAD - 1 < n) {
+            ahead = (ahead << 1) | data[i + Table::LOOKAHEAD - 1];
+            table.prefetch(ahead);
+        }
+        const unsigned x = data[i];
+        Count top = 0;
+        bool hit = false;  // whether the prediction so far is x
+#pragma GCC unroll 16
+        for (unsigned j = LONGEST; j >= 1; --j) {
+            typename Table::Cell& c = table[Table::index(history, j)];
+            const Count mine = c.n[x], other = c.n[x ^ 1];
+            // the most frequent successor, 1 on a tie
+            const Count most = mine > other ? mine : other;
+            const bool better = most > top;
+            top = better ? most : top;
+            hit = better ? std::uint64_t{mine} + x > other : hit;
+            const bool known = (mine | other) != 0;
+            if constexpr (full) {
+                c.n[x] = mine + known;
+            } else {
+                const bool admit = known || size < MAX_CONTEXTS;
+                size += admit && !known;
+                c.n[x] = mine + admit;
+            }
+        }
+        right |= std::uint64_t{hit} << t;
+        history = (history << 1) | x;
+    }
+    size_of = size;
+    at = {history, ahead};
+    return right;
+}
+
+// The predictions of data[17..n) on bits into `tally`.
 template <class Count>
 void play_bits(Symbols s, CorrectTally& tally) {
     using Table = BinaryContexts<Count>;
     static_assert(Table::LONGEST == LONGEST);
     Table table;
     std::size_t size = 0;
-    // Counts x after the context of cell c, admitting it while there is room.
-    auto count = [&](typename Table::Cell& c, unsigned x) {
-        const bool known = (c.n[0] | c.n[1]) != 0;
-        const bool admit = known || size < MAX_CONTEXTS;
-        size += admit && !known;
-        c.n[x] += admit;
-    };
-    std::uint32_t history = 0;  // before step i: the bits up to i - 1, newest in the low bit
-    for (std::size_t i = 0; i < LONGEST; ++i) history = (history << 1) | s.data[i];
-    // the contexts the first sample predicted, data[16], follows
-    for (unsigned j = LONGEST; j >= 1; --j) count(table[Table::index(history, j)], s.data[LONGEST]);
-    history = (history << 1) | s.data[LONGEST];
-    std::uint32_t ahead = 0;  // as in play
-    for (std::size_t p = 0; p < LONGEST + Table::LOOKAHEAD && p < s.n; ++p) ahead = (ahead << 1) | s.data[p];
+    BitsAt at{0, 0};
+    for (std::size_t i = 0; i < LONGEST; ++i) at.history = (at.history << 1) | s.data[i];
+    // the contexts the first sample predicted, data[16], follows (all new)
+    for (unsigned j = LONGEST; j >= 1; --j) ++table[Table::index(at.history, j)].n[s.data[LONGEST]], ++size;
+    at.history = (at.history << 1) | s.data[LONGEST];
+    for (std::size_t p = 0; p < LONGEST + Table::LOOKAHEAD && p < s.n; ++p) at.ahead = (at.ahead << 1) | s.data[p];
     for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
         const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
-        std::uint64_t right = 0;
-        for (unsigned t = 0; t < len; ++t) {
-            const std::size_t i = start + t;
-            if (i + Table::LOOKAHEAD - 1 < s.n) {
-                ahead = (ahead << 1) | s.data[i + Table::LOOKAHEAD - 1];
-                table.prefetch(ahead);
-            }
-            const unsigned x = s.data[i];
-            Count top = 0;
-            unsigned prediction = 0;
-#pragma GCC unroll 16
-            for (unsigned j = LONGEST; j >= 1; --j) {
-                typename Table::Cell& c = table[Table::index(history, j)];
-                const Count most = c.n[0] > c.n[1] ? c.n[0] : c.n[1];
-                const bool better = most > top;
-                top = better ? most : top;
-                prediction = better ? unsigned{c.n[1] >= c.n[0]} : prediction;
-                count(c, x);
-            }
-            right |= std::uint64_t{top > 0 && prediction == x} << t;
-            history = (history << 1) | x;
-        }
+        const std::uint64_t right = size == MAX_CONTEXTS ? play_bits_block<true>(s, table, size, at, start, len)
+                                                         : play_bits_block<false>(s, table, size, at, start, len);
         tally.add(right, len);
         pool::checkpoint();
     }
