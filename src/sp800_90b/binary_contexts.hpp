@@ -1,9 +1,10 @@
-// The counts behind multi_mmc and lz78y on bits (k == 2), which dominate the run
-// time (a bitstring is eight times as long as its bytes): the contexts of all
-// lengths 1..16 in one array of cells, each holding both successor counts, with
-// no hashing. The most frequent successor follows from the pair (1 on a tie, as
-// in ContextDictionary). A context is known once a count of its cell is
-// nonzero: both predictors count a successor when they admit a context.
+// LZ78Y's dictionary on bits (k == 2), which dominate the run time (a bitstring
+// is eight times as long as its bytes): the contexts of all lengths 1..16 in one
+// array of cells, each holding both successor counts, with no hashing. The most
+// frequent successor follows from the pair (1 on a tie, as in
+// ContextDictionary). A context is known once a count of its cell is nonzero:
+// LZ78Y counts a successor when it admits a context. (MultiMMC on bits plays
+// its orders one at a time, each with a flat table of its own.)
 //
 // A step reads the 16 contexts ending at one place. Those up to 10 bits (16 KB)
 // stay in the L1 cache; the longer ones would be six scattered reads. So the
