@@ -144,7 +144,10 @@ void play(Symbols s, CorrectTally& tally) {
             if (i + LOOKAHEAD - 1 < s.n) {
                 ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
                 const unsigned upto = filter.length() - 1;
-                for (unsigned j = Model::FIRST_PREFETCHED; j <= upto; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
+                // past the filter's length only while the dictionary may still
+                // admit the context (on wide symbols nearly all of those are new)
+                const unsigned last = size < MAX_CONTEXTS ? LONGEST : upto;
+                for (unsigned j = Model::FIRST_PREFETCHED; j <= last; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
                 filter.prefetch(ahead);
             }
             const std::uint8_t y = s.data[i - 1];

@@ -164,7 +164,11 @@ void play(Symbols s, CorrectTally& tally) {
         if (i + LOOKAHEAD - 1 < s.n) {
             ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
             const unsigned upto = filter.length() - 1;
-            for (unsigned d = Model::FIRST_PREFETCHED; d <= upto; ++d) models[d - 1].prefetch(ahead & mask[d]);
+            // past the filter's length only while an order may still add the
+            // context (on wide symbols nearly all of those are new)
+            for (unsigned d = Model::FIRST_PREFETCHED; d <= ORDERS; ++d) {
+                if (d <= upto || models[d - 1].pairs() < MAX_PAIRS) models[d - 1].prefetch(ahead & mask[d]);
+            }
             filter.prefetch(ahead);
         }
         // Count the last sample after the contexts before it.
