@@ -1,6 +1,6 @@
 // Times of the four predictors, run by hand: 10^6 random bytes (the literal
 // track, k = 256) and their 8 * 10^6-bit bitstring.
-//   veltrane_bench_sp800_predictors [n [name]]
+//   veltrane_bench_sp800_predictors [n [name|all [bits|bytes]]]
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -27,8 +27,9 @@ int main(int argc, char** argv) {
     };
     const Named all[] = {{"multi_mcw", sp::multi_mcw}, {"lag", sp::lag}, {"multi_mmc", sp::multi_mmc}, {"lz78y", sp::lz78y}};
     for (const Named& p : all) {
-        if (argc > 2 && std::string(argv[2]) != p.name) continue;
+        if (argc > 2 && std::string(argv[2]) != "all" && std::string(argv[2]) != p.name) continue;
         for (int track = 0; track < 2; ++track) {
+            if (argc > 3 && std::string(argv[3]) != (track == 0 ? "bits" : "bytes")) continue;
             const auto& data = track == 0 ? bits : bytes;
             const auto t0 = std::chrono::steady_clock::now();
             const std::clock_t c0 = std::clock();

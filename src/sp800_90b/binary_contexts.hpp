@@ -1,67 +1,71 @@
-// ContextDictionary's counterpart for bits (k == 2), which dominate the run time
-// (a bitstring is eight times as long as its bytes): one cell per context of
-// `length` bits holding both successor counts, so a step touches one cell per
-// length, and the most frequent successor (1 on a tie, as in ContextDictionary)
-// follows from the pair. Same interface, so the predictors take either.
+// LZ78Y's dictionary on bits (k == 2), which dominate the run time (a bitstring
+// is eight times as long as its bytes): the contexts of all lengths 1..16 in one
+// array of cells, each holding both successor counts, with no hashing. The most
+// frequent successor follows from the pair (1 on a tie, as in
+// ContextDictionary). A context is known once a count of its cell is nonzero:
+// LZ78Y counts a successor when it admits a context. (MultiMMC on bits plays
+// its orders one at a time, each with a flat table of its own.)
+//
+// A step reads the 16 contexts ending at one place. Those up to 10 bits (16 KB)
+// stay in the L1 cache; the longer ones would be six scattered reads. So the
+// contexts of 11..13 bits sharing their last 11 bits form one 64-byte block (1 +
+// 2 + 4 cells), as do those of 14..16 bits sharing the last 14: two cache lines a
+// step, both known in advance from the data.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "context_dictionary.hpp"
-
 namespace veltrane::sp800_90b {
 
+template <class Count>
 class BinaryContexts {
 public:
-    using Code = std::uint32_t;
-    static constexpr std::uint32_t NONE = ~std::uint32_t{0};
+    static constexpr unsigned LONGEST = 16;
 
-    BinaryContexts(unsigned length, unsigned /*bits: always 1*/, std::size_t /*expected*/) : cells_(std::size_t{1} << length) {}
+    struct Cell {
+        Count n[2] = {0, 0};
+    };
 
-    // find, best and best_count in one read of the cell.
-    ContextHit lookup(Code code) const {
-        const Cell c = cells_[code];
-        if ((c.n[0] | c.n[1]) == 0) return ContextHit{};
-        return ContextHit{code, std::max(c.n[0], c.n[1]), static_cast<std::uint8_t>(c.n[1] >= c.n[0])};
+    BinaryContexts() : cells_(SIZE + ALIGN) {
+        // blocks start on a cache line
+        const auto at = reinterpret_cast<std::uintptr_t>(cells_.data());
+        base_ = cells_.data() + ((64 - at % 64) % 64) / sizeof(Cell);
     }
 
-    std::uint32_t find(Code code) const { return (cells_[code].n[0] | cells_[code].n[1]) != 0 ? code : NONE; }
-
-    // Asks for the cell of a context needed a few steps later: with contexts
-    // of 11 bits and more the cells leave the core's cache, and the data says
-    // which are coming.
-    static constexpr unsigned FIRST_PREFETCHED = 11;  // the shorter ones stay in the L1 cache
-    void prefetch(Code code) const { __builtin_prefetch(&cells_[code]); }
-
-    std::uint32_t add(Code code, std::uint8_t y) {
-        ++contexts_;
-        increment(code, y, true);
-        return code;
+    // The cell of the last d bits of `history` (newest in the low bit).
+    static std::uint32_t index(std::uint32_t history, unsigned d) {
+        if (d <= FLAT) return (std::uint32_t{1} << d) | (history & ((std::uint32_t{1} << d) - 1));
+        const unsigned g = d <= BLOCKED_1 + 2 ? BLOCKED_1 : BLOCKED_2;
+        const std::uint32_t first = g == BLOCKED_1 ? FIRST_1 : FIRST_2;
+        const unsigned extra = d - g;  // the bits beyond the block's own
+        const std::uint32_t within = ((std::uint32_t{1} << extra) - 1) + ((history >> g) & ((std::uint32_t{1} << extra) - 1));
+        return first + (history & ((std::uint32_t{1} << g) - 1)) * BLOCK + within;
     }
 
-    void increment(std::uint32_t e, std::uint8_t y, bool admit) {
-        std::uint32_t& n = cells_[e].n[y];
-        if (n == 0) {
-            if (!admit) return;
-            ++pairs_;
-        }
-        ++n;
+    Cell& operator[](std::uint32_t at) { return base_[at]; }
+
+    // Asks for the two blocks of the contexts ending where `history` ends; the
+    // predictors do so this many steps before they read them.
+    static constexpr std::size_t LOOKAHEAD = 12;
+    void prefetch(std::uint32_t history) const {
+        __builtin_prefetch(&base_[index(history, BLOCKED_1)]);
+        if constexpr (sizeof(Cell) * BLOCK > 64) __builtin_prefetch(&base_[index(history, BLOCKED_1)] + BLOCK / 2);
+        __builtin_prefetch(&base_[index(history, BLOCKED_2)]);
+        if constexpr (sizeof(Cell) * BLOCK > 64) __builtin_prefetch(&base_[index(history, BLOCKED_2)] + BLOCK / 2);
     }
-
-    std::uint8_t best(std::uint32_t e) const { return cells_[e].n[1] >= cells_[e].n[0]; }
-    std::uint32_t best_count(std::uint32_t e) const { return std::max(cells_[e].n[0], cells_[e].n[1]); }
-
-    std::size_t contexts() const { return contexts_; }
-    std::size_t pairs() const { return pairs_; }
 
 private:
-    struct Cell {
-        std::uint32_t n[2] = {0, 0};
-    };
+    static constexpr unsigned FLAT = 10, BLOCKED_1 = 11, BLOCKED_2 = 14;
+    static constexpr std::uint32_t BLOCK = 8;  // cells a block: 7 used
+    static constexpr std::uint32_t FIRST_1 = std::uint32_t{2} << FLAT;
+    static constexpr std::uint32_t FIRST_2 = FIRST_1 + (std::uint32_t{1} << BLOCKED_1) * BLOCK;
+    static constexpr std::size_t SIZE = FIRST_2 + (std::size_t{1} << BLOCKED_2) * BLOCK;
+    static constexpr std::size_t ALIGN = 64 / sizeof(Cell) + 1;
+    static_assert(BLOCKED_2 + 2 == LONGEST && BLOCKED_1 == FLAT + 1 && BLOCKED_2 == BLOCKED_1 + 3);
+
     std::vector<Cell> cells_;
-    std::size_t contexts_ = 0, pairs_ = 0;
+    Cell* base_;
 };
 
 }  // namespace veltrane::sp800_90b

@@ -4,8 +4,9 @@
 // largest symbol, as the recorded outputs show for both predictors).
 //
 // Short codes index flat arrays (short contexts of small alphabets); longer ones
-// go to an open-addressing table of contexts and one of (context, symbol) counts. Both predictors bound what is admitted, so the table
-// stays bounded whatever n is. Counts are 32-bit: n below 2^32.
+// go to an open-addressing table of contexts and one of (context, symbol) counts.
+// Both predictors bound what is admitted, so the table stays bounded whatever n
+// is. Count is the counter type, wide enough for n (see counters.hpp).
 #pragma once
 
 #include <algorithm>
@@ -20,10 +21,11 @@ using ContextCode = unsigned __int128;
 // frequent successor and that successor.
 struct ContextHit {
     std::uint32_t entry = ~std::uint32_t{0};
-    std::uint32_t count = 0;
+    std::uint64_t count = 0;
     std::uint8_t best = 0;
 };
 
+template <class Count>
 class ContextDictionary {
 public:
     using Code = ContextCode;
@@ -40,7 +42,7 @@ public:
             std::size_t slots = 64;
             while (4 * slots < 5 * expected) slots *= 2;
             slots_.assign(slots, 0);
-            pair_slots_.assign(slots, 0);
+            pair_slots_.assign(slots, Pair{});
         }
     }
 
@@ -62,7 +64,8 @@ public:
         return ContextHit{e, best_count(e), best(e)};
     }
 
-    // Asks for the memory find(code) reads first (see BinaryContexts::prefetch).
+    // Asks for the memory find(code) reads first, for a context needed a few
+    // steps later (the data says which); the shortest stay in the L1 cache.
     static constexpr unsigned FIRST_PREFETCHED = 2;
     void prefetch(ContextCode code) const {
         if (flat_) {
@@ -91,23 +94,21 @@ public:
     // One more y after the context of entry e; a symbol not yet seen after it
     // is admitted only if `admit`.
     void increment(std::uint32_t e, std::uint8_t y, bool admit) {
-        std::uint32_t c;
+        Count c;
         if (flat_) {
-            std::uint32_t& slot = count_[(std::size_t{e} << bits_) | y];
+            Count& slot = count_[(std::size_t{e} << bits_) | y];
             if (slot == 0 && !admit) return;
             c = ++slot;
         } else {
             const std::uint32_t key = ((e << 8) | y) + 1;
             if (5 * (pairs_ + 1) > 4 * pair_slots_.size()) grow_pairs();
             std::size_t at = pair_slot(key);
-            while (pair_slots_[at] != 0 && static_cast<std::uint32_t>(pair_slots_[at] >> 32) != key) {
-                at = (at + 1) & (pair_slots_.size() - 1);
-            }
-            if (pair_slots_[at] == 0) {
+            while (pair_slots_[at].key != 0 && pair_slots_[at].key != key) at = (at + 1) & (pair_slots_.size() - 1);
+            if (pair_slots_[at].key == 0) {
                 if (!admit) return;
-                pair_slots_[at] = std::uint64_t{key} << 32;
+                pair_slots_[at] = Pair{key, 0};
             }
-            c = static_cast<std::uint32_t>(++pair_slots_[at]);
+            c = ++pair_slots_[at].count;
         }
         if (c == 1) ++pairs_;
         Best& b = flat_ ? best_[e] : entries_[e].best;
@@ -116,7 +117,7 @@ public:
 
     // The symbol seen most often after the context of entry e.
     std::uint8_t best(std::uint32_t e) const { return flat_ ? best_[e].y : entries_[e].best.y; }
-    std::uint32_t best_count(std::uint32_t e) const { return flat_ ? best_[e].count : entries_[e].best.count; }
+    Count best_count(std::uint32_t e) const { return flat_ ? best_[e].count : entries_[e].best.count; }
 
     std::size_t contexts() const { return contexts_; }
     std::size_t pairs() const { return pairs_; }
@@ -125,8 +126,13 @@ private:
     static constexpr unsigned FLAT_BITS = 18;
 
     struct Best {
-        std::uint32_t count = 0;
+        Count count = 0;
         std::uint8_t y = 0;
+    };
+    // (entry << 8 | y) + 1 (0: an empty slot) and its count
+    struct Pair {
+        std::uint32_t key = 0;
+        Count count = 0;
     };
     struct Entry {
         // the code in two halves: 24 bytes an entry, not the 32 a 16-aligned
@@ -160,19 +166,17 @@ private:
         slots_[at] = tag_of(h) | (e + 1);
     }
 
-    // A pair slot holds (entry << 8 | y) + 1 in its high half (0: empty) and the
-    // count in its low half.
     std::size_t pair_slot(std::uint32_t key) const {
         return static_cast<std::size_t>((std::uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> 20) & (pair_slots_.size() - 1);
     }
 
     void grow_pairs() {
-        std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * pair_slots_.size()), 0);
+        std::vector<Pair> old(std::max<std::size_t>(64, 2 * pair_slots_.size()));
         old.swap(pair_slots_);
-        for (std::uint64_t slot : old) {
-            if (slot == 0) continue;
-            std::size_t at = pair_slot(static_cast<std::uint32_t>(slot >> 32));
-            while (pair_slots_[at] != 0) at = (at + 1) & (pair_slots_.size() - 1);
+        for (const Pair& slot : old) {
+            if (slot.key == 0) continue;
+            std::size_t at = pair_slot(slot.key);
+            while (pair_slots_[at].key != 0) at = (at + 1) & (pair_slots_.size() - 1);
             pair_slots_[at] = slot;
         }
     }
@@ -186,13 +190,13 @@ private:
     bool flat_;
     std::size_t contexts_ = 0, pairs_ = 0;
     // flat: count_[code << bits | y] and best_[code]
-    std::vector<std::uint32_t> count_;
+    std::vector<Count> count_;
     std::vector<Best> best_;
     // table: slots_ as place() fills them, the entries, and the (entry, y)
     // counts in pair_slots_
     std::vector<std::uint32_t> slots_;
     std::vector<Entry> entries_;
-    std::vector<std::uint64_t> pair_slots_;
+    std::vector<Pair> pair_slots_;
 };
 
 // Whether the last g symbols occurred before, ending two or more places back: a

@@ -5,12 +5,11 @@
 // context on equal counts. Predicted: every sample after the first 17
 // (N = n - 17).
 #include <array>
-#include <optional>
-#include <type_traits>
 #include <vector>
 
 #include "binary_contexts.hpp"
 #include "context_dictionary.hpp"
+#include "counters.hpp"
 #include "estimators.hpp"
 #include "pool/cancel.hpp"
 #include "prediction_result.hpp"
@@ -21,6 +20,85 @@ namespace {
 
 constexpr unsigned LONGEST = 16;
 constexpr std::size_t MAX_CONTEXTS = 65536;
+
+// Where the steps on bits are: the bits up to i - 1 (newest in the low bit)
+// before step i, and those up to i + LOOKAHEAD - 1 after it.
+struct BitsAt {
+    std::uint32_t history, ahead;
+};
+
+// Plays the steps predicting data[start..start + len) on bits (len <= 64): bit t
+// of the result is whether the prediction of start + t was right. `full`: the
+// dictionary holds MAX_CONTEXTS, so it counts only contexts it knows. The cell
+// a length reads to predict x is the one x is then counted in (the next step
+// would count it there first thing, longest first as here, so the dictionary
+// admits the same contexts), so each step touches one cell per length, once.
+// Not inlined: alone, its loop keeps its state in registers.
+template <bool full, class Count>
+[[gnu::noinline]] std::uint64_t play_bits_block(Symbols s, BinaryContexts<Count>& table, std::size_t& size_of,
+                                                BitsAt& at, std::size_t start, unsigned len) {
+    using Table = BinaryContexts<Count>;
+    const std::uint8_t* const data = s.data;
+    const std::size_t n = s.n;
+    std::size_t size = size_of;
+    std::uint32_t history = at.history, ahead = at.ahead;
+    std::uint64_t right = 0;
+    for (unsigned t = 0; t < len; ++t) {
+        const std::size_t i = start + t;
+        if (i + Table::LOOKAHEAD - 1 < n) {
+            ahead = (ahead << 1) | data[i + Table::LOOKAHEAD - 1];
+            table.prefetch(ahead);
+        }
+        const unsigned x = data[i];
+        Count top = 0;
+        bool hit = false;  // whether the prediction so far is x
+#pragma GCC unroll 16
+        for (unsigned j = LONGEST; j >= 1; --j) {
+            typename Table::Cell& c = table[Table::index(history, j)];
+            const Count mine = c.n[x], other = c.n[x ^ 1];
+            // the most frequent successor, 1 on a tie
+            const Count most = mine > other ? mine : other;
+            const bool better = most > top;
+            top = better ? most : top;
+            hit = better ? std::uint64_t{mine} + x > other : hit;
+            const bool known = (mine | other) != 0;
+            if constexpr (full) {
+                c.n[x] = mine + known;
+            } else {
+                const bool admit = known || size < MAX_CONTEXTS;
+                size += admit && !known;
+                c.n[x] = mine + admit;
+            }
+        }
+        right |= std::uint64_t{hit} << t;
+        history = (history << 1) | x;
+    }
+    size_of = size;
+    at = {history, ahead};
+    return right;
+}
+
+// The predictions of data[17..n) on bits into `tally`.
+template <class Count>
+void play_bits(Symbols s, CorrectTally& tally) {
+    using Table = BinaryContexts<Count>;
+    static_assert(Table::LONGEST == LONGEST);
+    Table table;
+    std::size_t size = 0;
+    BitsAt at{0, 0};
+    for (std::size_t i = 0; i < LONGEST; ++i) at.history = (at.history << 1) | s.data[i];
+    // the contexts the first sample predicted, data[16], follows (all new)
+    for (unsigned j = LONGEST; j >= 1; --j) ++table[Table::index(at.history, j)].n[s.data[LONGEST]], ++size;
+    at.history = (at.history << 1) | s.data[LONGEST];
+    for (std::size_t p = 0; p < LONGEST + Table::LOOKAHEAD && p < s.n; ++p) at.ahead = (at.ahead << 1) | s.data[p];
+    for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
+        const std::uint64_t right = size == MAX_CONTEXTS ? play_bits_block<true>(s, table, size, at, start, len)
+                                                         : play_bits_block<false>(s, table, size, at, start, len);
+        tally.add(right, len);
+        pool::checkpoint();
+    }
+}
 
 // The predictions of data[17..n) into `tally`, with Model the counts of the
 // contexts of one length.
@@ -43,19 +121,19 @@ void play(Symbols s, CorrectTally& tally) {
     seen.fill(Model::NONE);
     Code history = 0;
     for (std::size_t i = 0; i < LONGEST; ++i) history = static_cast<Code>((history << bits) | s.data[i]);
-    std::optional<RepeatFilter> filter;
-    if constexpr (!std::is_same_v<Model, BinaryContexts>) {
-        filter.emplace(bits);
+    RepeatFilter filter(bits);
+    {
         // the contexts ending before the first prediction
-        for (std::size_t i = filter->length(); i < LONGEST + 1; ++i) {
+        for (std::size_t i = filter.length(); i < LONGEST + 1; ++i) {
             Code h = 0;
             for (std::size_t t = 0; t < i; ++t) h = static_cast<Code>((h << bits) | s.data[t]);
-            filter->repeated(h);
+            filter.repeated(h);
         }
     }
-    // The contexts LOOKAHEAD steps on: before step i, up to i + LOOKAHEAD - 2.
+    // The contexts LOOKAHEAD steps on: before step i, the data up to i + LOOKAHEAD - 2
+    // (step i appends i + LOOKAHEAD - 1).
     Code ahead = 0;
-    for (std::size_t p = 0; p < LONGEST + LOOKAHEAD - 1 && p < s.n; ++p) {
+    for (std::size_t p = 0; p < LONGEST + LOOKAHEAD && p < s.n; ++p) {
         ahead = static_cast<Code>((ahead << bits) | s.data[p]);
     }
     for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
@@ -65,9 +143,12 @@ void play(Symbols s, CorrectTally& tally) {
             const std::size_t i = start + t;
             if (i + LOOKAHEAD - 1 < s.n) {
                 ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
-                const unsigned upto = filter ? filter->length() - 1 : LONGEST;
-                for (unsigned j = Model::FIRST_PREFETCHED; j <= upto; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
-                if (filter) filter->prefetch(ahead);
+                const unsigned upto = filter.length() - 1;
+                // past the filter's length only while the dictionary may still
+                // admit the context (on wide symbols nearly all of those are new)
+                const unsigned last = size < MAX_CONTEXTS ? LONGEST : upto;
+                for (unsigned j = Model::FIRST_PREFETCHED; j <= last; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
+                filter.prefetch(ahead);
             }
             const std::uint8_t y = s.data[i - 1];
             for (unsigned j = LONGEST; j >= 1; --j) {
@@ -79,10 +160,10 @@ void play(Symbols s, CorrectTally& tally) {
                 }
             }
             history = static_cast<Code>((history << bits) | y);
-            std::uint32_t top = 0;
+            std::uint64_t top = 0;
             std::uint8_t prediction = 0;
             unsigned longest = LONGEST;
-            if (filter && !filter->repeated(history)) longest = filter->length() - 1;
+            if (!filter.repeated(history)) longest = filter.length() - 1;
             for (unsigned j = LONGEST; j >= 1; --j) {
                 const ContextHit hit = j <= longest ? lengths[j - 1].lookup(history & mask[j]) : ContextHit{};
                 seen[j] = hit.entry;
@@ -97,14 +178,16 @@ void play(Symbols s, CorrectTally& tally) {
 
 }  // namespace
 
-Prediction lz78y(Symbols s) {
+Prediction lz78y(Symbols s) { return lz78y(s, Counters::fitted); }
+
+Prediction lz78y(Symbols s, Counters c) {
     const std::size_t n = s.n > LONGEST + 1 ? s.n - LONGEST - 1 : 0;
     CorrectTally tally;
     if (n > 0) {
         if (s.k <= 2) {
-            play<BinaryContexts>(s, tally);
+            with_counters(s.n, c, [&]<class Count>() { play_bits<Count>(s, tally); });
         } else {
-            play<ContextDictionary>(s, tally);
+            with_counters(s.n, c, [&]<class Count>() { play<ContextDictionary<Count>>(s, tally); });
         }
     }
     return prediction_result(tally, n, s.k);

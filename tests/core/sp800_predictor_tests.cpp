@@ -10,6 +10,7 @@
 
 #include "check.hpp"
 #include "reference_predictors.hpp"
+#include "sp800_90b/counters.hpp"
 #include "sp800_90b/estimators.hpp"
 #include "sp800_90b/prediction_result.hpp"
 #include "sp800_vectors.hpp"
@@ -167,6 +168,48 @@ void check_against_naive(bool long_form) {
     CHECK(same_as_naive(PREDICTORS[2], full_mmc_orders(), 256));
 }
 
+// The 64-bit counters (taken from 2^32 samples on) forced on small inputs: the
+// same figures as the 32-bit ones, and as the naive outcomes where those are
+// cheap, on bits and wider symbols, filling the bounded tables or not.
+void check_wide_counters() {
+    using Counted = sp::Prediction (*)(sp::Symbols, sp::Counters);
+    const Counted counted[] = {sp::multi_mmc, sp::lz78y};
+    auto same = [](const sp::Prediction& a, const sp::Prediction& b) {
+        return a.c == b.c && a.r == b.r && a.n == b.n && a.p_global == b.p_global &&
+               a.p_global_prime == b.p_global_prime && a.p_local_used == b.p_local_used && a.p_local == b.p_local &&
+               a.min_entropy == b.min_entropy;
+    };
+    std::mt19937_64 rng(2032);
+    struct Case {
+        Seq s;
+        unsigned k;
+    };
+    std::vector<Case> cases;
+    for (unsigned k : {2u, 3u, 256u}) {
+        for (std::size_t n : {std::size_t{40}, std::size_t{3000}, std::size_t{300000}}) {
+            Seq s(n);
+            // half random, half a noisy period: new contexts and repeated ones
+            for (std::size_t i = 0; i < n; ++i) {
+                s[i] = static_cast<std::uint8_t>(i < n / 2 || rng() % 16 == 0 ? rng() % k : (i % 37) * 5 % k);
+            }
+            cases.push_back({s, k});
+        }
+    }
+    cases.push_back({full_mmc_orders(), 256});
+    for (const Case& c : cases) {
+        const sp::Symbols in{c.s.data(), c.s.size(), c.k};
+        for (Counted f : counted) CHECK(same(f(in, sp::Counters::wide), f(in, sp::Counters::fitted)));
+        if (c.s.size() > 3000) continue;
+        for (int j = 2; j < 4; ++j) {
+            const std::vector<int> outcomes = PREDICTORS[j].naive(c.s);
+            std::uint64_t correct = 0, streak = 0, longest = 0;
+            for (int o : outcomes) correct += o, streak = o ? streak + 1 : 0, longest = std::max(longest, streak);
+            const sp::Prediction r = counted[j - 2](in, sp::Counters::wide);
+            CHECK(r.c == correct && r.r == longest + 1 && r.n == outcomes.size());
+        }
+    }
+}
+
 // Sequences worked by hand.
 void check_by_hand() {
     Seq alternating(100);
@@ -247,6 +290,7 @@ int run_sp800_predictor_tests(bool long_form) {
     check_local_bound();
     check_edges();
     check_against_naive(long_form);
+    check_wide_counters();
     std::printf("sp800_predictors: %d passed, %d failed\n", passed, failed);
     return failed;
 }

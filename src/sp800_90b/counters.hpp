@@ -1,0 +1,29 @@
+// The counter type of multi_mmc's and lz78y's successor counts. A count never
+// exceeds n, and multi_mmc on bits keeps twice a count plus one, so 32 bits hold
+// them below 2^31 samples; from there on they are 64-bit (twice the tables'
+// memory, so only where needed). The entry points
+// taking Counters let the tests run the wide path on small inputs.
+#pragma once
+
+#include <cstdint>
+
+#include "estimators.hpp"
+
+namespace veltrane::sp800_90b {
+
+enum class Counters { fitted, wide };
+
+// Calls run.template operator()<Count>() with the counter type for n.
+template <class Run>
+void with_counters(std::size_t n, Counters c, Run&& run) {
+    if (c == Counters::wide || n >= (std::uint64_t{1} << 31)) {
+        run.template operator()<std::uint64_t>();
+    } else {
+        run.template operator()<std::uint32_t>();
+    }
+}
+
+Prediction multi_mmc(Symbols s, Counters c);
+Prediction lz78y(Symbols s, Counters c);
+
+}  // namespace veltrane::sp800_90b
