@@ -58,22 +58,10 @@ def text_of(done):
     return done.stdout.decode("utf-8"), done.stderr.decode("utf-8")
 
 
-class Done:
-    """What one in-process run of the command line left: its exit status and both outputs."""
-
-    def __init__(self, returncode, stdout, stderr):
-        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
-
-
 @pytest.fixture
-def run(capsys):
-    """Runs `veltrane ARGS...` in this process; returns a Done with the text it wrote."""
-    def run_main(*args):
-        capsys.readouterr()
-        code = main([str(arg) for arg in args])
-        out, err = capsys.readouterr()
-        return Done(code, out, err)
-    return run_main
+def run(run_cli):
+    """Runs `veltrane ARGS...` in this process (conftest's run_cli); returns its exit status and text."""
+    return run_cli
 
 
 def assert_no_traceback(stderr):
