@@ -42,7 +42,7 @@ public:
             std::size_t slots = 64;
             while (4 * slots < 5 * expected) slots *= 2;
             slots_.assign(slots, 0);
-            pair_slots_.assign(slots, Pair{});
+            pair_slots_.assign(64, Pair{});  // only contexts with two successors or more: grown as needed
         }
     }
 
@@ -78,16 +78,16 @@ public:
     // Admits a context with y seen after it once.
     std::uint32_t add(ContextCode code, std::uint8_t y) {
         ++contexts_;
-        std::uint32_t e;
         if (flat_) {
-            e = static_cast<std::uint32_t>(code);
-        } else {
-            if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
-            e = static_cast<std::uint32_t>(entries_.size());
-            entries_.push_back(Entry{static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(code >> 64), Best{}});
-            place(e);
+            const auto e = static_cast<std::uint32_t>(code);
+            increment(e, y, true);
+            return e;
         }
-        increment(e, y, true);
+        if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
+        const auto e = static_cast<std::uint32_t>(entries_.size());
+        entries_.push_back(Entry{static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(code >> 64), Best{1, y}, false});
+        place(e);
+        ++pairs_;
         return e;
     }
 
@@ -100,15 +100,22 @@ public:
             if (slot == 0 && !admit) return;
             c = ++slot;
         } else {
-            const std::uint32_t key = ((e << 8) | y) + 1;
-            if (5 * (pairs_ + 1) > 4 * pair_slots_.size()) grow_pairs();
-            std::size_t at = pair_slot(key);
-            while (pair_slots_[at].key != 0 && pair_slots_[at].key != key) at = (at + 1) & (pair_slots_.size() - 1);
-            if (pair_slots_[at].key == 0) {
+            Entry& entry = entries_[e];
+            if (!entry.many) {
+                // its one successor so far is its best
+                if (y == entry.best.y) {
+                    ++entry.best.count;
+                    return;
+                }
                 if (!admit) return;
-                pair_slots_[at] = Pair{key, 0};
+                entry.many = true;
+                ++pair_count(e, entry.best.y) = entry.best.count;
+                c = ++pair_count(e, y);
+            } else {
+                Count* count = find_pair(e, y, admit);
+                if (count == nullptr) return;
+                c = ++*count;
             }
-            c = ++pair_slots_[at].count;
         }
         if (c == 1) ++pairs_;
         Best& b = flat_ ? best_[e] : entries_[e].best;
@@ -139,6 +146,10 @@ private:
         // 128-bit member would take
         std::uint64_t low, high;
         Best best;
+        // whether more than one successor was seen; until then best is the one
+        // and its count, and pair_slots_ holds nothing of the context (so most
+        // contexts, seen once or always followed alike, never touch it)
+        bool many;
         ContextCode code() const { return (ContextCode{high} << 64) | low; }
     };
 
@@ -170,8 +181,26 @@ private:
         return static_cast<std::size_t>((std::uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> 20) & (pair_slots_.size() - 1);
     }
 
+    // The slot of (e, y): found, or if `admit` taken (count 0); else nullptr.
+    Count* find_pair(std::uint32_t e, std::uint8_t y, bool admit) {
+        const std::uint32_t key = ((e << 8) | y) + 1;
+        std::size_t at = pair_slot(key);
+        while (pair_slots_[at].key != 0 && pair_slots_[at].key != key) at = (at + 1) & (pair_slots_.size() - 1);
+        if (pair_slots_[at].key == 0) {
+            if (!admit) return nullptr;
+            if (5 * (pair_slots_used_ + 1) > 4 * pair_slots_.size()) {
+                grow_pairs();
+                return find_pair(e, y, admit);
+            }
+            ++pair_slots_used_;
+            pair_slots_[at] = Pair{key, 0};
+        }
+        return &pair_slots_[at].count;
+    }
+    Count& pair_count(std::uint32_t e, std::uint8_t y) { return *find_pair(e, y, true); }
+
     void grow_pairs() {
-        std::vector<Pair> old(std::max<std::size_t>(64, 2 * pair_slots_.size()));
+        std::vector<Pair> old(2 * pair_slots_.size());
         old.swap(pair_slots_);
         for (const Pair& slot : old) {
             if (slot.key == 0) continue;
@@ -188,7 +217,7 @@ private:
 
     unsigned bits_;
     bool flat_;
-    std::size_t contexts_ = 0, pairs_ = 0;
+    std::size_t contexts_ = 0, pairs_ = 0, pair_slots_used_ = 0;
     // flat: count_[code << bits | y] and best_[code]
     std::vector<Count> count_;
     std::vector<Best> best_;
