@@ -42,6 +42,7 @@ public:
             std::size_t slots = 64;
             while (4 * slots < 5 * expected) slots *= 2;
             slots_.assign(slots, 0);
+            entries_.reserve(expected);  // not the doubling's up to 1.3 times that
             pair_slots_.assign(64, Pair{});  // only contexts with two successors or more: grown as needed
         }
     }
