@@ -32,7 +32,10 @@ public:
     static constexpr std::uint32_t NONE = ~std::uint32_t{0};
 
     // `expected`: about how many contexts it will admit, to size the table once.
-    ContextDictionary(unsigned length, unsigned bits, std::size_t expected) : bits_(bits) {
+    // `data`: the symbols the contexts are taken from, which the table reads
+    // back to tell its contexts apart.
+    ContextDictionary(unsigned length, unsigned bits, std::size_t expected, const std::uint8_t* data)
+        : bits_(bits), length_(length), data_(data) {
         const unsigned pair_bits = (length + 1) * bits;
         flat_ = pair_bits <= FLAT_BITS;
         if (flat_) {
@@ -55,7 +58,7 @@ public:
         for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
             const std::uint32_t slot = slots_[at];
             if (slot == 0) return NONE;
-            if ((slot & ~INDEX) == tag && entries_[(slot & INDEX) - 1].code() == code) return (slot & INDEX) - 1;
+            if ((slot & ~INDEX) == tag && code_at(entries_[(slot & INDEX) - 1].end) == code) return (slot & INDEX) - 1;
         }
     }
 
@@ -76,8 +79,8 @@ public:
         }
     }
 
-    // Admits a context with y seen after it once.
-    std::uint32_t add(ContextCode code, std::uint8_t y) {
+    // Admits a context, the symbols ending at data[end], with y seen after it once.
+    std::uint32_t add(ContextCode code, std::size_t end, std::uint8_t y) {
         ++contexts_;
         if (flat_) {
             const auto e = static_cast<std::uint32_t>(code);
@@ -86,7 +89,7 @@ public:
         }
         if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
         const auto e = static_cast<std::uint32_t>(entries_.size());
-        entries_.push_back(Entry{static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(code >> 64), Best{1, y}, false});
+        entries_.push_back(Entry{static_cast<Count>(end), Best{1, y, false}});
         place(e);
         ++pairs_;
         return e;
@@ -101,16 +104,16 @@ public:
             if (slot == 0 && !admit) return;
             c = ++slot;
         } else {
-            Entry& entry = entries_[e];
+            Best& entry = entries_[e].best;
             if (!entry.many) {
                 // its one successor so far is its best
-                if (y == entry.best.y) {
-                    ++entry.best.count;
+                if (y == entry.y) {
+                    ++entry.count;
                     return;
                 }
                 if (!admit) return;
                 entry.many = true;
-                ++pair_count(e, entry.best.y) = entry.best.count;
+                pair_count(e, entry.y) = entry.count;
                 c = ++pair_count(e, y);
             } else {
                 Count* count = find_pair(e, y, admit);
@@ -120,7 +123,7 @@ public:
         }
         if (c == 1) ++pairs_;
         Best& b = flat_ ? best_[e] : entries_[e].best;
-        if (c > b.count || (c == b.count && y > b.y)) b = Best{c, y};
+        if (c > b.count || (c == b.count && y > b.y)) b.count = c, b.y = y;
     }
 
     // The symbol seen most often after the context of entry e.
@@ -136,6 +139,11 @@ private:
     struct Best {
         Count count = 0;
         std::uint8_t y = 0;
+        // (tables only; in the padding) whether more than one successor was
+        // seen; until then count and y are the one and its count, and
+        // pair_slots_ holds nothing of the context (so most contexts, seen once
+        // or always followed alike, never touch it)
+        bool many = false;
     };
     // (entry << 8 | y) + 1 (0: an empty slot) and its count
     struct Pair {
@@ -143,16 +151,20 @@ private:
         Count count = 0;
     };
     struct Entry {
-        // the code in two halves: 24 bytes an entry, not the 32 a 16-aligned
-        // 128-bit member would take
-        std::uint64_t low, high;
+        // where the context ends in the data, rather than its code: 12 bytes
+        // an entry (with 32-bit counts, below 2^31 samples), not 24. Count is
+        // wide enough for any place in the data.
+        Count end;
         Best best;
-        // whether more than one successor was seen; until then best is the one
-        // and its count, and pair_slots_ holds nothing of the context (so most
-        // contexts, seen once or always followed alike, never touch it)
-        bool many;
-        ContextCode code() const { return (ContextCode{high} << 64) | low; }
     };
+    static_assert(sizeof(Entry) == 3 * sizeof(Count));
+
+    // The code of the context of this length ending at data[end].
+    ContextCode code_at(std::size_t end) const {
+        ContextCode code = 0;
+        for (const std::uint8_t* p = data_ + end + 1 - length_; p <= data_ + end; ++p) code = (code << bits_) | *p;
+        return code;
+    }
 
     static std::size_t hash(ContextCode code) {
         auto mix = [](std::uint64_t x) {
@@ -172,7 +184,7 @@ private:
     static std::uint32_t tag_of(std::size_t h) { return static_cast<std::uint32_t>(h >> 32) << 17; }
 
     void place(std::uint32_t e) {
-        const std::size_t h = hash(entries_[e].code());
+        const std::size_t h = hash(code_at(entries_[e].end));
         std::size_t at = h & (slots_.size() - 1);
         while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
         slots_[at] = tag_of(h) | (e + 1);
@@ -216,7 +228,8 @@ private:
         for (std::uint32_t e = 0; e < entries_.size(); ++e) place(e);
     }
 
-    unsigned bits_;
+    unsigned bits_, length_;
+    const std::uint8_t* data_;
     bool flat_;
     std::size_t contexts_ = 0, pairs_ = 0, pair_slots_used_ = 0;
     // flat: count_[code << bits | y] and best_[code]

@@ -137,7 +137,7 @@ void play(Symbols s, CorrectTally& tally) {
     std::vector<Model> lengths;
     std::array<Code, LONGEST + 1> mask{};
     for (unsigned j = 1; j <= LONGEST; ++j) {
-        lengths.emplace_back(j, bits, 0);  // lengths share the bound: grown as needed
+        lengths.emplace_back(j, bits, 0, s.data);  // lengths share the bound: grown as needed
         mask[j] = j * bits == 8 * sizeof(Code) ? ~Code{0} : (Code{1} << (j * bits)) - 1;
     }
     std::size_t size = 0;
@@ -182,7 +182,7 @@ void play(Symbols s, CorrectTally& tally) {
                 if (seen[j] != Model::NONE) {
                     lengths[j - 1].increment(seen[j], y, true);
                 } else if (size < MAX_CONTEXTS) {
-                    lengths[j - 1].add(history & mask[j], y);
+                    lengths[j - 1].add(history & mask[j], i - 2, y);
                     ++size;
                 }
             }

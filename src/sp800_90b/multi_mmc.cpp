@@ -142,7 +142,7 @@ void play(Symbols s, CorrectTally& tally) {
     std::vector<Model> models;
     std::array<Code, ORDERS + 1> mask{};
     for (unsigned d = 1; d <= ORDERS; ++d) {
-        models.emplace_back(d, bits, std::min(s.n, MAX_PAIRS));
+        models.emplace_back(d, bits, std::min(s.n, MAX_PAIRS), s.data);
         mask[d] = d * bits == 8 * sizeof(Code) ? ~Code{0} : (Code{1} << (d * bits)) - 1;
     }
     // The entry each order looked up to predict the last sample: the context
@@ -179,7 +179,7 @@ void play(Symbols s, CorrectTally& tally) {
             if (seen[d] != Model::NONE) {
                 m.increment(seen[d], y, room);
             } else if (room) {
-                m.add(history & mask[d], y);
+                m.add(history & mask[d], i - 2, y);
             }
         }
         history = static_cast<Code>((history << bits) | y);
