@@ -261,6 +261,13 @@ public:
         __builtin_prefetch(&seen_[static_cast<std::size_t>(history & mask_) / 64]);
     }
 
+    // Whether the last g symbols of `history` occurred so far, not recording
+    // them: for deciding what to prefetch, a guess that may miss those to come.
+    bool seen(ContextCode history) const {
+        const auto at = static_cast<std::size_t>(history & mask_);
+        return (seen_[at / 64] >> (at % 64)) & 1;
+    }
+
     bool repeated(ContextCode history) {
         const auto at = static_cast<std::size_t>(history & mask_);
         std::uint64_t& word = seen_[at / 64];
