@@ -90,7 +90,7 @@ public:
         if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
         const auto e = static_cast<std::uint32_t>(entries_.size());
         entries_.push_back(Entry{static_cast<Count>(end), Best{1, y, false}});
-        place(e);
+        place(e, hash(code));
         ++pairs_;
         return e;
     }
@@ -183,8 +183,8 @@ private:
     static constexpr std::uint32_t INDEX = (1u << 17) - 1;
     static std::uint32_t tag_of(std::size_t h) { return static_cast<std::uint32_t>(h >> 32) << 17; }
 
-    void place(std::uint32_t e) {
-        const std::size_t h = hash(code_at(entries_[e].end));
+    // Enters entry e, of the context whose hash is h, in slots_.
+    void place(std::uint32_t e, std::size_t h) {
         std::size_t at = h & (slots_.size() - 1);
         while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
         slots_[at] = tag_of(h) | (e + 1);
@@ -225,7 +225,7 @@ private:
 
     void grow() {
         slots_.assign(slots_.size() * 2, 0);
-        for (std::uint32_t e = 0; e < entries_.size(); ++e) place(e);
+        for (std::uint32_t e = 0; e < entries_.size(); ++e) place(e, hash(code_at(entries_[e].end)));
     }
 
     unsigned bits_, length_;
