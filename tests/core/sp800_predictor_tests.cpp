@@ -10,8 +10,8 @@
 
 #include "check.hpp"
 #include "reference_predictors.hpp"
-#include "sp800_90b/counters.hpp"
 #include "sp800_90b/binary_contexts.hpp"
+#include "sp800_90b/counters.hpp"
 #include "sp800_90b/estimators.hpp"
 #include "sp800_90b/prediction_result.hpp"
 #include "sp800_vectors.hpp"
