@@ -32,7 +32,10 @@ public:
     static constexpr std::uint32_t NONE = ~std::uint32_t{0};
 
     // `expected`: about how many contexts it will admit, to size the table once.
-    ContextDictionary(unsigned length, unsigned bits, std::size_t expected) : bits_(bits) {
+    // `data`: the symbols the contexts are taken from, which the table reads
+    // back to tell its contexts apart.
+    ContextDictionary(unsigned length, unsigned bits, std::size_t expected, const std::uint8_t* data)
+        : bits_(bits), length_(length), data_(data) {
         const unsigned pair_bits = (length + 1) * bits;
         flat_ = pair_bits <= FLAT_BITS;
         if (flat_) {
@@ -42,7 +45,8 @@ public:
             std::size_t slots = 64;
             while (4 * slots < 5 * expected) slots *= 2;
             slots_.assign(slots, 0);
-            pair_slots_.assign(slots, Pair{});
+            entries_.reserve(expected);  // not the doubling's up to 1.3 times that
+            pair_slots_.assign(64, Pair{});  // only contexts with two successors or more: grown as needed
         }
     }
 
@@ -54,7 +58,7 @@ public:
         for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
             const std::uint32_t slot = slots_[at];
             if (slot == 0) return NONE;
-            if ((slot & ~INDEX) == tag && entries_[(slot & INDEX) - 1].code() == code) return (slot & INDEX) - 1;
+            if ((slot & ~INDEX) == tag && code_at(entries_[(slot & INDEX) - 1].end) == code) return (slot & INDEX) - 1;
         }
     }
 
@@ -75,19 +79,19 @@ public:
         }
     }
 
-    // Admits a context with y seen after it once.
-    std::uint32_t add(ContextCode code, std::uint8_t y) {
+    // Admits a context, the symbols ending at data[end], with y seen after it once.
+    std::uint32_t add(ContextCode code, std::size_t end, std::uint8_t y) {
         ++contexts_;
-        std::uint32_t e;
         if (flat_) {
-            e = static_cast<std::uint32_t>(code);
-        } else {
-            if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
-            e = static_cast<std::uint32_t>(entries_.size());
-            entries_.push_back(Entry{static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(code >> 64), Best{}});
-            place(e);
+            const auto e = static_cast<std::uint32_t>(code);
+            increment(e, y, true);
+            return e;
         }
-        increment(e, y, true);
+        if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
+        const auto e = static_cast<std::uint32_t>(entries_.size());
+        entries_.push_back(Entry{static_cast<Count>(end), Best{1, y, false}});
+        place(e, hash(code));
+        ++pairs_;
         return e;
     }
 
@@ -100,19 +104,26 @@ public:
             if (slot == 0 && !admit) return;
             c = ++slot;
         } else {
-            const std::uint32_t key = ((e << 8) | y) + 1;
-            if (5 * (pairs_ + 1) > 4 * pair_slots_.size()) grow_pairs();
-            std::size_t at = pair_slot(key);
-            while (pair_slots_[at].key != 0 && pair_slots_[at].key != key) at = (at + 1) & (pair_slots_.size() - 1);
-            if (pair_slots_[at].key == 0) {
+            Best& entry = entries_[e].best;
+            if (!entry.many) {
+                // its one successor so far is its best
+                if (y == entry.y) {
+                    ++entry.count;
+                    return;
+                }
                 if (!admit) return;
-                pair_slots_[at] = Pair{key, 0};
+                entry.many = true;
+                pair_count(e, entry.y) = entry.count;
+                c = ++pair_count(e, y);
+            } else {
+                Count* count = find_pair(e, y, admit);
+                if (count == nullptr) return;
+                c = ++*count;
             }
-            c = ++pair_slots_[at].count;
         }
         if (c == 1) ++pairs_;
         Best& b = flat_ ? best_[e] : entries_[e].best;
-        if (c > b.count || (c == b.count && y > b.y)) b = Best{c, y};
+        if (c > b.count || (c == b.count && y > b.y)) b.count = c, b.y = y;
     }
 
     // The symbol seen most often after the context of entry e.
@@ -128,6 +139,11 @@ private:
     struct Best {
         Count count = 0;
         std::uint8_t y = 0;
+        // (tables only; in the padding) whether more than one successor was
+        // seen; until then count and y are the one and its count, and
+        // pair_slots_ holds nothing of the context (so most contexts, seen once
+        // or always followed alike, never touch it)
+        bool many = false;
     };
     // (entry << 8 | y) + 1 (0: an empty slot) and its count
     struct Pair {
@@ -135,12 +151,20 @@ private:
         Count count = 0;
     };
     struct Entry {
-        // the code in two halves: 24 bytes an entry, not the 32 a 16-aligned
-        // 128-bit member would take
-        std::uint64_t low, high;
+        // where the context ends in the data, rather than its code: 12 bytes
+        // an entry (with 32-bit counts, below 2^31 samples), not 24. Count is
+        // wide enough for any place in the data.
+        Count end;
         Best best;
-        ContextCode code() const { return (ContextCode{high} << 64) | low; }
     };
+    static_assert(sizeof(Entry) == 3 * sizeof(Count));
+
+    // The code of the context of this length ending at data[end].
+    ContextCode code_at(std::size_t end) const {
+        ContextCode code = 0;
+        for (const std::uint8_t* p = data_ + end + 1 - length_; p <= data_ + end; ++p) code = (code << bits_) | *p;
+        return code;
+    }
 
     static std::size_t hash(ContextCode code) {
         auto mix = [](std::uint64_t x) {
@@ -159,8 +183,8 @@ private:
     static constexpr std::uint32_t INDEX = (1u << 17) - 1;
     static std::uint32_t tag_of(std::size_t h) { return static_cast<std::uint32_t>(h >> 32) << 17; }
 
-    void place(std::uint32_t e) {
-        const std::size_t h = hash(entries_[e].code());
+    // Enters entry e, of the context whose hash is h, in slots_.
+    void place(std::uint32_t e, std::size_t h) {
         std::size_t at = h & (slots_.size() - 1);
         while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
         slots_[at] = tag_of(h) | (e + 1);
@@ -170,8 +194,26 @@ private:
         return static_cast<std::size_t>((std::uint64_t{key} * 0x9E3779B97F4A7C15ULL) >> 20) & (pair_slots_.size() - 1);
     }
 
+    // The slot of (e, y): found, or if `admit` taken (count 0); else nullptr.
+    Count* find_pair(std::uint32_t e, std::uint8_t y, bool admit) {
+        const std::uint32_t key = ((e << 8) | y) + 1;
+        std::size_t at = pair_slot(key);
+        while (pair_slots_[at].key != 0 && pair_slots_[at].key != key) at = (at + 1) & (pair_slots_.size() - 1);
+        if (pair_slots_[at].key == 0) {
+            if (!admit) return nullptr;
+            if (5 * (pair_slots_used_ + 1) > 4 * pair_slots_.size()) {
+                grow_pairs();
+                return find_pair(e, y, admit);
+            }
+            ++pair_slots_used_;
+            pair_slots_[at] = Pair{key, 0};
+        }
+        return &pair_slots_[at].count;
+    }
+    Count& pair_count(std::uint32_t e, std::uint8_t y) { return *find_pair(e, y, true); }
+
     void grow_pairs() {
-        std::vector<Pair> old(std::max<std::size_t>(64, 2 * pair_slots_.size()));
+        std::vector<Pair> old(2 * pair_slots_.size());
         old.swap(pair_slots_);
         for (const Pair& slot : old) {
             if (slot.key == 0) continue;
@@ -183,12 +225,13 @@ private:
 
     void grow() {
         slots_.assign(slots_.size() * 2, 0);
-        for (std::uint32_t e = 0; e < entries_.size(); ++e) place(e);
+        for (std::uint32_t e = 0; e < entries_.size(); ++e) place(e, hash(code_at(entries_[e].end)));
     }
 
-    unsigned bits_;
+    unsigned bits_, length_;
+    const std::uint8_t* data_;
     bool flat_;
-    std::size_t contexts_ = 0, pairs_ = 0;
+    std::size_t contexts_ = 0, pairs_ = 0, pair_slots_used_ = 0;
     // flat: count_[code << bits | y] and best_[code]
     std::vector<Count> count_;
     std::vector<Best> best_;
@@ -216,6 +259,13 @@ public:
     // occur ending at i - 2 or before? Then it is recorded for the next call.
     void prefetch(ContextCode history) const {
         __builtin_prefetch(&seen_[static_cast<std::size_t>(history & mask_) / 64]);
+    }
+
+    // Whether the last g symbols of `history` occurred so far, not recording
+    // them: for deciding what to prefetch, a guess that may miss those to come.
+    bool seen(ContextCode history) const {
+        const auto at = static_cast<std::size_t>(history & mask_);
+        return (seen_[at / 64] >> (at % 64)) & 1;
     }
 
     bool repeated(ContextCode history) {

@@ -33,16 +33,18 @@ struct BitsAt {
 // a length reads to predict x is the one x is then counted in (the next step
 // would count it there first thing, longest first as here, so the dictionary
 // admits the same contexts), so each step touches one cell per length, once.
+// `peak` gathers the long counts read, for Table::crowded.
 // Not inlined: alone, its loop keeps its state in registers.
-template <bool full, class Count>
-[[gnu::noinline]] std::uint64_t play_bits_block(Symbols s, BinaryContexts<Count>& table, std::size_t& size_of,
-                                                BitsAt& at, std::size_t start, unsigned len) {
-    using Table = BinaryContexts<Count>;
+template <bool full, class Table>
+[[gnu::noinline]] std::uint64_t play_bits_block(Symbols s, Table& table, std::size_t& size_of, BitsAt& at,
+                                                std::size_t start, unsigned len, unsigned& peak_of) {
+    using Count = typename Table::Cell::value_type;
     const std::uint8_t* const data = s.data;
     const std::size_t n = s.n;
     std::size_t size = size_of;
     std::uint32_t history = at.history, ahead = at.ahead;
     std::uint64_t right = 0;
+    unsigned peak = 0;
     for (unsigned t = 0; t < len; ++t) {
         const std::size_t i = start + t;
         if (i + Table::LOOKAHEAD - 1 < n) {
@@ -52,10 +54,9 @@ template <bool full, class Count>
         const unsigned x = data[i];
         Count top = 0;
         bool hit = false;  // whether the prediction so far is x
-#pragma GCC unroll 16
-        for (unsigned j = LONGEST; j >= 1; --j) {
-            typename Table::Cell& c = table[Table::index(history, j)];
-            const Count mine = c.n[x], other = c.n[x ^ 1];
+        // reads and counts one length's cell; gives the count it read
+        auto visit = [&](auto& c) {
+            const auto mine = c.n[x], other = c.n[x ^ 1];
             // the most frequent successor, 1 on a tie
             const Count most = mine > other ? mine : other;
             const bool better = most > top;
@@ -63,40 +64,66 @@ template <bool full, class Count>
             hit = better ? std::uint64_t{mine} + x > other : hit;
             const bool known = (mine | other) != 0;
             if constexpr (full) {
-                c.n[x] = mine + known;
+                c.n[x] = static_cast<decltype(mine)>(mine + known);
             } else {
                 const bool admit = known || size < MAX_CONTEXTS;
                 size += admit && !known;
-                c.n[x] = mine + admit;
+                c.n[x] = static_cast<decltype(mine)>(mine + admit);
             }
-        }
+            return mine;
+        };
+#pragma GCC unroll 16
+        for (unsigned j = LONGEST; j > Table::FLAT; --j) peak |= static_cast<unsigned>(visit(table.long_cell(history, j)));
+#pragma GCC unroll 16
+        for (unsigned j = Table::FLAT; j >= 1; --j) visit(table.short_cell(history, j));
         right |= std::uint64_t{hit} << t;
         history = (history << 1) | x;
     }
     size_of = size;
     at = {history, ahead};
+    peak_of |= peak;
     return right;
 }
 
-// The predictions of data[17..n) on bits into `tally`.
+// The steps predicting data[start..n) with `table`, while it has room in its
+// counts; gives where it stopped (n, or where it must be widened).
+template <class Table>
+std::size_t play_bits_from(Symbols s, Table& table, std::size_t& size, BitsAt& at, std::size_t start, CorrectTally& tally) {
+    for (; start < s.n; start += 64) {
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
+        unsigned peak = 0;
+        const std::uint64_t right = size == MAX_CONTEXTS ? play_bits_block<true>(s, table, size, at, start, len, peak)
+                                                         : play_bits_block<false>(s, table, size, at, start, len, peak);
+        tally.add(right, len);
+        pool::checkpoint();
+        if (Table::crowded(static_cast<typename Table::LongCell::value_type>(peak))) return start + len;
+    }
+    return start;
+}
+
+// The predictions of data[17..n) on bits into `tally`: on the narrow table
+// while its long counts have room, then on a wide one.
 template <class Count>
 void play_bits(Symbols s, CorrectTally& tally) {
-    using Table = BinaryContexts<Count>;
-    static_assert(Table::LONGEST == LONGEST);
-    Table table;
+    using Narrow = BinaryContexts<Count, std::uint16_t>;
+    static_assert(Narrow::LONGEST == LONGEST);
     std::size_t size = 0;
     BitsAt at{0, 0};
     for (std::size_t i = 0; i < LONGEST; ++i) at.history = (at.history << 1) | s.data[i];
-    // the contexts the first sample predicted, data[16], follows (all new)
-    for (unsigned j = LONGEST; j >= 1; --j) ++table[Table::index(at.history, j)].n[s.data[LONGEST]], ++size;
-    at.history = (at.history << 1) | s.data[LONGEST];
-    for (std::size_t p = 0; p < LONGEST + Table::LOOKAHEAD && p < s.n; ++p) at.ahead = (at.ahead << 1) | s.data[p];
-    for (std::size_t start = LONGEST + 1; start < s.n; start += 64) {
-        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
-        const std::uint64_t right = size == MAX_CONTEXTS ? play_bits_block<true>(s, table, size, at, start, len)
-                                                         : play_bits_block<false>(s, table, size, at, start, len);
-        tally.add(right, len);
-        pool::checkpoint();
+    std::size_t start = LONGEST + 1;
+    {
+        Narrow table;
+        // the contexts the first sample predicted, data[16], follows (all new)
+        const unsigned y = s.data[LONGEST];
+        for (unsigned j = LONGEST; j > Narrow::FLAT; --j) ++table.long_cell(at.history, j).n[y], ++size;
+        for (unsigned j = Narrow::FLAT; j >= 1; --j) ++table.short_cell(at.history, j).n[y], ++size;
+        at.history = (at.history << 1) | y;
+        for (std::size_t p = 0; p < LONGEST + Narrow::LOOKAHEAD && p < s.n; ++p) at.ahead = (at.ahead << 1) | s.data[p];
+        start = play_bits_from(s, table, size, at, start, tally);
+        if (start >= s.n) return;
+        BinaryContexts<Count> wide = table.widened();
+        table = Narrow{};  // freed before the rest is played
+        play_bits_from(s, wide, size, at, start, tally);
     }
 }
 
@@ -110,7 +137,7 @@ void play(Symbols s, CorrectTally& tally) {
     std::vector<Model> lengths;
     std::array<Code, LONGEST + 1> mask{};
     for (unsigned j = 1; j <= LONGEST; ++j) {
-        lengths.emplace_back(j, bits, 0);  // lengths share the bound: grown as needed
+        lengths.emplace_back(j, bits, 0, s.data);  // lengths share the bound: grown as needed
         mask[j] = j * bits == 8 * sizeof(Code) ? ~Code{0} : (Code{1} << (j * bits)) - 1;
     }
     std::size_t size = 0;
@@ -155,7 +182,7 @@ void play(Symbols s, CorrectTally& tally) {
                 if (seen[j] != Model::NONE) {
                     lengths[j - 1].increment(seen[j], y, true);
                 } else if (size < MAX_CONTEXTS) {
-                    lengths[j - 1].add(history & mask[j], y);
+                    lengths[j - 1].add(history & mask[j], i - 2, y);
                     ++size;
                 }
             }

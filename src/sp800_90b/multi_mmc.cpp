@@ -142,7 +142,7 @@ void play(Symbols s, CorrectTally& tally) {
     std::vector<Model> models;
     std::array<Code, ORDERS + 1> mask{};
     for (unsigned d = 1; d <= ORDERS; ++d) {
-        models.emplace_back(d, bits, std::min(s.n, MAX_PAIRS));
+        models.emplace_back(d, bits, std::min(s.n, MAX_PAIRS), s.data);
         mask[d] = d * bits == 8 * sizeof(Code) ? ~Code{0} : (Code{1} << (d * bits)) - 1;
     }
     // The entry each order looked up to predict the last sample: the context
@@ -153,23 +153,30 @@ void play(Symbols s, CorrectTally& tally) {
     Scoreboard board(ORDERS);
     RepeatFilter filter(bits);
     // The contexts LOOKAHEAD steps on: before step i, the data up to i + LOOKAHEAD - 2
-    // (step i appends i + LOOKAHEAD - 1).
-    Code ahead = 0;
+    // (step i appends i + LOOKAHEAD - 1); `far`, the same 2 LOOKAHEAD steps on,
+    // for the filter's memory, so that its guess can choose the tables' prefetches.
+    Code ahead = 0, far = 0;
     for (std::size_t p = 0; p < LOOKAHEAD && p < s.n; ++p) ahead = static_cast<Code>((ahead << bits) | s.data[p]);
+    for (std::size_t p = 0; p < 2 * LOOKAHEAD && p < s.n; ++p) far = static_cast<Code>((far << bits) | s.data[p]);
     // warm: i > ORDERS, every order updates and predicts (a constant count the
     // compiler unrolls).
     auto step = [&](std::size_t i, unsigned t, std::uint64_t* hits, auto warm) {
         const std::size_t updates = warm ? ORDERS : std::min<std::size_t>(ORDERS, i - 1);
         const std::size_t lookups = warm ? ORDERS : std::min<std::size_t>(ORDERS, i);
+        if (i + 2 * LOOKAHEAD - 1 < s.n) {
+            far = static_cast<Code>((far << bits) | s.data[i + 2 * LOOKAHEAD - 1]);
+            filter.prefetch(far);
+        }
         if (i + LOOKAHEAD - 1 < s.n) {
             ahead = static_cast<Code>((ahead << bits) | s.data[i + LOOKAHEAD - 1]);
             const unsigned upto = filter.length() - 1;
-            // past the filter's length only while an order may still add the
-            // context (on wide symbols nearly all of those are new)
+            // past the filter's length only where the filter lets the lookup
+            // through or an order may still add the context (on wide symbols
+            // nearly all of those are new)
+            const bool again = filter.seen(ahead);
             for (unsigned d = Model::FIRST_PREFETCHED; d <= ORDERS; ++d) {
-                if (d <= upto || models[d - 1].pairs() < MAX_PAIRS) models[d - 1].prefetch(ahead & mask[d]);
+                if (d <= upto || again || models[d - 1].pairs() < MAX_PAIRS) models[d - 1].prefetch(ahead & mask[d]);
             }
-            filter.prefetch(ahead);
         }
         // Count the last sample after the contexts before it.
         const std::uint8_t y = s.data[i - 1];
@@ -179,7 +186,7 @@ void play(Symbols s, CorrectTally& tally) {
             if (seen[d] != Model::NONE) {
                 m.increment(seen[d], y, room);
             } else if (room) {
-                m.add(history & mask[d], y);
+                m.add(history & mask[d], i - 2, y);
             }
         }
         history = static_cast<Code>((history << bits) | y);

@@ -10,6 +10,7 @@
 
 #include "check.hpp"
 #include "reference_predictors.hpp"
+#include "sp800_90b/binary_contexts.hpp"
 #include "sp800_90b/counters.hpp"
 #include "sp800_90b/estimators.hpp"
 #include "sp800_90b/prediction_result.hpp"
@@ -210,6 +211,34 @@ void check_wide_counters() {
     }
 }
 
+// LZ78Y on bits keeps its long contexts' counts in 16-bit cells until one
+// nears their limit, then moves to wide ones: constant stretches that stop just
+// short of that or go past it, at the start or after other data, followed by
+// noise and a noisy period; against the naive model and the 64-bit counters.
+void check_crowded_contexts() {
+    std::mt19937_64 rng(2041);
+    const std::size_t lead[][2] = {{0, 32700}, {0, 40000}, {3000, 70000}};  // other bits, then constant ones
+    for (auto [other, constant] : lead) {
+        Seq s;
+        for (std::size_t i = 0; i < other; ++i) s.push_back(rng() % 2);
+        s.insert(s.end(), constant, 1);
+        for (int i = 0; i < 6000; ++i) s.push_back(rng() % 2);
+        for (int i = 0; i < 6000; ++i) s.push_back(i % 5 == 0 || rng() % 16 == 0);
+        CHECK(same_as_naive(PREDICTORS[3], s, 2));
+        const sp::Prediction fitted = sp::lz78y({s.data(), s.size(), 2}, sp::Counters::fitted);
+        const sp::Prediction wide = sp::lz78y({s.data(), s.size(), 2}, sp::Counters::wide);
+        CHECK(fitted.c == wide.c && fitted.r == wide.r && fitted.n == wide.n);
+    }
+    // A table read with counts that OR to `peak` and not crowded can count the
+    // next block's 64 steps (and the one just read) without overflow.
+    using Narrow = sp::BinaryContexts<std::uint32_t, std::uint16_t>;
+    bool room = true;
+    for (std::uint32_t peak = 0; peak <= 0xFFFF; ++peak) {
+        if (!Narrow::crowded(static_cast<std::uint16_t>(peak))) room = room && peak + 1 + 64 <= 0xFFFF;
+    }
+    CHECK(room && Narrow::crowded(0xFFFF - 64) && !sp::BinaryContexts<std::uint32_t>::crowded(~std::uint32_t{0}));
+}
+
 // Sequences worked by hand.
 void check_by_hand() {
     Seq alternating(100);
@@ -291,6 +320,7 @@ int run_sp800_predictor_tests(bool long_form) {
     check_edges();
     check_against_naive(long_form);
     check_wide_counters();
+    check_crowded_contexts();
     std::printf("sp800_predictors: %d passed, %d failed\n", passed, failed);
     return failed;
 }
