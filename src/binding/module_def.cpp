@@ -109,7 +109,7 @@ void add_submodule(PyObject* module, ModuleDef& sub) {
 
     PyObject* submodule = sub.cached_module.get_or_init([&] { return make_module(sub, module_spec.get()); });
 
-    // A submodule's spec carries its bare name ("shannon_entropy"), which is also
+    // The namespace a submodule is made from carries its bare name ("shannon_entropy"), which is also
     // its attribute name in the parent.
     PyRef name = PyRef::steal(check(PyModule_GetNameObject(submodule)));
     add_member(module, name.get(), submodule);

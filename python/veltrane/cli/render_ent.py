@@ -16,11 +16,11 @@ from .._measures import Measures
 UNDEFINED_CORRELATION = -100000.0
 
 
-def c_float(value: float, spec: str = "f") -> str:
-    """`value` as C's printf("%<spec>") writes it, NaN with its sign."""
+def c_float(value: float, conversion: str = "f") -> str:
+    """`value` as C's printf("%<conversion>") writes it, NaN with its sign."""
     if math.isnan(value):
         return "-nan" if math.copysign(1.0, value) < 0 else "nan"
-    return ("%" + spec) % value
+    return ("%" + conversion) % value
 
 
 def _zero_by_zero(value: float) -> float:
