@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "estimators.hpp"
+#include "prediction_result.hpp"
 
 namespace veltrane::sp800_90b {
 
@@ -21,6 +22,17 @@ void with_counters(std::size_t n, Counters c, Run&& run) {
     } else {
         run.template operator()<std::uint32_t>();
     }
+}
+
+// The frame both dictionary predictors share: the first `skipped` samples are not
+// predicted (N = n - skipped, or none), play.template operator()<Count>(tally)
+// counts the right predictions with the counter type for n, then the final step.
+template <class Play>
+Prediction predict_counted(Symbols s, Counters c, std::size_t skipped, Play&& play) {
+    const std::size_t n = s.n > skipped ? s.n - skipped : 0;
+    CorrectTally tally;
+    if (n > 0) with_counters(s.n, c, [&]<class Count>() { play.template operator()<Count>(tally); });
+    return prediction_result(tally, n, s.k);
 }
 
 Prediction multi_mmc(Symbols s, Counters c);

@@ -208,16 +208,13 @@ void play(Symbols s, CorrectTally& tally) {
 Prediction lz78y(Symbols s) { return lz78y(s, Counters::fitted); }
 
 Prediction lz78y(Symbols s, Counters c) {
-    const std::size_t n = s.n > LONGEST + 1 ? s.n - LONGEST - 1 : 0;
-    CorrectTally tally;
-    if (n > 0) {
+    return predict_counted(s, c, LONGEST + 1, [&]<class Count>(CorrectTally& tally) {
         if (s.k <= 2) {
-            with_counters(s.n, c, [&]<class Count>() { play_bits<Count>(s, tally); });
+            play_bits<Count>(s, tally);
         } else {
-            with_counters(s.n, c, [&]<class Count>() { play<ContextDictionary<Count>>(s, tally); });
+            play<ContextDictionary<Count>>(s, tally);
         }
-    }
-    return prediction_result(tally, n, s.k);
+    });
 }
 
 }  // namespace veltrane::sp800_90b

@@ -221,16 +221,13 @@ void play(Symbols s, CorrectTally& tally) {
 Prediction multi_mmc(Symbols s) { return multi_mmc(s, Counters::fitted); }
 
 Prediction multi_mmc(Symbols s, Counters c) {
-    const std::size_t n = s.n > 2 ? s.n - 2 : 0;
-    CorrectTally tally;
-    if (n > 0) {
+    return predict_counted(s, c, 2, [&]<class Count>(CorrectTally& tally) {
         if (s.k <= 2) {
-            with_counters(s.n, c, [&]<class Count>() { play_bits<Count>(s, tally); });
+            play_bits<Count>(s, tally);
         } else {
-            with_counters(s.n, c, [&]<class Count>() { play<ContextDictionary<Count>>(s, tally); });
+            play<ContextDictionary<Count>>(s, tally);
         }
-    }
-    return prediction_result(tally, n, s.k);
+    });
 }
 
 }  // namespace veltrane::sp800_90b
