@@ -226,3 +226,27 @@ def test_a_local_cluster_of_its_own(local_corpus):
     refused = subprocess.run(args + ["--scheduler", "local:0"], capture_output=True, text=True, env=child_env(),
                              timeout=100)
     assert refused.returncode == 2 and refused.stderr.count("\n") == 1
+
+
+CLOSE_NOISILY = """
+import logging, distributed
+from veltrane._cluster import connect
+original = distributed.LocalCluster.close
+def close_noisily(self, *args, **kwargs):
+    logging.getLogger("distributed.scheduler").critical("closed comm while closing")
+    return original(self, *args, **kwargs)
+distributed.LocalCluster.close = close_noisily
+client, closing = connect("local:1")
+assert client.submit(sum, [1, 2]).result(timeout=60) == 3
+closing.close()
+logging.getLogger("distributed.scheduler").critical("after the close")
+"""
+
+
+def test_closing_a_local_cluster_logs_nothing_and_restores_logging():
+    """Shutting down, the side still open logs the other's closed connection at CRITICAL: none of it is shown."""
+    done = subprocess.run([sys.executable, "-c", CLOSE_NOISILY], capture_output=True, text=True, env=child_env(),
+                          timeout=100)
+    assert done.returncode == 0, done.stderr
+    assert "closed comm" not in done.stderr
+    assert "after the close" in done.stderr

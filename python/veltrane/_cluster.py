@@ -200,8 +200,11 @@ class ClusterScan(Generic[R]):
         self._stack.close()
 
     def _cancel(self) -> None:
+        running = [f for item in self._pending.values() for f in item.futures if not f.done()]
+        if not running:
+            return  # a cancel with nothing in it still makes the scheduler answer a client about to close
         try:
-            self.client.cancel([f for item in self._pending.values() for f in item.futures if not f.done()])
+            self.client.cancel(running)
         except Exception:  # noqa: BLE001 - a client already gone has nothing left to cancel
             pass
 
@@ -327,6 +330,8 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
     from distributed import Client, LocalCluster
 
     stack = ExitStack()
+    quiet = _QuietWhileClosing()
+    stack.callback(quiet.restore)
     if address.startswith("local:"):
         try:
             workers = int(address.removeprefix("local:"))
@@ -349,7 +354,32 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
         stack.close()
         raise OSError(0, f"cannot reach the scheduler at {address}: {(str(error).splitlines() or [type(error).__name__])[0]}") from None
     stack.callback(client.close)
+    stack.callback(quiet.start)  # runs first: the closes above happen in silence
     return client, stack
+
+
+class _QuietWhileClosing:
+    """Mutes distributed's console logging while a client and its cluster shut down, then restores it.
+
+    Closing a client, its scheduler and the workers happens in no fixed order; the
+    side still open logs the other's closed connection at CRITICAL level, with a
+    traceback. At the end of a scan none of that is news, and it must not reach a
+    user's terminal or a script reading our standard error.
+    """
+
+    def __init__(self) -> None:
+        self._saved: list[tuple[logging.Handler, int]] = []
+
+    def start(self) -> None:
+        for handler in logging.getLogger("distributed").handlers:
+            if isinstance(handler, logging.StreamHandler):
+                self._saved.append((handler, handler.level))
+                handler.setLevel(logging.CRITICAL + 1)
+
+    def restore(self) -> None:
+        for handler, level in self._saved:
+            handler.setLevel(level)
+        self._saved.clear()
 
 
 def worker_name(name: str) -> str:
