@@ -198,6 +198,43 @@ def test_states_refuse_what_does_not_fit():
     with pytest.raises(ValueError):
         veltrane.MeasureState(bytes(damaged)).finish()
     with pytest.raises(ValueError):
+        veltrane.MeasureState(b"not a state").finish()
+
+
+def test_the_engine_makes_ordinary_frozen_results():
+    """The engine builds the result objects itself: they must behave as if made by their classes."""
+    import copy
+    import dataclasses
+    import pickle
+
+    m = veltrane.measure(b"an ordinary input, measured", bits=True)
+    assert type(m) is veltrane.Measures and type(m.ent) is veltrane.EntFigures
+    for made in (m, m.ent):
+        assert set(vars(made)) == {f.name for f in dataclasses.fields(made)}
+    assert pickle.loads(pickle.dumps(m)) == m and copy.deepcopy(m) == m
+    assert dataclasses.replace(m, size=m.size) == m and dataclasses.replace(m, size=1) != m
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        m.size = 1  # type: ignore[misc]
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        m.ent.entropy = 1.0  # type: ignore[misc]
+
+
+def test_the_engine_refuses_what_it_cannot_build_results_of():
+    with pytest.raises(TypeError, match=r"^a class is needed for the figures, not 'int'$"):
+        _engine.measure(b"x", False, False, 3, veltrane.EntFigures)
+    with pytest.raises(TypeError, match=r"^a class is needed for the figures, not 'str'$"):
+        _engine.finish(veltrane.measure_state(b"x").blob, False, veltrane.Measures, "EntFigures")
+    with pytest.raises(TypeError, match=r"^the figures' class must be an ordinary class, not 'int'$"):
+        _engine.measure(b"x", False, False, int, veltrane.EntFigures)
+
+    class Slotted:
+        __slots__ = ("size",)
+
+    with pytest.raises(AttributeError):
+        _engine.measure(b"x", False, False, veltrane.Measures, Slotted)
+    with pytest.raises(TypeError, match=r"^measure\(\) takes 5 arguments \(1 given\)$"):
+        _engine.measure(b"x")
+    with pytest.raises(TypeError, match=r"^finish\(\) takes 4 arguments \(1 given\)$"):
         _engine.finish(b"not a state")
 
 

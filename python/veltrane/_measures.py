@@ -97,26 +97,6 @@ class Measures(_Figures):
     ent: EntFigures
 
 
-def _figures(answer: dict[str, Any]) -> Measures:
-    """The engine's answer as Measures.
-
-    Built by filling the instance dicts: the frozen dataclasses' __init__ sets
-    each of some twenty fields through object.__setattr__, which was a third of
-    a small input's whole call, all of it spent holding the interpreter lock.
-    """
-    ent = object.__new__(EntFigures)
-    ent.__dict__.update(
-        entropy=answer.pop("ent_entropy"),
-        compression=answer.pop("ent_compression"),
-        chi_square_p=answer.pop("ent_chi_square_p"),
-        serial_correlation_undefined=answer.pop("ent_serial_correlation_undefined"),
-    )
-    answer["ent"] = ent
-    figures = object.__new__(Measures)
-    figures.__dict__.update(answer)
-    return figures
-
-
 def measure(data: Bytes, *, bits: bool = False, case_fold: bool = False) -> Measures:
     """Every figure of `data`, in one parallel pass over it.
 
@@ -127,7 +107,7 @@ def measure(data: Bytes, *, bits: bool = False, case_fold: bool = False) -> Meas
     maps A-Z and the Latin-1 capitals to lower case (as `ent -f`). The
     interpreter lock is released while the engine computes.
     """
-    return _figures(_engine.measure(data, bits=bits, case_fold=case_fold))
+    return _engine.measure(data, bits, case_fold, Measures, EntFigures)
 
 
 @dataclass(frozen=True)
@@ -152,7 +132,7 @@ class MeasureState:
 
     def finish(self, *, bits: bool = False) -> Measures:
         """The figures of the whole input; the state must start at offset 0."""
-        return _figures(_engine.finish(self.blob, bits=bits))
+        return _engine.finish(self.blob, bits, Measures, EntFigures)
 
 
 def measure_state(data: Bytes, *, start: int = 0, case_fold: bool = False) -> MeasureState:

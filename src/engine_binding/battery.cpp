@@ -10,6 +10,7 @@
 #include "battery/profile.hpp"
 #include "battery/serialize.hpp"
 #include "engine_binding/call.hpp"
+#include "engine_binding/figures.hpp"
 #include "engine_binding/functions.hpp"
 #include "engine_binding/input.hpp"
 #include "engine_binding/without_gil.hpp"
@@ -21,69 +22,38 @@ namespace {
 using py::check;
 using py::PyRef;
 
-void set(PyObject* dict, const char* key, PyObject* value) {
-    PyRef owned = PyRef::steal(check(value));
-    if (PyDict_SetItemString(dict, key, owned.get()) < 0) py::throw_python_error();
-}
-
-void set_float(PyObject* dict, const char* key, double value) { set(dict, key, PyFloat_FromDouble(value)); }
-void set_int(PyObject* dict, const char* key, std::uint64_t value) {
-    set(dict, key, PyLong_FromUnsignedLongLong(value));
-}
-
-// The figures as a dict whose keys are the fields of the package's Measures.
-PyRef result_dict(const battery::Result& r) {
-    PyRef dict = PyRef::steal(check(PyDict_New()));
-    PyObject* d = dict.get();
-    set(d, "bits", PyBool_FromLong(r.bits));
-    set_int(d, "size", r.size);
-    PyRef counts = PyRef::steal(check(PyTuple_New(static_cast<Py_ssize_t>(r.histogram.size()))));
-    for (std::size_t i = 0; i < r.histogram.size(); ++i) {
-        PyTuple_SET_ITEM(counts.get(), static_cast<Py_ssize_t>(i), check(PyLong_FromUnsignedLongLong(r.histogram[i])));
+// Refuses a positional call with other than `expected` arguments, as the interpreter words it.
+void require_arguments(const char* name, Py_ssize_t nargs, Py_ssize_t expected) {
+    if (nargs != expected) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %zd arguments (%zd given)", name, expected, nargs);
+        py::throw_python_error();
     }
-    if (PyDict_SetItemString(d, "histogram", counts.get()) < 0) py::throw_python_error();
-    set_float(d, "shannon_entropy", r.shannon_entropy);
-    set_float(d, "metric_entropy", r.metric_entropy);
-    set_float(d, "normalized_entropy", r.normalized_entropy);
-    set_float(d, "min_entropy", r.min_entropy);
-    set_float(d, "min_entropy_mcv", r.min_entropy_mcv);
-    set_float(d, "chi_square", r.chi_square);
-    set_int(d, "chi_square_df", r.chi_square_df);
-    set_float(d, "chi_square_p", r.chi_square_p);
-    set_float(d, "mean", r.mean);
-    set_float(d, "monte_carlo_pi", r.monte_carlo_pi);
-    set_float(d, "monte_carlo_error", r.monte_carlo_error_percent);
-    set_float(d, "serial_correlation", r.serial_correlation);
-    set_float(d, "compression", r.compression_percent);
-    // What ent prints where its arithmetic differs: for the ent-compatible output only.
-    set_float(d, "ent_entropy", r.ent.entropy);
-    set_int(d, "ent_compression", static_cast<std::uint64_t>(r.ent.compression_percent));
-    set_float(d, "ent_chi_square_p", r.ent.chi_square_p);
-    set(d, "ent_serial_correlation_undefined", PyBool_FromLong(r.ent.serial_correlation_undefined));
-    return dict;
+}
+
+bool truth(PyObject* obj) {
+    const int value = PyObject_IsTrue(obj);
+    if (value < 0) py::throw_python_error();
+    return value != 0;
 }
 
 PyRef bytes_of(const std::string& text) {
     return PyRef::steal(check(PyBytes_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
 }
 
-// measure(data, bits=False, case_fold=False) -> dict
-PyObject* measure(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+// measure(data, bits, case_fold, measures_type, ent_type, /) -> measures_type: every figure of the data.
+// Positional only, as the package calls it: a small input's call is dominated
+// by what is done holding the interpreter lock.
+PyObject* measure(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
     return guarded([&] {
-        static const char* names[] = {"data", "bits", "case_fold", nullptr};
-        PyObject* data = nullptr;
-        int bits = 0, fold = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|pp:measure", const_cast<char**>(names), &data, &bits,
-                                         &fold)) {
-            py::throw_python_error();
-        }
-        InputBytes input(data);
+        require_arguments("measure", nargs, 5);
+        const bool bits = truth(args[1]), fold = truth(args[2]);
+        InputBytes input(args[0]);
         battery::Result result;
         {
             WithoutGil unlocked;
-            result = battery::measure(input.bytes().data(), input.bytes().size(), bits != 0, fold != 0);
+            result = battery::measure(input.bytes().data(), input.bytes().size(), bits, fold);
         }
-        return result_dict(result);
+        return make_figures(module, result, args[3], args[4]);
     });
 }
 
@@ -125,16 +95,12 @@ PyObject* merge_states(PyObject*, PyObject* const* args, Py_ssize_t nargs) noexc
     });
 }
 
-// finish(state, bits=False) -> dict: the figures of a whole input from its state.
-PyObject* finish(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+// finish(state, bits, measures_type, ent_type, /) -> measures_type: the figures of a whole input from its state.
+PyObject* finish(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
     return guarded([&] {
-        static const char* names[] = {"state", "bits", nullptr};
-        PyObject* serialised = nullptr;
-        int bits = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|p:finish", const_cast<char**>(names), &serialised, &bits)) {
-            py::throw_python_error();
-        }
-        return result_dict(battery::finish(load(serialised), bits != 0));
+        require_arguments("finish", nargs, 4);
+        const bool bits = truth(args[1]);
+        return make_figures(module, battery::finish(load(args[0]), bits), args[2], args[3]);
     });
 }
 
@@ -169,14 +135,16 @@ PyObject* profile(PyObject*, PyObject* args) noexcept {
 }  // namespace
 
 PyMethodDef BATTERY_FUNCTIONS[] = {
-    {"measure", as_method(&measure), METH_VARARGS | METH_KEYWORDS,
-     "measure(data, bits=False, case_fold=False)\n--\n\nEvery figure of the battery, as a dict."},
+    {"measure", as_method(&measure), METH_FASTCALL,
+     "measure(data, bits, case_fold, measures_type, ent_type, /)\n--\n\nEvery figure of the battery, as an "
+     "instance of measures_type."},
     {"state", as_method(&state), METH_VARARGS | METH_KEYWORDS,
      "state(data, start=0, case_fold=False)\n--\n\nThe serialised battery state of a piece starting at `start`."},
     {"merge_states", as_method(&merge_states), METH_FASTCALL,
      "merge_states(earlier, later, /)\n--\n\nThe state of two consecutive pieces together."},
-    {"finish", as_method(&finish), METH_VARARGS | METH_KEYWORDS,
-     "finish(state, bits=False)\n--\n\nThe figures of a whole input from its state, as a dict."},
+    {"finish", as_method(&finish), METH_FASTCALL,
+     "finish(state, bits, measures_type, ent_type, /)\n--\n\nThe figures of a whole input from its state, as "
+     "an instance of measures_type."},
     {"profile", as_method(&profile), METH_VARARGS,
      "profile(data, window, step, normalized, /)\n--\n\nThe size, and the window offsets and values as native uint64 and double bytes."},
     {nullptr, nullptr, 0, nullptr},

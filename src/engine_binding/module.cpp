@@ -6,6 +6,7 @@
 // gives the functions their signatures, types and documentation.
 #include <Python.h>
 
+#include "engine_binding/figures.hpp"
 #include "engine_binding/functions.hpp"
 #include "pool/pool.hpp"
 
@@ -15,6 +16,7 @@ namespace {
 
 int exec_engine(PyObject* module) {
     veltrane::pool::prepare_thread();
+    if (init_state(module) < 0) return -1;
     for (PyMethodDef* table : {BATTERY_FUNCTIONS, REPEATS_FUNCTIONS, SP800_90B_FUNCTIONS}) {
         if (PyModule_AddFunctions(module, table) < 0) return -1;
     }
@@ -30,12 +32,12 @@ PyModuleDef ENGINE_MODULE = {
     PyModuleDef_HEAD_INIT,
     "veltrane._engine",
     "The native engine of the veltrane package (use the package's functions instead).",
-    0,
+    sizeof(EngineState),
     nullptr,
     ENGINE_SLOTS,
-    nullptr,
-    nullptr,
-    nullptr,
+    &traverse_state,
+    &clear_state,
+    [](void* module) { clear_state(static_cast<PyObject*>(module)); },
 };
 
 }  // namespace
