@@ -41,11 +41,36 @@ std::vector<std::uint8_t> bitstring_of(const std::uint8_t* data, std::size_t n, 
     return bits;
 }
 
-// One estimator on one track, as a task of the pool.
+// One estimator on one track.
 struct Run {
     std::function<void()> body;
     double cost;  // rough relative run time, to start the long ones first
+    // Whether it needs much memory while it runs: the tuple sort (5 bytes a
+    // symbol and more) and the bounded dictionaries of wide symbols (tens of MB).
+    bool large = false;
 };
+
+// Runs one after another on one worker of the pool. The large runs share one
+// task, so that the peak memory is the largest of them rather than their sum
+// (on 8-bit samples the bitstring's tuple sort and the literal MultiMMC
+// together came to some 80 bytes a sample); the rest are a task each.
+struct Task {
+    std::vector<Run*> runs;
+    double cost = 0;
+};
+
+std::vector<Task> tasks_of(std::vector<Run>& runs) {
+    std::vector<Task> tasks;
+    Task large;
+    for (Run& r : runs) {
+        Task& to = r.large ? large : tasks.emplace_back();
+        to.runs.push_back(&r);
+        to.cost += r.cost;
+    }
+    if (!large.runs.empty()) tasks.push_back(std::move(large));
+    std::stable_sort(tasks.begin(), tasks.end(), [](const Task& x, const Task& y) { return x.cost > y.cost; });
+    return tasks;
+}
 
 double least_of(const Track& t) {
     double h = t.most_common_value.min_entropy;
@@ -78,11 +103,11 @@ void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary) {
         runs.push_back({[s, &t] { t.markov = markov(s); }, c.markov * n});
         runs.push_back({[s, &t] { t.compression = compression(s); }, c.compression * n});
     }
-    runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n});
+    runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, true});
     runs.push_back({[s, &t] { t.multi_mcw = multi_mcw(s); }, c.multi_mcw * n});
     runs.push_back({[s, &t] { t.lag = lag(s); }, c.lag * n});
-    runs.push_back({[s, &t] { t.multi_mmc = multi_mmc(s); }, c.multi_mmc * n});
-    runs.push_back({[s, &t] { t.lz78y = lz78y(s); }, c.lz78y * n});
+    runs.push_back({[s, &t] { t.multi_mmc = multi_mmc(s); }, c.multi_mmc * n, !binary});
+    runs.push_back({[s, &t] { t.lz78y = lz78y(s); }, c.lz78y * n, !binary});
 }
 
 }  // namespace
@@ -142,12 +167,17 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
         a.bitstring.emplace();
         plan(runs, {bits.data(), bits.size(), 2}, *a.bitstring, true);
     }
-    std::stable_sort(runs.begin(), runs.end(), [](const Run& x, const Run& y) { return x.cost > y.cost; });
+    std::vector<Task> tasks = tasks_of(runs);
     if (progress.total != nullptr) std::atomic_ref(*progress.total).store(runs.size(), std::memory_order_relaxed);
-    pool::run_tasks(runs.size(), [&](std::size_t i) {
+    pool::run_tasks(tasks.size(), [&](std::size_t i) {
         pool::prepare_thread();
-        runs[i].body();
-        if (progress.finished != nullptr) std::atomic_ref(*progress.finished).fetch_add(1, std::memory_order_relaxed);
+        for (Run* r : tasks[i].runs) {
+            pool::checkpoint();
+            r->body();
+            if (progress.finished != nullptr) {
+                std::atomic_ref(*progress.finished).fetch_add(1, std::memory_order_relaxed);
+            }
+        }
     });
 
     a.literal.min_entropy = least_of(a.literal);
