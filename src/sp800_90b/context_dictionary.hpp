@@ -3,8 +3,11 @@
 // symbol followed, and the one that followed most often (on equal counts the
 // largest symbol, as the recorded outputs show for both predictors).
 //
-// Short codes index flat arrays (short contexts of small alphabets); longer ones
-// go to an open-addressing table of contexts and one of (context, symbol) counts.
+// Short codes index flat arrays (short contexts of small alphabets); contexts
+// of up to 16 bits index a flat array of their own with their (context, symbol)
+// counts in an open-addressing table (order 2 of bytes: 512 KB, where a table
+// of contexts cost a miss in its slots, one in its entries and two in the data
+// at every step); longer ones go to an open-addressing table of contexts too.
 // Both predictors bound what is admitted, so the table stays bounded whatever n
 // is. Count is the counter type, wide enough for n (see counters.hpp).
 #pragma once
@@ -38,9 +41,12 @@ public:
         : bits_(bits), length_(length), data_(data) {
         const unsigned pair_bits = (length + 1) * bits;
         flat_ = pair_bits <= FLAT_BITS;
+        direct_ = !flat_ && length * bits <= DIRECT_BITS;
+        if (flat_ || direct_) best_.assign(std::size_t{1} << (length * bits), Best{});
         if (flat_) {
             count_.assign(std::size_t{1} << pair_bits, 0);
-            best_.assign(std::size_t{1} << (length * bits), Best{});
+        } else if (direct_) {
+            pair_slots_.assign(64, Pair{});
         } else {
             std::size_t slots = 64;
             while (4 * slots < 5 * expected) slots *= 2;
@@ -52,7 +58,9 @@ public:
 
     // The context's entry, or NONE while it has not been admitted.
     std::uint32_t find(ContextCode code) const {
-        if (flat_) return best_[static_cast<std::size_t>(code)].count != 0 ? static_cast<std::uint32_t>(code) : NONE;
+        if (flat_ || direct_) {
+            return best_[static_cast<std::size_t>(code)].count != 0 ? static_cast<std::uint32_t>(code) : NONE;
+        }
         const std::size_t h = hash(code);
         const std::uint32_t tag = tag_of(h);
         for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
@@ -72,7 +80,7 @@ public:
     // steps later (the data says which); the shortest stay in the L1 cache.
     static constexpr unsigned FIRST_PREFETCHED = 2;
     void prefetch(ContextCode code) const {
-        if (flat_) {
+        if (flat_ || direct_) {
             __builtin_prefetch(&best_[static_cast<std::size_t>(code)]);
         } else {
             __builtin_prefetch(&slots_[hash(code) & (slots_.size() - 1)]);
@@ -85,6 +93,12 @@ public:
         if (flat_) {
             const auto e = static_cast<std::uint32_t>(code);
             increment(e, y, true);
+            return e;
+        }
+        if (direct_) {
+            const auto e = static_cast<std::uint32_t>(code);
+            best_[e] = Best{1, y, false};
+            ++pairs_;
             return e;
         }
         if (5 * (entries_.size() + 1) > 4 * slots_.size()) grow();
@@ -104,7 +118,7 @@ public:
             if (slot == 0 && !admit) return;
             c = ++slot;
         } else {
-            Best& entry = entries_[e].best;
+            Best& entry = best_of(e);
             if (!entry.many) {
                 // its one successor so far is its best
                 if (y == entry.y) {
@@ -122,24 +136,25 @@ public:
             }
         }
         if (c == 1) ++pairs_;
-        Best& b = flat_ ? best_[e] : entries_[e].best;
+        Best& b = best_of(e);
         if (c > b.count || (c == b.count && y > b.y)) b.count = c, b.y = y;
     }
 
     // The symbol seen most often after the context of entry e.
-    std::uint8_t best(std::uint32_t e) const { return flat_ ? best_[e].y : entries_[e].best.y; }
-    Count best_count(std::uint32_t e) const { return flat_ ? best_[e].count : entries_[e].best.count; }
+    std::uint8_t best(std::uint32_t e) const { return best_of(e).y; }
+    Count best_count(std::uint32_t e) const { return best_of(e).count; }
 
     std::size_t contexts() const { return contexts_; }
     std::size_t pairs() const { return pairs_; }
 
 private:
     static constexpr unsigned FLAT_BITS = 18;
+    static constexpr unsigned DIRECT_BITS = 16;
 
     struct Best {
         Count count = 0;
         std::uint8_t y = 0;
-        // (tables only; in the padding) whether more than one successor was
+        // (direct and tables; in the padding) whether more than one successor was
         // seen; until then count and y are the one and its count, and
         // pair_slots_ holds nothing of the context (so most contexts, seen once
         // or always followed alike, never touch it)
@@ -158,6 +173,9 @@ private:
         Best best;
     };
     static_assert(sizeof(Entry) == 3 * sizeof(Count));
+
+    Best& best_of(std::uint32_t e) { return flat_ || direct_ ? best_[e] : entries_[e].best; }
+    const Best& best_of(std::uint32_t e) const { return flat_ || direct_ ? best_[e] : entries_[e].best; }
 
     // The code of the context of this length ending at data[end].
     ContextCode code_at(std::size_t end) const {
@@ -230,9 +248,10 @@ private:
 
     unsigned bits_, length_;
     const std::uint8_t* data_;
-    bool flat_;
+    bool flat_, direct_;
     std::size_t contexts_ = 0, pairs_ = 0, pair_slots_used_ = 0;
-    // flat: count_[code << bits | y] and best_[code]
+    // flat: count_[code << bits | y] and best_[code]; direct: best_[code] and
+    // the (code, y) counts in pair_slots_
     std::vector<Count> count_;
     std::vector<Best> best_;
     // table: slots_ as place() fills them, the entries, and the (entry, y)
