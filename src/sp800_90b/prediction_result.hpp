@@ -4,9 +4,11 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 
 #include "estimators.hpp"
+#include "util/popcount.hpp"
 
 namespace veltrane::sp800_90b {
 
@@ -18,14 +20,19 @@ struct CorrectTally {
     void add(std::uint64_t bits, unsigned len) {
         const std::uint64_t all = len == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
         bits &= all;
-        correct += static_cast<std::uint64_t>(__builtin_popcountll(bits));
+        correct += util::popcount64(bits);
         if (bits == all) {
             run += len;
         } else {
-            for (unsigned t = 0; t < len; ++t) {
-                run = (bits >> t) & 1 ? run + 1 : 0;
-                longest = std::max(longest, run);
-            }
+            // A wrong one in the block: the run so far ends with the block's
+            // first ones, and its last ones start the next. Each step of the
+            // loop shortens every run of ones by one, so it counts the
+            // longest one inside the block.
+            longest = std::max<std::uint64_t>(longest, run + static_cast<unsigned>(std::countr_one(bits)));
+            unsigned inside = 0;
+            for (std::uint64_t x = bits; x != 0; x &= x >> 1) ++inside;
+            longest = std::max<std::uint64_t>(longest, inside);
+            run = static_cast<unsigned>(std::countl_one(bits << (64 - len)));
         }
         longest = std::max(longest, run);
     }

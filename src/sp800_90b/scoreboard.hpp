@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "util/popcount.hpp"
+
 namespace veltrane::sp800_90b {
 
 class Scoreboard {
@@ -25,7 +27,7 @@ public:
         const std::uint64_t top = score_[winner_];
         unsigned contenders = 0;
         for (unsigned j = 0; j < score_.size(); ++j) {
-            const auto gain = static_cast<std::uint64_t>(__builtin_popcountll(hits[j]));
+            const auto gain = std::uint64_t{util::popcount64(hits[j])};
             if (j == winner_ || score_[j] + gain >= top) {
                 contenders_[contenders++] = j;
             } else {
@@ -33,7 +35,7 @@ public:
             }
         }
         if (contenders == 1) {
-            score_[winner_] += static_cast<std::uint64_t>(__builtin_popcountll(hits[winner_]));
+            score_[winner_] += std::uint64_t{util::popcount64(hits[winner_])};
             return hits[winner_];
         }
         // Only the winner and the contenders can win a position: play those

@@ -23,6 +23,7 @@
 #include "pool/pool.hpp"
 #include "pool/pool_size.hpp"
 #include "util/count_bytes.hpp"
+#include "util/popcount.hpp"
 
 namespace {
 
@@ -215,6 +216,22 @@ void test_count_bytes() {
     }
 }
 
+// Whichever way the processor counts bits: words of every density, and the edges.
+void test_popcount() {
+    std::mt19937_64 rng(99);
+    int wrong = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::uint64_t x = rng();
+        for (int thin = i % 4; thin > 0; --thin) x &= rng();  // sparser words
+        if (i % 7 == 0) x = ~x;
+        unsigned naive = 0;
+        for (int b = 0; b < 64; ++b) naive += (x >> b) & 1;
+        wrong += veltrane::util::popcount64(x) != naive;
+    }
+    CHECK(wrong == 0);
+    CHECK(veltrane::util::popcount64(0) == 0 && veltrane::util::popcount64(~std::uint64_t{0}) == 64);
+    CHECK(veltrane::util::popcount64(std::uint64_t{1} << 63) == 1);
+}
 
 // ---------------------------------------------------------------- cancellation
 
@@ -457,6 +474,7 @@ int run_core_tests(bool /*long_form*/) {
     test_default_thread_count_follows_affinity();
     test_pool_helpers();
     test_count_bytes();
+    test_popcount();
     test_cancel_mid_job();
     test_cancel_without_pool_work();
     test_task_failures_with_a_hook();

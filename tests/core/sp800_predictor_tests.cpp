@@ -291,6 +291,31 @@ void check_local_bound() {
     CHECK(sp::local_bound(11, 10) == 1);
 }
 
+// The tally of right predictions, fed blocks of any length, against counting
+// outcome by outcome: runs that cross blocks, fill them, or start and end inside.
+void check_tally() {
+    std::mt19937_64 rng(7);
+    for (int round = 0; round < 400; ++round) {
+        sp::CorrectTally tally;
+        std::uint64_t correct = 0, streak = 0, longest = 0;
+        const unsigned density = round % 5;  // how rarely a prediction is wrong
+        for (int block = 0; block < 40; ++block) {
+            const unsigned len = 1 + static_cast<unsigned>(rng() % 64);
+            std::uint64_t bits = 0;
+            for (unsigned t = 0; t < len; ++t) {
+                const bool right = density == 4 || rng() % (1 + density * 8) != 0;
+                bits |= std::uint64_t{right} << t;
+                correct += right;
+                streak = right ? streak + 1 : 0;
+                longest = std::max(longest, streak);
+            }
+            const std::uint64_t past = len < 64 ? rng() << len : 0;  // bits past len are not outcomes
+            tally.add(bits | past, len);
+        }
+        CHECK(tally.correct == correct && tally.longest == longest && tally.run == streak);
+    }
+}
+
 // Nothing to predict, a window not yet full, one symbol: no crash, no hang.
 void check_edges() {
     const Seq tiny = {1, 0, 1, 1, 0, 1, 0, 0, 1, 1, 1, 0, 0, 0, 1, 0, 1, 1};
@@ -318,6 +343,7 @@ int run_sp800_predictor_tests(bool long_form) {
     check_by_hand();
     check_local_bound();
     check_edges();
+    check_tally();
     check_against_naive(long_form);
     check_wide_counters();
     check_crowded_contexts();

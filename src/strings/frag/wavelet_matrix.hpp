@@ -11,12 +11,8 @@
 #include <vector>
 
 #include "pool/cancel.hpp"
+#include "util/popcount.hpp"
 
-#if (defined(__x86_64__) || defined(__i386__)) && !defined(__POPCNT__) && defined(__GNUC__)
-#define VELTRANE_POPCNT_DISPATCH 1
-#else
-#define VELTRANE_POPCNT_DISPATCH 0
-#endif
 
 namespace veltrane::strings::frag {
 
@@ -66,7 +62,7 @@ public:
     // Smallest value >= y among rows [lo, hi), or NONE. O(bits).
     I next_value(std::size_t lo, std::size_t hi, I y) const {
 #if VELTRANE_POPCNT_DISPATCH
-        if (hardware_popcount_) return next_value_popcnt(lo, hi, y);
+        if (util::HARDWARE_POPCOUNT) return next_value_popcnt(lo, hi, y);
 #endif
         return next_value_body(lo, hi, y);
     }
@@ -146,9 +142,6 @@ private:
     };
 
     unsigned bits_ = 0;
-#if VELTRANE_POPCNT_DISPATCH
-    bool hardware_popcount_ = __builtin_cpu_supports("popcnt");
-#endif
     std::vector<Level> levels_;
 };
 
