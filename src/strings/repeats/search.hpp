@@ -34,6 +34,7 @@
 #include "strings/repeats/filters.hpp"
 #include "strings/repeats/options.hpp"
 #include "strings/repeats/result.hpp"
+#include "util/big_array.hpp"
 
 namespace veltrane::strings::repeats {
 
@@ -43,7 +44,7 @@ namespace detail {
 // a candidate, with their unclipped depths.
 template <class I>
 struct RepeatIndex {
-    std::vector<I> sa;
+    util::BigArray<I> sa;
     std::vector<frag::RepeatNode<I>> nodes;
     std::vector<I> depths;
 };
@@ -54,16 +55,16 @@ struct RepeatIndex {
 template <class I, class S>
 RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& options, LeftOut& left_out) {
     RepeatIndex<I> index;
-    index.sa.resize(n);
+    index.sa = util::BigArray<I>(n);
     frag::sort_suffixes<S, I>(symbols, n, alphabet, index.sa.data());
     const std::uint64_t times = options.min_count;
     const std::uint64_t shortest = options.min_length;
     const std::uint64_t longest = std::min<std::uint64_t>(options.max_length.value_or(n), n);
     const std::uint64_t longest_fit = n / times;
     {
-        const std::vector<I> lcp = frag::build_lcp_array<S, I>(symbols, n, index.sa.data());
+        const util::BigArray<I> plcp = frag::build_text_order_lcp<S, I>(symbols, n, index.sa.data());
         frag::scan_lcp_intervals<I>(
-            index.sa.data(), lcp.data(), n, times == 1, [&](frag::RepeatNode<I> node, I depth, I second) {
+            index.sa.data(), plcp.data(), n, times == 1, [&](frag::RepeatNode<I> node, I depth, I second) {
                 if (node.positions() < times) return;
                 std::uint64_t lo = std::max<std::uint64_t>(node.shortest, shortest);
                 std::uint64_t hi = std::min<std::uint64_t>(node.longest, longest);
