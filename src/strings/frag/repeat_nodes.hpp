@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "pool/cancel.hpp"
@@ -99,6 +101,19 @@ void scan_lcp_intervals(const I* sa, const I* plcp, I n, bool leaves, Visit&& vi
     }
 }
 
+// Capacity in `v` for every interval scan_lcp_intervals can report: at most
+// n - 1 with two rows or more, and n leaves with `leaves`. Only address space:
+// capacity never written takes no memory, and the vector is never copied while
+// it fills. Where the system refuses that much address space it grows as usual.
+template <class T>
+void reserve_for_intervals(std::vector<T>& v, std::uint64_t n, bool leaves) {
+    try {
+        v.reserve(static_cast<std::size_t>(leaves ? 2 * n : n));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+}
+
 // The nodes that can hold a fragment of length <= `longest_length` with at
 // least `times` non-overlapping occurrences. With `times` = 1 each suffix also
 // contributes its own leaf (the fragments that occur once).
@@ -106,6 +121,7 @@ template <class I>
 std::vector<RepeatNode<I>> collect_repeat_nodes(const I* sa, const I* plcp, I n, std::uint64_t times,
                                                 I longest_length) {
     std::vector<RepeatNode<I>> nodes;
+    reserve_for_intervals(nodes, n, times == 1);
     scan_lcp_intervals<I>(sa, plcp, n, times == 1, [&](RepeatNode<I> node, I, I) {
         node.longest = std::min(node.longest, longest_length);
         if (node.shortest > node.longest) return;

@@ -63,6 +63,8 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
     const std::uint64_t longest_fit = n / times;
     {
         const util::BigArray<I> plcp = frag::build_text_order_lcp<S, I>(symbols, n, index.sa.data());
+        frag::reserve_for_intervals(index.nodes, n, times == 1);
+        frag::reserve_for_intervals(index.depths, n, times == 1);
         frag::scan_lcp_intervals<I>(
             index.sa.data(), plcp.data(), n, times == 1, [&](frag::RepeatNode<I> node, I depth, I second) {
                 if (node.positions() < times) return;
