@@ -275,6 +275,36 @@ void test_walk_batches() {
     }
 }
 
+// Row ranges of a shuffled permutation on both sides of the switch to digit
+// sorting, with 32-bit starts and 64-bit ones above 2^33 (a fourth digit),
+// against a comparison sort; a range asked for again comes back unchanged.
+template <class I>
+void compare_sorted_starts(Tally& tally, std::mt19937_64& rng, std::size_t n, std::uint64_t offset) {
+    std::vector<I> sa(n);
+    for (std::size_t i = 0; i < n; ++i) sa[i] = static_cast<I>(offset + i * 7);
+    std::shuffle(sa.begin(), sa.end(), rng);
+    frag::SortedStarts<I> starts;
+    const std::size_t from = frag::SortedStarts<I>::RADIX_FROM;
+    for (std::size_t size : {std::size_t{1}, from - 1, from, from + 1, n / 2, n}) {
+        for (int round = 0; round < 3; ++round) {
+            const std::size_t lb = rng() % (n - size + 1), rb = lb + size - 1;
+            std::vector<I> expected(sa.begin() + lb, sa.begin() + rb + 1);
+            std::sort(expected.begin(), expected.end());
+            const std::string context = std::to_string(sizeof(I) * 8) + "-bit size " + std::to_string(size);
+            tally.expect(starts.of(sa.data(), lb, rb) == expected, context);
+            tally.expect(starts.of(sa.data(), lb, rb) == expected, context + " again");
+        }
+    }
+}
+
+void test_sorted_starts() {
+    Tally tally{"sorted starts against a comparison sort"};
+    std::mt19937_64 rng(31);
+    compare_sorted_starts<std::uint32_t>(tally, rng, 200000, 0);
+    compare_sorted_starts<std::uint32_t>(tally, rng, 50000, std::uint64_t{1} << 31);
+    compare_sorted_starts<std::uint64_t>(tally, rng, 50000, std::uint64_t{1} << 40);
+}
+
 void test_wavelet_matrix() {
     Tally tally{"wavelet matrix next_value against a scan"};
     std::mt19937_64 rng(11);
@@ -452,6 +482,7 @@ void test_engine_random_and_structured() {
 int run_fragment_tests(bool long_run) {
     long_form = long_run;
     for (auto [name, test] : {std::pair{"suffix/lcp", &test_suffix_and_lcp_arrays}, {"walk batches", &test_walk_batches},
+                              {"sorted starts", &test_sorted_starts},
                               {"wavelet", &test_wavelet_matrix},
                               {"taken", &test_taken_positions}, {"exhaustive", &test_engine_exhaustive},
                               {"random+structured", &test_engine_random_and_structured}}) {
