@@ -16,6 +16,7 @@
 
 #include "reference_search.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
+#include "strings/frag/same_preceding.hpp"
 #include "strings/frag/search.hpp"
 #include "strings/frag/suffix_array.hpp"
 #include "strings/frag/taken_positions.hpp"
@@ -305,6 +306,32 @@ void test_sorted_starts() {
     compare_sorted_starts<std::uint64_t>(tally, rng, 50000, std::uint64_t{1} << 40);
 }
 
+// Whether neighbouring rows follow the same element, against reading the two
+// elements, on word and piece boundaries and with a suffix at position 0.
+void test_same_preceding() {
+    Tally tally{"same preceding element of neighbouring rows"};
+    std::mt19937_64 rng(37);
+    std::vector<std::vector<std::uint32_t>> inputs;
+    for (std::size_t n : {1, 2, 63, 64, 65, 129, 5000, 200000}) {
+        for (std::uint32_t alphabet : {1u, 2u, 256u}) inputs.push_back(random_string(rng, n, alphabet));
+        for (auto& s : structured_strings(rng, n)) inputs.push_back(s);
+    }
+    for (const auto& s : inputs) {
+        const std::uint32_t n = static_cast<std::uint32_t>(s.size());
+        const std::uint32_t alphabet = *std::max_element(s.begin(), s.end()) + 1;
+        std::vector<std::uint32_t> sa(n);
+        frag::build_suffix_array<std::uint32_t, std::uint32_t>(s.data(), n, alphabet, sa.data());
+        const std::vector<std::uint8_t> bytes(s.begin(), s.end());
+        const frag::SamePreceding wide(s.data(), n, sa.data()), narrow(bytes.data(), n, sa.data());
+        bool same = true;
+        for (std::uint32_t r = 0; r < n && same; ++r) {
+            const bool expected = r > 0 && sa[r - 1] > 0 && sa[r] > 0 && s[sa[r - 1] - 1] == s[sa[r] - 1];
+            same = wide(r) == expected && narrow(r) == expected;
+        }
+        tally.expect(same, "n=" + std::to_string(n) + " " + show(s));
+    }
+}
+
 void test_wavelet_matrix() {
     Tally tally{"wavelet matrix next_value against a scan"};
     std::mt19937_64 rng(11);
@@ -483,6 +510,7 @@ int run_fragment_tests(bool long_run) {
     long_form = long_run;
     for (auto [name, test] : {std::pair{"suffix/lcp", &test_suffix_and_lcp_arrays}, {"walk batches", &test_walk_batches},
                               {"sorted starts", &test_sorted_starts},
+                              {"same preceding", &test_same_preceding},
                               {"wavelet", &test_wavelet_matrix},
                               {"taken", &test_taken_positions}, {"exhaustive", &test_engine_exhaustive},
                               {"random+structured", &test_engine_random_and_structured}}) {

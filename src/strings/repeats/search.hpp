@@ -27,6 +27,7 @@
 #include "strings/frag/occurrences.hpp"
 #include "strings/frag/ranked_walk.hpp"
 #include "strings/frag/repeat_nodes.hpp"
+#include "strings/frag/same_preceding.hpp"
 #include "strings/frag/search.hpp"
 #include "strings/frag/suffix_array.hpp"
 #include "strings/frag/taken_positions.hpp"
@@ -65,6 +66,9 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
         const util::BigArray<I> plcp = frag::build_text_order_lcp<S, I>(symbols, n, index.sa.data());
         frag::reserve_for_intervals(index.nodes, n, times == 1);
         frag::reserve_for_intervals(index.depths, n, times == 1);
+        const bool two_start_check = options.maximal && times == 2;
+        const frag::SamePreceding same_preceding =
+            two_start_check ? frag::SamePreceding(symbols, n, index.sa.data()) : frag::SamePreceding();
         frag::scan_lcp_intervals<I>(
             index.sa.data(), plcp.data(), n, times == 1, [&](frag::RepeatNode<I> node, I depth, I second) {
                 if (node.positions() < times) return;
@@ -96,12 +100,10 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
                 // left, so only the longest can be maximal; and it is not when
                 // both starts follow the same element and the extension to the
                 // left still fits between them (most nodes of a repeated block).
-                if (options.maximal && times == 2 && node.positions() == 2) {
+                if (two_start_check && node.positions() == 2) {
                     left_out.not_maximal += hi - lo;
                     lo = hi;
-                    const std::uint64_t first = node.minpos, last = node.maxpos;
-                    if (first > 0 && symbols[first - 1] == symbols[last - 1] && hi + 1 <= last - first &&
-                        hi + 1 <= longest) {
+                    if (same_preceding(node.rb) && hi + 1 <= node.spread() && hi + 1 <= longest) {
                         ++left_out.not_maximal;
                         return;
                     }
