@@ -30,10 +30,16 @@ public:
                 if ((w & 0x3FF) == 0) pool::checkpoint();
                 std::uint64_t word = 0;
                 const std::size_t first = w == 0 ? 1 : 64 * w, last = std::min<std::size_t>(64 * w + 64, n);
+                // Each row's element is read once, for itself and for the next row.
+                bool had = sa[first - 1] > 0;
+                S before = had ? s[sa[first - 1] - 1] : S{};
                 for (std::size_t r = first; r < last; ++r) {
-                    const I p = sa[r - 1], q = sa[r];
-                    const bool same = p > 0 && q > 0 && s[p - 1] == s[q - 1];
-                    word |= static_cast<std::uint64_t>(same) << (r % 64);
+                    const I q = sa[r];
+                    const bool has = q > 0;
+                    const S here = has ? s[q - 1] : S{};
+                    word |= static_cast<std::uint64_t>(had && has && before == here) << (r % 64);
+                    had = has;
+                    before = here;
                 }
                 words_[w] = word;
             }
