@@ -332,6 +332,21 @@ void test_same_preceding() {
     }
 }
 
+// Room for the scan's intervals is asked for up front: granted, it covers every
+// interval (and leaf); refused, the list is left as it was and still fills.
+void test_interval_reserve() {
+    Tally tally{"capacity reserved for the intervals"};
+    for (bool leaves : {false, true}) {
+        std::vector<frag::RepeatNode<std::uint32_t>> nodes;
+        frag::reserve_for_intervals(nodes, 100000, leaves);
+        tally.expect(nodes.empty() && nodes.capacity() >= (leaves ? 200000u : 100000u), "granted");
+    }
+    std::vector<std::uint64_t> refused{1, 2, 3};
+    frag::reserve_for_intervals(refused, UINT64_MAX / 4, true);
+    refused.push_back(4);
+    tally.expect(refused == std::vector<std::uint64_t>{1, 2, 3, 4}, "refused");
+}
+
 void test_wavelet_matrix() {
     Tally tally{"wavelet matrix next_value against a scan"};
     std::mt19937_64 rng(11);
@@ -511,6 +526,7 @@ int run_fragment_tests(bool long_run) {
     for (auto [name, test] : {std::pair{"suffix/lcp", &test_suffix_and_lcp_arrays}, {"walk batches", &test_walk_batches},
                               {"sorted starts", &test_sorted_starts},
                               {"same preceding", &test_same_preceding},
+                              {"interval reserve", &test_interval_reserve},
                               {"wavelet", &test_wavelet_matrix},
                               {"taken", &test_taken_positions}, {"exhaustive", &test_engine_exhaustive},
                               {"random+structured", &test_engine_random_and_structured}}) {
