@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <new>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -22,6 +24,7 @@
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "pool/pool_size.hpp"
+#include "util/big_array.hpp"
 #include "util/count_bytes.hpp"
 #include "util/popcount.hpp"
 
@@ -231,6 +234,55 @@ void test_popcount() {
     CHECK(wrong == 0);
     CHECK(veltrane::util::popcount64(0) == 0 && veltrane::util::popcount64(~std::uint64_t{0}) == 64);
     CHECK(veltrane::util::popcount64(std::uint64_t{1} << 63) == 1);
+}
+
+// Arrays on both sides of the own-mapping threshold and of huge-page
+// boundaries: every element holds what was written, arrays alive together do
+// not overlap, own mappings start on a 2 MiB boundary, and moving hands the
+// memory over exactly once.
+void test_big_array() {
+    using veltrane::util::BigArray;
+    constexpr std::size_t from = veltrane::util::detail::OWN_MAPPING_FROM / sizeof(std::uint32_t);
+    constexpr std::size_t huge = (std::size_t{2} << 20) / sizeof(std::uint32_t);
+    const std::size_t sizes[] = {0, 1, 3, from - 1, from, from + 1, huge - 1, huge, huge + 1, 3 * huge + 17};
+    std::vector<BigArray<std::uint32_t>> alive;
+    for (std::size_t n : sizes) alive.emplace_back(n);
+    for (std::size_t k = 0; k < alive.size(); ++k) {
+        CHECK(alive[k].size() == sizes[k]);
+        CHECK((alive[k].data() == nullptr) == (sizes[k] == 0));
+        for (std::size_t i = 0; i < sizes[k]; ++i) alive[k][i] = static_cast<std::uint32_t>(i * 2654435761u + k);
+        if (sizes[k] >= from) CHECK(reinterpret_cast<std::uintptr_t>(alive[k].data()) % (std::size_t{2} << 20) == 0);
+    }
+    for (std::size_t k = 0; k < alive.size(); ++k) {
+        bool intact = true;
+        for (std::size_t i = 0; i < sizes[k]; ++i) intact = intact && alive[k][i] == static_cast<std::uint32_t>(i * 2654435761u + k);
+        CHECK(intact);
+    }
+
+    BigArray<std::uint64_t> a(from + 5);
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = ~std::uint64_t{i};
+    const std::uint64_t* memory = a.data();
+    BigArray<std::uint64_t> b(std::move(a));
+    CHECK(a.size() == 0 && a.data() == nullptr);
+    CHECK(b.data() == memory && b.size() == from + 5 && b[from + 4] == ~std::uint64_t{from + 4});
+    BigArray<std::uint64_t> c(7);
+    c = std::move(b);  // c's own small block is released, b's taken over
+    CHECK(b.size() == 0 && c.data() == memory && c[0] == ~std::uint64_t{0});
+    c = std::move(c);
+    CHECK(c.data() == memory);
+    c.reset();
+    CHECK(c.size() == 0 && c.data() == nullptr);
+
+    // A byte count that overflows, and one no kernel maps.
+    for (std::size_t n : {SIZE_MAX / 4, SIZE_MAX / 16}) {
+        bool refused = false;
+        try {
+            BigArray<std::uint64_t> too_large(n);
+        } catch (const std::bad_alloc&) {
+            refused = true;
+        }
+        CHECK(refused);
+    }
 }
 
 // ---------------------------------------------------------------- cancellation
@@ -475,6 +527,7 @@ int run_core_tests(bool /*long_form*/) {
     test_pool_helpers();
     test_count_bytes();
     test_popcount();
+    test_big_array();
     test_cancel_mid_job();
     test_cancel_without_pool_work();
     test_task_failures_with_a_hook();

@@ -16,6 +16,7 @@
 
 #include "reference_search.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
+#include "strings/frag/same_preceding.hpp"
 #include "strings/frag/search.hpp"
 #include "strings/frag/suffix_array.hpp"
 #include "strings/frag/taken_positions.hpp"
@@ -146,12 +147,12 @@ void test_suffix_and_lcp_arrays() {
         std::vector<std::uint64_t> sa64(n);
         frag::build_suffix_array<std::uint32_t, std::uint64_t>(s.data(), n, alphabet, sa64.data());
         tally.expect(sa64 == naive_suffix_array<std::uint64_t>(s), "64-bit " + show(s));
-        const std::vector<std::uint32_t> lcp = frag::build_lcp_array<std::uint32_t, std::uint32_t>(s.data(), n, sa.data());
-        bool lcp_ok = lcp.size() == n && (n == 0 || lcp[0] == 0);
+        const auto plcp = frag::build_text_order_lcp<std::uint32_t, std::uint32_t>(s.data(), n, sa.data());
+        bool lcp_ok = plcp.size() == n && (n == 0 || plcp[sa[0]] == 0);
         for (std::uint32_t r = 1; r < n && lcp_ok; ++r) {
             std::uint32_t h = 0;
             while (sa[r] + h < n && sa[r - 1] + h < n && s[sa[r] + h] == s[sa[r - 1] + h]) ++h;
-            lcp_ok = lcp[r] == h;
+            lcp_ok = plcp[sa[r]] == h;
         }
         tally.expect(lcp_ok, "lcp " + show(s));
     }
@@ -184,15 +185,166 @@ void test_suffix_and_lcp_arrays() {
         std::vector<std::uint32_t> sa(n);
         frag::build_suffix_array<std::uint32_t, std::uint32_t>(s.data(), n, 4, sa.data());
         tally.expect(sa == doubling_suffix_array(s), "long structured");
-        const std::vector<std::uint32_t> lcp = frag::build_lcp_array<std::uint32_t, std::uint32_t>(s.data(), n, sa.data());
+        const auto plcp = frag::build_text_order_lcp<std::uint32_t, std::uint32_t>(s.data(), n, sa.data());
         bool lcp_ok = true;
         for (std::uint32_t r = 1; r < n && lcp_ok; r += 997) {
             std::uint32_t h = 0;
             while (sa[r] + h < n && sa[r - 1] + h < n && s[sa[r] + h] == s[sa[r - 1] + h]) ++h;
-            lcp_ok = lcp[r] == h;
+            lcp_ok = plcp[sa[r]] == h;
         }
         tally.expect(lcp_ok, "long lcp");
     }
+    // Every position of inputs long enough for several pieces of the
+    // text-order pass, against a sequential computation from the inverse order.
+    auto sequential_lcp = [](const std::vector<std::uint8_t>& s, const std::vector<std::uint32_t>& sa) {
+        const std::size_t n = s.size();
+        std::vector<std::uint32_t> row_of(n), lcp(n, 0);
+        for (std::size_t r = 0; r < n; ++r) row_of[sa[r]] = static_cast<std::uint32_t>(r);
+        std::size_t h = 0;
+        for (std::size_t p = 0; p < n; ++p) {
+            if (row_of[p] == 0) {
+                h = 0;
+                continue;
+            }
+            const std::size_t q = sa[row_of[p] - 1];
+            while (p + h < n && q + h < n && s[p + h] == s[q + h]) ++h;
+            lcp[row_of[p]] = static_cast<std::uint32_t>(h);
+            if (h > 0) --h;
+        }
+        return lcp;
+    };
+    std::vector<std::vector<std::uint32_t>> long_inputs;
+    for (std::uint32_t alphabet : {2u, 256u}) long_inputs.push_back(random_string(rng, 300000, alphabet));
+    for (auto& s : structured_strings(rng, 300000)) long_inputs.push_back(s);
+    for (const auto& wide : long_inputs) {
+        const std::vector<std::uint8_t> s(wide.begin(), wide.end());
+        const std::uint32_t n = static_cast<std::uint32_t>(s.size());
+        std::vector<std::uint32_t> sa(n);
+        frag::sort_suffixes<std::uint8_t, std::uint32_t>(s.data(), n, 256, sa.data());
+        const auto plcp = frag::build_text_order_lcp<std::uint8_t, std::uint32_t>(s.data(), n, sa.data());
+        const std::vector<std::uint32_t> expected = sequential_lcp(s, sa);
+        bool same = plcp.size() == n;
+        for (std::uint32_t r = 0; r < n && same; ++r) same = plcp[sa[r]] == expected[r];
+        tally.expect(same,
+                     "lcp in pieces, n=" + std::to_string(n) + " " + show(wide));
+    }
+}
+
+// The walk admits the nodes' items band by band; however small the batches,
+// it yields the sequence of one heap of everything, and drops the same lengths.
+template <class Rank>
+void compare_walk_batches(Tally& tally, const std::vector<std::uint32_t>& s, std::uint64_t times) {
+    const std::uint32_t n = static_cast<std::uint32_t>(s.size());
+    const std::uint32_t alphabet = *std::max_element(s.begin(), s.end()) + 1;
+    std::vector<std::uint32_t> sa(n);
+    frag::build_suffix_array<std::uint32_t, std::uint32_t>(s.data(), n, alphabet, sa.data());
+    const auto plcp = frag::build_text_order_lcp<std::uint32_t, std::uint32_t>(s.data(), n, sa.data());
+    const auto nodes = frag::collect_repeat_nodes<std::uint32_t>(sa.data(), plcp.data(), n, times, n / times);
+    const frag::OccurrenceChooser<std::uint32_t> chooser(sa.data(), n);
+    auto drain = [&](std::size_t first_batch, std::uint64_t& dropped) {
+        frag::RankedWalk<std::uint32_t, Rank> walk(nodes, chooser, times, first_batch);
+        std::vector<std::uint64_t> out;
+        frag::RankedFragment<std::uint32_t> f;
+        while (walk.next(f)) out.insert(out.end(), {f.node, f.length, f.count});
+        dropped = walk.dropped_for_count();
+        return out;
+    };
+    std::uint64_t dropped_all = 0;
+    const std::vector<std::uint64_t> all = drain(nodes.size() + 1, dropped_all);
+    for (std::size_t first_batch : {1, 2, 5}) {
+        std::uint64_t dropped = 0;
+        tally.expect(drain(first_batch, dropped) == all && dropped == dropped_all,
+                     "batch " + std::to_string(first_batch) + " times " + std::to_string(times) + " " + show(s));
+    }
+}
+
+void test_walk_batches() {
+    Tally tally{"ranked walk in batches against one heap"};
+    std::mt19937_64 rng(29);
+    std::vector<std::vector<std::uint32_t>> inputs;
+    for (std::size_t n : {1, 2, 7, 64, 300, 3000}) {
+        for (std::uint32_t alphabet : {1u, 2u, 4u, 256u}) inputs.push_back(random_string(rng, n, alphabet));
+        for (auto& s : structured_strings(rng, n)) inputs.push_back(s);
+    }
+    for (const auto& s : inputs) {
+        for (std::uint64_t times : {1, 2, 3}) {
+            // Once-only fragments are every length of every suffix: a long input's are too many.
+            if (times > s.size() || (times == 1 && s.size() > 300)) continue;
+            compare_walk_batches<frag::CoverageRank>(tally, s, times);
+            compare_walk_batches<frag::SavingsRank>(tally, s, times);
+        }
+    }
+}
+
+// Row ranges of a shuffled permutation on both sides of the switch to digit
+// sorting, with 32-bit starts and 64-bit ones above 2^33 (a fourth digit),
+// against a comparison sort; a range asked for again comes back unchanged.
+template <class I>
+void compare_sorted_starts(Tally& tally, std::mt19937_64& rng, std::size_t n, std::uint64_t offset) {
+    std::vector<I> sa(n);
+    for (std::size_t i = 0; i < n; ++i) sa[i] = static_cast<I>(offset + i * 7);
+    std::shuffle(sa.begin(), sa.end(), rng);
+    frag::SortedStarts<I> starts;
+    const std::size_t from = frag::SortedStarts<I>::RADIX_FROM;
+    for (std::size_t size : {std::size_t{1}, from - 1, from, from + 1, n / 2, n}) {
+        for (int round = 0; round < 3; ++round) {
+            const std::size_t lb = rng() % (n - size + 1), rb = lb + size - 1;
+            std::vector<I> expected(sa.begin() + lb, sa.begin() + rb + 1);
+            std::sort(expected.begin(), expected.end());
+            const std::string context = std::to_string(sizeof(I) * 8) + "-bit size " + std::to_string(size);
+            tally.expect(starts.of(sa.data(), lb, rb) == expected, context);
+            tally.expect(starts.of(sa.data(), lb, rb) == expected, context + " again");
+        }
+    }
+}
+
+void test_sorted_starts() {
+    Tally tally{"sorted starts against a comparison sort"};
+    std::mt19937_64 rng(31);
+    compare_sorted_starts<std::uint32_t>(tally, rng, 200000, 0);
+    compare_sorted_starts<std::uint32_t>(tally, rng, 50000, std::uint64_t{1} << 31);
+    compare_sorted_starts<std::uint64_t>(tally, rng, 50000, std::uint64_t{1} << 40);
+}
+
+// Whether neighbouring rows follow the same element, against reading the two
+// elements, on word and piece boundaries and with a suffix at position 0.
+void test_same_preceding() {
+    Tally tally{"same preceding element of neighbouring rows"};
+    std::mt19937_64 rng(37);
+    std::vector<std::vector<std::uint32_t>> inputs;
+    for (std::size_t n : {1, 2, 63, 64, 65, 129, 5000, 200000}) {
+        for (std::uint32_t alphabet : {1u, 2u, 256u}) inputs.push_back(random_string(rng, n, alphabet));
+        for (auto& s : structured_strings(rng, n)) inputs.push_back(s);
+    }
+    for (const auto& s : inputs) {
+        const std::uint32_t n = static_cast<std::uint32_t>(s.size());
+        const std::uint32_t alphabet = *std::max_element(s.begin(), s.end()) + 1;
+        std::vector<std::uint32_t> sa(n);
+        frag::build_suffix_array<std::uint32_t, std::uint32_t>(s.data(), n, alphabet, sa.data());
+        const std::vector<std::uint8_t> bytes(s.begin(), s.end());
+        const frag::SamePreceding wide(s.data(), n, sa.data()), narrow(bytes.data(), n, sa.data());
+        bool same = true;
+        for (std::uint32_t r = 0; r < n && same; ++r) {
+            const bool expected = r > 0 && sa[r - 1] > 0 && sa[r] > 0 && s[sa[r - 1] - 1] == s[sa[r] - 1];
+            same = wide(r) == expected && narrow(r) == expected;
+        }
+        tally.expect(same, "n=" + std::to_string(n) + " " + show(s));
+    }
+}
+
+// Room for the scan's intervals is asked for up front: granted, it covers every
+// interval (and leaf); refused, the list is left as it was and still fills.
+void test_interval_reserve() {
+    Tally tally{"capacity reserved for the intervals"};
+    for (bool leaves : {false, true}) {
+        std::vector<frag::RepeatNode<std::uint32_t>> nodes;
+        frag::reserve_for_intervals(nodes, 100000, leaves);
+        tally.expect(nodes.empty() && nodes.capacity() >= (leaves ? 200000u : 100000u), "granted");
+    }
+    std::vector<std::uint64_t> refused{1, 2, 3};
+    frag::reserve_for_intervals(refused, UINT64_MAX / 4, true);
+    refused.push_back(4);
+    tally.expect(refused == std::vector<std::uint64_t>{1, 2, 3, 4}, "refused");
 }
 
 void test_wavelet_matrix() {
@@ -371,7 +523,11 @@ void test_engine_random_and_structured() {
 
 int run_fragment_tests(bool long_run) {
     long_form = long_run;
-    for (auto [name, test] : {std::pair{"suffix/lcp", &test_suffix_and_lcp_arrays}, {"wavelet", &test_wavelet_matrix},
+    for (auto [name, test] : {std::pair{"suffix/lcp", &test_suffix_and_lcp_arrays}, {"walk batches", &test_walk_batches},
+                              {"sorted starts", &test_sorted_starts},
+                              {"same preceding", &test_same_preceding},
+                              {"interval reserve", &test_interval_reserve},
+                              {"wavelet", &test_wavelet_matrix},
                               {"taken", &test_taken_positions}, {"exhaustive", &test_engine_exhaustive},
                               {"random+structured", &test_engine_random_and_structured}}) {
         const auto begin = std::chrono::steady_clock::now();

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "pool/cancel.hpp"
@@ -37,20 +38,47 @@ public:
             if (e.used < victim->used) victim = &e;
         }
         victim->starts.assign(sa + lb, sa + rb + 1);
-        std::sort(victim->starts.begin(), victim->starts.end());
+        sort_starts(victim->starts);
         victim->lb = lb;
         victim->rb = rb;
         victim->used = clock_;
         return victim->starts;
     }
 
+    static constexpr std::size_t RADIX_FROM = 4096;
+
 private:
+    // Sorts distinct starts ascending. From RADIX_FROM starts on, by 11-bit
+    // digits, least significant first (three passes below 2^33): a binary's
+    // largest nodes hold millions of starts, where a comparison sort costs
+    // several times as much.
+    void sort_starts(std::vector<I>& starts) {
+        if (starts.size() < RADIX_FROM) {
+            std::sort(starts.begin(), starts.end());
+            return;
+        }
+        constexpr unsigned DIGIT = 11;
+        constexpr std::size_t MASK = (std::size_t{1} << DIGIT) - 1;
+        const unsigned bits = static_cast<unsigned>(std::bit_width(*std::max_element(starts.begin(), starts.end())));
+        spare_.resize(starts.size());
+        for (unsigned shift = 0; shift < bits; shift += DIGIT) {
+            pool::checkpoint();
+            std::size_t slots[MASK + 1] = {};
+            for (I p : starts) ++slots[(p >> shift) & MASK];
+            std::size_t next = 0;
+            for (std::size_t& slot : slots) next += std::exchange(slot, next);
+            for (I p : starts) spare_[slots[(p >> shift) & MASK]++] = p;
+            starts.swap(spare_);
+        }
+    }
+
     struct Entry {
         std::vector<I> starts;
         std::size_t lb = 1, rb = 0;  // the rows they are of; none yet
         std::uint64_t used = 0;
     };
     Entry entries_[4];
+    std::vector<I> spare_;  // the other half of a digit pass
     std::uint64_t clock_ = 0;
 };
 

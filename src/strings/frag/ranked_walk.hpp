@@ -10,9 +10,9 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <limits>
-#include <queue>
 #include <vector>
 
 #include "pool/cancel.hpp"
@@ -66,28 +66,30 @@ class RankedWalk {
 public:
     static constexpr I UNKNOWN = std::numeric_limits<I>::max();
 
-    RankedWalk(const std::vector<RepeatNode<I>>& nodes, const OccurrenceChooser<I>& chooser, std::uint64_t times)
-        : nodes_(nodes), chooser_(chooser), times_(times) {
-        std::vector<Item> items;
-        items.reserve(nodes.size());
+    // Items enter the heap in batches of descending key (see admit), the
+    // first of at least `first_batch` items.
+    RankedWalk(const std::vector<RepeatNode<I>>& nodes, const OccurrenceChooser<I>& chooser, std::uint64_t times,
+               std::size_t first_batch = FIRST_BATCH)
+        : nodes_(nodes), chooser_(chooser), times_(times), batch_(std::max<std::size_t>(first_batch, 1)) {
         for (std::size_t i = 0; i < nodes.size(); ++i) {
-            const RepeatNode<I>& node = nodes[i];
-            Item item{0, node.longest, node.shortest, node.positions(), 0, static_cast<I>(i), node.minpos, UNKNOWN, false};
-            if (node.positions() == 1) item.known_a = true, item.k_lo = 1;  // a single position: k = 1 throughout
-            settle(item);
-            items.push_back(item);
+            if ((i & 0xFFFF) == 0) pool::checkpoint();
+            ++band_sizes_[band(initial_item(i).cover)];
         }
-        heap_ = Heap(Order{}, std::move(items));
+        admit();
     }
 
     // The next fragment of the ranking, or false when there is none. The
     // fragments come in rank order: score, length and count descending, then
     // the earlier first occurrence.
     bool next(RankedFragment<I>& out) {
-        while (!heap_.empty()) {
+        for (;;) {
             pool::checkpoint();
-            Item item = heap_.top();
-            heap_.pop();
+            // Every item still outside has a key below the lowest band admitted.
+            while (bands_out_ > 0 && (heap_.empty() || band(heap_.front().cover) < bands_out_)) admit();
+            if (heap_.empty()) return false;
+            std::pop_heap(heap_.begin(), heap_.end(), Order{});
+            Item item = heap_.back();
+            heap_.pop_back();
             if (limit_) {
                 if (!apply_limit(item)) continue;
             }
@@ -99,7 +101,7 @@ public:
                         item.b = d.next_b;
                         item.clean = d.clean_from;
                         settle(item);
-                        heap_.push(item);
+                        push(item);
                     }
                     if (!d.yield) continue;
                     out = {item.node, b, item.k_hi};
@@ -109,13 +111,12 @@ public:
                 if (item.a < item.b) {
                     --item.b;
                     settle(item);
-                    heap_.push(item);
+                    push(item);
                 }
                 return true;
             }
             refine(item);
         }
-        return false;
     }
 
     // Installs a rule that caps the lengths still worth yielding; the walk asks
@@ -165,9 +166,60 @@ private:
             return exact(x) && !exact(y);  // an item still to be refined goes first
         }
     };
-    using Heap = std::priority_queue<Item, std::vector<Item>, Order>;
-
     static bool exact(const Item& item) { return item.known_a && item.k_lo == item.k_hi; }
+
+    void push(const Item& item) {
+        heap_.push_back(item);
+        std::push_heap(heap_.begin(), heap_.end(), Order{});
+    }
+
+    // A node's item before anything is known of its counts.
+    Item initial_item(std::size_t i) const {
+        const RepeatNode<I>& node = nodes_[i];
+        Item item{0, node.longest, node.shortest, node.positions(), 0, static_cast<I>(i), node.minpos, UNKNOWN, false};
+        if (node.positions() == 1) item.known_a = true, item.k_lo = 1;  // a single position: k = 1 throughout
+        settle(item);
+        return item;
+    }
+
+    // A search that keeps a few fragments pops a small share of the nodes'
+    // items: a heap of all of them would cost more to build than the walk. So
+    // the nodes' items are grouped into bands of key (16 per power of two,
+    // ascending with the key) and admitted band by band from the highest:
+    // while the top of the heap lies in an admitted band it ranks above every
+    // item outside. Keys being distinct (no two live items share both their
+    // node's first start and their longest length), the order is that of one
+    // heap of everything. Each batch is at least 4 times the one before, so
+    // a walk to the end costs a few passes over the nodes.
+    static constexpr std::size_t FIRST_BATCH = 1 << 16;
+    static constexpr unsigned BANDS = 16 + 60 * 16;
+
+    static unsigned band(std::uint64_t key) {
+        if (key < 16) return static_cast<unsigned>(key);
+        const unsigned width = static_cast<unsigned>(std::bit_width(key));  // 5 to 64
+        return 16 * (width - 4) + static_cast<unsigned>((key >> (width - 5)) & 15);
+    }
+
+    // Admits the next bands down to at least batch_ items (all, at the last).
+    void admit() {
+        std::size_t count = 0;
+        unsigned lowest = bands_out_;
+        while (lowest > 0 && count < batch_) count += band_sizes_[--lowest];
+        if (count == 0) {  // only empty bands were left
+            bands_out_ = 0;
+            return;
+        }
+        heap_.reserve(heap_.size() + count);
+        for (std::size_t i = 0; i < nodes_.size(); ++i) {
+            if ((i & 0xFFFF) == 0) pool::checkpoint();
+            const Item item = initial_item(i);
+            const unsigned b = band(item.cover);
+            if (b >= lowest && b < bands_out_) heap_.push_back(item);
+        }
+        std::make_heap(heap_.begin(), heap_.end(), Order{});
+        bands_out_ = lowest;
+        batch_ = 4 * std::max(batch_, count);
+    }
 
     // Tightens the count bound and computes the key from what is known.
     void settle(Item& item) const {
@@ -210,10 +262,10 @@ private:
             item.k_lo = 0;
             if (item.a == item.b) item.k_lo = item.k_hi;
             settle(right);
-            heap_.push(right);
+            push(right);
         }
         settle(item);
-        heap_.push(item);
+        push(item);
     }
 
     // Applies the installed cap; false when nothing of the item is left.
@@ -226,14 +278,17 @@ private:
         if (!exact(item)) item.k_lo = 0;
         if (item.known_a && item.a == item.b) item.k_lo = item.k_hi;
         settle(item);
-        heap_.push(item);
+        push(item);
         return false;
     }
 
     const std::vector<RepeatNode<I>>& nodes_;
     const OccurrenceChooser<I>& chooser_;
     std::uint64_t times_;
-    Heap heap_;
+    std::vector<Item> heap_;  // a max-heap under Order
+    std::size_t batch_;
+    std::uint64_t band_sizes_[BANDS] = {};  // initial items per band of key
+    unsigned bands_out_ = BANDS;            // bands [0, bands_out_) not admitted yet
     SortedStarts<I> scratch_;
     std::uint64_t (*limit_)(void*, const RepeatNode<I>&, std::uint64_t) = nullptr;
     void* limit_context_ = nullptr;

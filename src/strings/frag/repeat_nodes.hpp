@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "pool/cancel.hpp"
@@ -31,12 +33,20 @@ struct RepeatNode {
 // [parent depth + 1, depth], and `second` the second smallest start among its
 // rows. With `leaves`, each suffix also comes as a one-row interval (the
 // fragments that occur once; `second` is then NO_SECOND). One stack scan over
-// the LCP array: O(n) time.
+// the LCP array, read in row order from the text-order one (plcp[sa[r]], see
+// build_text_order_lcp): O(n) time.
 template <class I>
 inline constexpr I NO_SECOND = std::numeric_limits<I>::max();
 
 template <class I, class Visit>
-void scan_lcp_intervals(const I* sa, const I* lcp, I n, bool leaves, Visit&& visit) {
+void scan_lcp_intervals(const I* sa, const I* plcp, I n, bool leaves, Visit&& visit) {
+    // The reads of plcp are random; asking for them this many rows ahead
+    // keeps several in flight while the stack work goes on.
+    constexpr I AHEAD = 32;
+    auto lcp = [&](I r) {
+        if (n - r > AHEAD) __builtin_prefetch(plcp + sa[r + AHEAD]);
+        return plcp[sa[r]];
+    };
     // The two smallest starts of a set of rows, merged bottom up.
     struct Smallest {
         I first, second;
@@ -57,7 +67,7 @@ void scan_lcp_intervals(const I* sa, const I* lcp, I n, bool leaves, Visit&& vis
     stack.push_back({0, 0, 0, {n, NO_SECOND<I>}});
     for (I i = 1; i <= n; ++i) {
         if ((i & 0xFFFF) == 0) pool::checkpoint();
-        const I h = i < n ? lcp[i] : 0;
+        const I h = i < n ? lcp(i) : 0;
         // The leaf of row i - 1 travels up as the last child of what closes here.
         I lb = i - 1, maxpos = sa[i - 1];
         Smallest smallest{sa[i - 1], NO_SECOND<I>};
@@ -81,11 +91,26 @@ void scan_lcp_intervals(const I* sa, const I* lcp, I n, bool leaves, Visit&& vis
         }
     }
     if (leaves) {
+        I right = lcp(0);
         for (I r = 0; r < n; ++r) {
             if ((r & 0xFFFF) == 0) pool::checkpoint();
-            const I left = lcp[r], right = r + 1 < n ? lcp[r + 1] : 0;
+            const I left = right;
+            right = r + 1 < n ? lcp(r + 1) : 0;
             visit(RepeatNode<I>{r, r, std::max(left, right) + 1, n - sa[r], sa[r], sa[r]}, n - sa[r], NO_SECOND<I>);
         }
+    }
+}
+
+// Capacity in `v` for every interval scan_lcp_intervals can report: at most
+// n - 1 with two rows or more, and n leaves with `leaves`. Only address space:
+// capacity never written takes no memory, and the vector is never copied while
+// it fills. Where the system refuses that much address space it grows as usual.
+template <class T>
+void reserve_for_intervals(std::vector<T>& v, std::uint64_t n, bool leaves) {
+    try {
+        v.reserve(static_cast<std::size_t>(leaves ? 2 * n : n));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
     }
 }
 
@@ -93,10 +118,11 @@ void scan_lcp_intervals(const I* sa, const I* lcp, I n, bool leaves, Visit&& vis
 // least `times` non-overlapping occurrences. With `times` = 1 each suffix also
 // contributes its own leaf (the fragments that occur once).
 template <class I>
-std::vector<RepeatNode<I>> collect_repeat_nodes(const I* sa, const I* lcp, I n, std::uint64_t times,
+std::vector<RepeatNode<I>> collect_repeat_nodes(const I* sa, const I* plcp, I n, std::uint64_t times,
                                                 I longest_length) {
     std::vector<RepeatNode<I>> nodes;
-    scan_lcp_intervals<I>(sa, lcp, n, times == 1, [&](RepeatNode<I> node, I, I) {
+    reserve_for_intervals(nodes, n, times == 1);
+    scan_lcp_intervals<I>(sa, plcp, n, times == 1, [&](RepeatNode<I> node, I, I) {
         node.longest = std::min(node.longest, longest_length);
         if (node.shortest > node.longest) return;
         if (node.positions() < times) return;

@@ -26,6 +26,7 @@
 #include "strings/frag/suffix_array.hpp"
 #include "strings/frag/taken_positions.hpp"
 #include "strings/frag/wavelet_matrix.hpp"
+#include "util/big_array.hpp"
 
 namespace veltrane::strings::frag {
 
@@ -88,12 +89,12 @@ std::vector<Fragment> build_fragments(const std::vector<RankedFragment<I>>& rank
 template <class I, class S>
 std::vector<Fragment> search_symbols(const S* symbols, I n, I alphabet, std::uint64_t count, std::uint64_t times,
                                      bool global_non_overlap) {
-    std::vector<I> sa(n);
+    util::BigArray<I> sa(n);
     sort_suffixes<S, I>(symbols, n, alphabet, sa.data());
     std::vector<RepeatNode<I>> nodes;
     {
-        const std::vector<I> lcp = build_lcp_array<S, I>(symbols, n, sa.data());
-        nodes = collect_repeat_nodes<I>(sa.data(), lcp.data(), n, times, static_cast<I>(n / times));
+        const util::BigArray<I> plcp = build_text_order_lcp<S, I>(symbols, n, sa.data());
+        nodes = collect_repeat_nodes<I>(sa.data(), plcp.data(), n, times, static_cast<I>(n / times));
     }
     const OccurrenceChooser<I> chooser(sa.data(), n);
     RankedWalk<I> walk(nodes, chooser, times);

@@ -16,6 +16,7 @@
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
+#include "util/big_array.hpp"
 
 namespace veltrane::strings::frag {
 
@@ -159,19 +160,25 @@ void sort_suffixes(const S* s, I n, I alphabet, I* sa) {
     build_suffix_array<S, I>(s, n, alphabet, sa);
 }
 
-// lcp[r] = length of the longest common prefix of the suffixes sa[r - 1] and
-// sa[r]; lcp[0] = 0. Text-order computation (each position starts from the
-// previous one's value minus one), cut into pieces on the worker pool; a piece
-// starts from 0, which costs at most one extra long comparison per piece.
-// O(n) time per piece plus O(n) words.
+// The LCP array in text order: plcp[p] = length of the longest common prefix
+// of suffix p and the suffix sorted just before it (0 for the first suffix of
+// the order), so that the LCP of rows r - 1 and r is plcp[sa[r]]. Readers in
+// row order fetch plcp[sa[r]] themselves rather than from a copy gathered in
+// row order, which would cost another n words and a pass of random reads.
+// Each position starts from the previous one's value minus one; the text is
+// cut into pieces on the worker pool, a piece starting from 0, which costs at
+// most one extra long comparison per piece. O(n) time, no words beyond plcp.
 template <class S, class I>
-std::vector<I> build_lcp_array(const S* s, I n, const I* sa) {
-    std::vector<I> lcp(n);
-    if (n == 0) return lcp;
-    // previous[p]: the suffix just before suffix p in the order (n for the first).
-    std::vector<I> previous(n);
-    previous[sa[0]] = n;
-    for (I r = 1; r < n; ++r) previous[sa[r]] = sa[r - 1];
+util::BigArray<I> build_text_order_lcp(const S* s, I n, const I* sa) {
+    util::BigArray<I> plcp(n);
+    if (n == 0) return plcp;
+    // First the suffix just before suffix p in the order (n for the first one);
+    // each is replaced by the LCP with it.
+    plcp[sa[0]] = n;
+    for (I r = 1; r < n; ++r) {
+        if ((r & 0xFFFF) == 0) pool::checkpoint();
+        plcp[sa[r]] = sa[r - 1];
+    }
     const std::size_t pieces = pool::piece_count(static_cast<std::size_t>(n) / 65536 + 1);
     pool::run_tasks(pieces, [&](std::size_t piece) {
         auto [begin, end] = pool::piece_range(n, pieces, piece);
@@ -179,19 +186,18 @@ std::vector<I> build_lcp_array(const S* s, I n, const I* sa) {
         for (std::size_t pos = begin; pos < end; ++pos) {
             if ((pos & 0xFFFF) == 0) pool::checkpoint();
             const I p = static_cast<I>(pos);
-            const I q = previous[p];
+            const I q = plcp[p];
             if (q == n) {
                 h = 0;
-                previous[p] = 0;
+                plcp[p] = 0;
                 continue;
             }
             while (p + h < n && q + h < n && s[p + h] == s[q + h]) ++h;
-            previous[p] = h;  // reused in place as the text-order LCP
+            plcp[p] = h;
             h = h > 0 ? h - 1 : 0;
         }
     });
-    for (I r = 0; r < n; ++r) lcp[r] = previous[sa[r]];
-    return lcp;
+    return plcp;
 }
 
 }  // namespace veltrane::strings::frag

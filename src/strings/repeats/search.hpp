@@ -27,6 +27,7 @@
 #include "strings/frag/occurrences.hpp"
 #include "strings/frag/ranked_walk.hpp"
 #include "strings/frag/repeat_nodes.hpp"
+#include "strings/frag/same_preceding.hpp"
 #include "strings/frag/search.hpp"
 #include "strings/frag/suffix_array.hpp"
 #include "strings/frag/taken_positions.hpp"
@@ -34,6 +35,7 @@
 #include "strings/repeats/filters.hpp"
 #include "strings/repeats/options.hpp"
 #include "strings/repeats/result.hpp"
+#include "util/big_array.hpp"
 
 namespace veltrane::strings::repeats {
 
@@ -43,7 +45,7 @@ namespace detail {
 // a candidate, with their unclipped depths.
 template <class I>
 struct RepeatIndex {
-    std::vector<I> sa;
+    util::BigArray<I> sa;
     std::vector<frag::RepeatNode<I>> nodes;
     std::vector<I> depths;
 };
@@ -54,16 +56,21 @@ struct RepeatIndex {
 template <class I, class S>
 RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& options, LeftOut& left_out) {
     RepeatIndex<I> index;
-    index.sa.resize(n);
+    index.sa = util::BigArray<I>(n);
     frag::sort_suffixes<S, I>(symbols, n, alphabet, index.sa.data());
     const std::uint64_t times = options.min_count;
     const std::uint64_t shortest = options.min_length;
     const std::uint64_t longest = std::min<std::uint64_t>(options.max_length.value_or(n), n);
     const std::uint64_t longest_fit = n / times;
     {
-        const std::vector<I> lcp = frag::build_lcp_array<S, I>(symbols, n, index.sa.data());
+        const util::BigArray<I> plcp = frag::build_text_order_lcp<S, I>(symbols, n, index.sa.data());
+        frag::reserve_for_intervals(index.nodes, n, times == 1);
+        frag::reserve_for_intervals(index.depths, n, times == 1);
+        const bool two_start_check = options.maximal && times == 2;
+        const frag::SamePreceding same_preceding =
+            two_start_check ? frag::SamePreceding(symbols, n, index.sa.data()) : frag::SamePreceding();
         frag::scan_lcp_intervals<I>(
-            index.sa.data(), lcp.data(), n, times == 1, [&](frag::RepeatNode<I> node, I depth, I second) {
+            index.sa.data(), plcp.data(), n, times == 1, [&](frag::RepeatNode<I> node, I depth, I second) {
                 if (node.positions() < times) return;
                 std::uint64_t lo = std::max<std::uint64_t>(node.shortest, shortest);
                 std::uint64_t hi = std::min<std::uint64_t>(node.longest, longest);
@@ -93,12 +100,10 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
                 // left, so only the longest can be maximal; and it is not when
                 // both starts follow the same element and the extension to the
                 // left still fits between them (most nodes of a repeated block).
-                if (options.maximal && times == 2 && node.positions() == 2) {
+                if (two_start_check && node.positions() == 2) {
                     left_out.not_maximal += hi - lo;
                     lo = hi;
-                    const std::uint64_t first = node.minpos, last = node.maxpos;
-                    if (first > 0 && symbols[first - 1] == symbols[last - 1] && hi + 1 <= last - first &&
-                        hi + 1 <= longest) {
+                    if (same_preceding(node.rb) && hi + 1 <= node.spread() && hi + 1 <= longest) {
                         ++left_out.not_maximal;
                         return;
                     }
