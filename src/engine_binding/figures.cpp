@@ -30,6 +30,26 @@ constexpr const char* KEY_NAMES[KEY_COUNT] = {
 
 static_assert(KEY_COUNT <= sizeof(EngineState::keys) / sizeof(PyObject*));
 
+// The figures that are plain floats, by their key.
+struct FloatFigure {
+    Key key;
+    double battery::Result::*figure;
+};
+constexpr FloatFigure FLOAT_FIGURES[] = {
+    {SHANNON_ENTROPY, &battery::Result::shannon_entropy},
+    {METRIC_ENTROPY, &battery::Result::metric_entropy},
+    {NORMALIZED_ENTROPY, &battery::Result::normalized_entropy},
+    {MIN_ENTROPY, &battery::Result::min_entropy},
+    {MIN_ENTROPY_MCV, &battery::Result::min_entropy_mcv},
+    {CHI_SQUARE, &battery::Result::chi_square},
+    {CHI_SQUARE_P, &battery::Result::chi_square_p},
+    {MEAN, &battery::Result::mean},
+    {MONTE_CARLO_PI, &battery::Result::monte_carlo_pi},
+    {MONTE_CARLO_ERROR, &battery::Result::monte_carlo_error_percent},
+    {SERIAL_CORRELATION, &battery::Result::serial_correlation},
+    {COMPRESSION, &battery::Result::compression_percent},
+};
+
 EngineState& state_of(PyObject* module) { return *static_cast<EngineState*>(PyModule_GetState(module)); }
 
 // Sets d[key] to a new reference (NULL when making it failed).
@@ -105,19 +125,8 @@ PyRef make_figures(PyObject* module, const battery::Result& r, PyObject* measure
     put(d, key[BITS], PyBool_FromLong(r.bits));
     put(d, key[SIZE], PyLong_FromUnsignedLongLong(r.size));
     put(d, key[HISTOGRAM], histogram_of(r).release());
-    put(d, key[SHANNON_ENTROPY], PyFloat_FromDouble(r.shannon_entropy));
-    put(d, key[METRIC_ENTROPY], PyFloat_FromDouble(r.metric_entropy));
-    put(d, key[NORMALIZED_ENTROPY], PyFloat_FromDouble(r.normalized_entropy));
-    put(d, key[MIN_ENTROPY], PyFloat_FromDouble(r.min_entropy));
-    put(d, key[MIN_ENTROPY_MCV], PyFloat_FromDouble(r.min_entropy_mcv));
-    put(d, key[CHI_SQUARE], PyFloat_FromDouble(r.chi_square));
     put(d, key[CHI_SQUARE_DF], PyLong_FromUnsignedLongLong(r.chi_square_df));
-    put(d, key[CHI_SQUARE_P], PyFloat_FromDouble(r.chi_square_p));
-    put(d, key[MEAN], PyFloat_FromDouble(r.mean));
-    put(d, key[MONTE_CARLO_PI], PyFloat_FromDouble(r.monte_carlo_pi));
-    put(d, key[MONTE_CARLO_ERROR], PyFloat_FromDouble(r.monte_carlo_error_percent));
-    put(d, key[SERIAL_CORRELATION], PyFloat_FromDouble(r.serial_correlation));
-    put(d, key[COMPRESSION], PyFloat_FromDouble(r.compression_percent));
+    for (const auto& [k, figure] : FLOAT_FIGURES) put(d, key[k], PyFloat_FromDouble(r.*figure));
     put(d, key[ENT], instance_of(ent_type, e).release());
     return instance_of(measures_type, d);
 }
