@@ -45,8 +45,9 @@ std::vector<std::uint8_t> bitstring_of(const std::uint8_t* data, std::size_t n, 
 struct Run {
     std::function<void()> body;
     double cost;  // rough relative run time, to start the long ones first
-    // Whether it needs much memory while it runs: the tuple sort (5 bytes a
-    // symbol and more) and the bounded dictionaries of wide symbols (tens of MB).
+    // Whether it needs much memory while it runs: the tuple sort of bits (5
+    // bytes a bit and more) and MultiMMC's bounded dictionaries of wide symbols
+    // (28 MB). Wide symbols' tuple sort and LZ78Y take a few bytes a sample.
     bool large = false;
 };
 
@@ -103,11 +104,11 @@ void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary) {
         runs.push_back({[s, &t] { t.markov = markov(s); }, c.markov * n});
         runs.push_back({[s, &t] { t.compression = compression(s); }, c.compression * n});
     }
-    runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, true});
+    runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, binary});
     runs.push_back({[s, &t] { t.multi_mcw = multi_mcw(s); }, c.multi_mcw * n});
     runs.push_back({[s, &t] { t.lag = lag(s); }, c.lag * n});
     runs.push_back({[s, &t] { t.multi_mmc = multi_mmc(s); }, c.multi_mmc * n, !binary});
-    runs.push_back({[s, &t] { t.lz78y = lz78y(s); }, c.lz78y * n, !binary});
+    runs.push_back({[s, &t] { t.lz78y = lz78y(s); }, c.lz78y * n});
 }
 
 }  // namespace
