@@ -49,16 +49,22 @@ struct Track {
     }
 };
 
+// The figures of an estimate that searches for the p whose expected mean is the bound X-bar'.
+template <class Estimate>
+void check_mean_search(Track& tr, const std::string& estimate, const Estimate& e) {
+    tr.figure(estimate, "X-bar", e.x_bar);
+    tr.figure(estimate, "sigma-hat", e.sigma_hat);
+    tr.figure(estimate, "X-bar'", e.x_bar_prime);
+    CHECK(tr.said(estimate, e.found_p ? "Found p." : "Could Not Find p. Proceeding with the lower bound for p."));
+    tr.figure(estimate, "p", e.p);
+    tr.figure(estimate, "min entropy", e.min_entropy);
+}
+
 void check_binary_only(Track& tr, sp::Symbols s) {
     const sp::Collision c = sp::collision(s);
     tr.figure("Collision", "v", c.v);
     tr.figure("Collision", "Sum t_i", c.sum_t);
-    tr.figure("Collision", "X-bar", c.x_bar);
-    tr.figure("Collision", "sigma-hat", c.sigma_hat);
-    tr.figure("Collision", "X-bar'", c.x_bar_prime);
-    CHECK(tr.said("Collision", c.found_p ? "Found p." : "Could Not Find p. Proceeding with the lower bound for p."));
-    tr.figure("Collision", "p", c.p);
-    tr.figure("Collision", "min entropy", c.min_entropy);
+    check_mean_search(tr, "Collision", c);
     const sp::Markov m = sp::markov(s);
     tr.figure("Markov", "P_0", m.p_0);
     tr.figure("Markov", "P_1", m.p_1);
@@ -69,12 +75,7 @@ void check_binary_only(Track& tr, sp::Symbols s) {
     tr.figure("Markov", "p-hat_max", m.p_hat_max);
     tr.figure("Markov", "min entropy", m.min_entropy);
     const sp::Compression z = sp::compression(s);
-    tr.figure("Compression", "X-bar", z.x_bar);
-    tr.figure("Compression", "sigma-hat", z.sigma_hat);
-    tr.figure("Compression", "X-bar'", z.x_bar_prime);
-    CHECK(tr.said("Compression", z.found_p ? "Found p." : "Could Not Find p. Proceeding with the lower bound for p."));
-    tr.figure("Compression", "p", z.p);
-    tr.figure("Compression", "min entropy", z.min_entropy);
+    check_mean_search(tr, "Compression", z);
 }
 
 void check_any_alphabet(Track& tr, sp::Symbols s) {

@@ -128,6 +128,16 @@ def bits_per_symbol(text: str) -> int:
     return value
 
 
+def _command(commands: Any, name: str, run: Callable[[argparse.Namespace, Any], int], *, help: str, description: str,
+             epilog: str = EXIT_CODES, **more: Any) -> argparse.ArgumentParser:
+    """One subcommand: its texts, its epilog laid out as written, and the function that runs it."""
+    command: argparse.ArgumentParser = commands.add_parser(
+        name, help=help, description=description, epilog=epilog,
+        formatter_class=argparse.RawDescriptionHelpFormatter, **more)
+    command.set_defaults(run=run)
+    return command
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog="veltrane",
@@ -139,15 +149,15 @@ def build_parser() -> argparse.ArgumentParser:
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
     commands.required = True
 
-    scan = commands.add_parser(
+    scan = _command(
+        commands,
         "scan",
+        _run_scan,
         help="measures and top repeated fragments of files, directories (recursively) and - (standard input)",
         description="Size, Shannon entropy (bits per byte), metric entropy (H/8), normalised entropy, "
         "min-entropy and the top repeated fragments of each input.",
         epilog=SCAN_EPILOG,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    scan.set_defaults(run=_run_scan)
     scan.add_argument("paths", nargs="+", metavar="PATH",
                       help="a file, a directory (scanned recursively), a URL (s3://, gs://, https://, memory://... "
                       "any fsspec URL; a prefix is scanned recursively) or -")
@@ -193,16 +203,15 @@ def build_parser() -> argparse.ArgumentParser:
                       f"workers (default {DEFAULT_CHUNK_SIZE >> 20}M)")
     scan.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
 
-    ent = commands.add_parser(
+    ent = _command(
+        commands,
         "ent",
+        _run_ent,
         help="the output of ent (Debian's randomness test), byte for byte, for any number of files",
         description="Entropy, chi-square, mean, Monte Carlo pi and serial correlation of each FILE (standard "
         "input when none is given), printed exactly as ent prints them. Flags combine (-bct) and ignore case.",
-        epilog=EXIT_CODES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
         add_help=False,
     )
-    ent.set_defaults(run=_run_ent)
     ent.add_argument("files", nargs="*", metavar="FILE", help="a file, or - for standard input (the default)")
     ent.add_argument("-b", "-B", dest="bits", action="store_true", help="treat the input as a stream of bits")
     ent.add_argument("-c", "-C", dest="counts", action="store_true", help="print occurrence counts")
@@ -210,16 +219,15 @@ def build_parser() -> argparse.ArgumentParser:
     ent.add_argument("-t", "-T", dest="terse", action="store_true", help="terse output in CSV format")
     ent.add_argument("-u", "-U", "-h", "--help", action="help", help="print this message")
 
-    profile = commands.add_parser(
+    profile = _command(
+        commands,
         "profile",
+        _run_profile,
         help="entropy window by window along a file, with its rising and falling edges",
         description="Entropy of each window along FILE; rising and falling edges are found with hysteresis: "
         "a rise when a window reaches --high after a low stretch, a fall when one drops below --low "
         "after a high stretch. Edges are reported as the offset of the first window past the threshold.",
-        epilog=EXIT_CODES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    profile.set_defaults(run=_run_profile)
     profile.add_argument("path", metavar="FILE", help="a file, or - for standard input")
     profile.add_argument("--window", type=parse_size, required=True, metavar="SIZE",
                          help="window size in bytes (suffixes K, M, G)")
@@ -237,16 +245,15 @@ def build_parser() -> argparse.ArgumentParser:
     form.add_argument("--json", action="store_true", help="write one JSON object")
     form.add_argument("--csv", action="store_true", help="write CSV: offset,end,value per window")
 
-    sp800 = commands.add_parser(
+    sp800 = _command(
+        commands,
         "sp800-90b",
+        _run_sp800_90b,
         help="NIST SP 800-90B's non-IID min-entropy assessment of a file of samples, one per byte",
         description="The ten non-IID estimators of NIST SP 800-90B (section 6.3) on the samples of FILE, one "
         "per byte, as they are and (for widths above 1) as their bitstring; prints H_original, H_bitstring "
         "and the assessed min-entropy min(H_original, width x H_bitstring), in bits per sample.",
-        epilog=EXIT_CODES,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    sp800.set_defaults(run=_run_sp800_90b)
     sp800.add_argument("path", metavar="FILE", help="a file of samples, or - for standard input")
     sp800.add_argument("--bits", type=bits_per_symbol, default=None, metavar="N",
                        help="bits per sample, 1 to 8 (default: what the largest sample needs)")

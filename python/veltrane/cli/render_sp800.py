@@ -11,7 +11,7 @@ import math
 from collections.abc import Iterator
 from typing import Any, Union
 
-from .._sp800_90b import Assessment, Prediction, Track
+from .._sp800_90b import Assessment, Collision, Compression, Prediction, Track
 
 # Fewer samples than this make the tool warn that the estimates are less reliable.
 RECOMMENDED_SAMPLES = 1_000_000
@@ -82,17 +82,22 @@ def _root(prefix: str, found: bool) -> str:
     return f"{prefix}: Found p." if found else f"{prefix}: Could Not Find p. Proceeding with the lower bound for p."
 
 
+def _mean_search(p: str, e: Union[Collision, Compression]) -> Iterator[str]:
+    """The lines of an estimate that searches for the p whose expected mean is the bound X-bar'."""
+    yield f"{p}: X-bar = {figure(e.x_bar)}"
+    yield f"{p}: sigma-hat = {figure(e.sigma_hat)}"
+    yield f"{p}: X-bar' = {figure(e.x_bar_prime)}"
+    yield _root(p, e.found_p)
+    yield f"{p}: p = {figure(e.p)}"
+    yield f"{p}: min entropy = {figure(e.min_entropy)}"
+
+
 def _binary(name: str, t: Track) -> Iterator[str]:
     if t.collision is not None:
         c, p = t.collision, f"{name} Collision Estimate"
         yield f"{p}: v = {c.v}"
         yield f"{p}: Sum t_i = {c.sum_t}"
-        yield f"{p}: X-bar = {figure(c.x_bar)}"
-        yield f"{p}: sigma-hat = {figure(c.sigma_hat)}"
-        yield f"{p}: X-bar' = {figure(c.x_bar_prime)}"
-        yield _root(p, c.found_p)
-        yield f"{p}: p = {figure(c.p)}"
-        yield f"{p}: min entropy = {figure(c.min_entropy)}"
+        yield from _mean_search(p, c)
     if t.markov is not None:
         m, p = t.markov, f"{name} Markov Estimate"
         for label, value in (("P_0", m.p_0), ("P_1", m.p_1), ("P_{0,0}", m.p_00), ("P_{0,1}", m.p_01),
@@ -101,12 +106,7 @@ def _binary(name: str, t: Track) -> Iterator[str]:
             yield f"{p}: {label} = {figure(value)}"
     if t.compression is not None:
         c2, p = t.compression, f"{name} Compression Estimate"
-        yield f"{p}: X-bar = {figure(c2.x_bar)}"
-        yield f"{p}: sigma-hat = {figure(c2.sigma_hat)}"
-        yield f"{p}: X-bar' = {figure(c2.x_bar_prime)}"
-        yield _root(p, c2.found_p)
-        yield f"{p}: p = {figure(c2.p)}"
-        yield f"{p}: min entropy = {figure(c2.min_entropy)}"
+        yield from _mean_search(p, c2)
 
 
 def _tuples(name: str, t: Track) -> Iterator[str]:
