@@ -1,11 +1,14 @@
-// The inner loops of the battery pass, beside the histogram: pair sums and
-// Monte Carlo hits. Each has a portable version and, on x86 processors that
-// have it, an AVX2 version chosen once at run time; both give the same
-// integers (the tests hold them to each other and to a plain loop).
+// The inner loops of the battery pass: pair sums and Monte Carlo hits, and
+// both together with the histogram in one pass over a block. Each has a
+// portable version and, on x86 processors that have it, an AVX2 version chosen
+// once at run time; both give the same integers (the tests hold them to each
+// other and to a plain loop).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "util/count_bytes.hpp"
 
 namespace veltrane::battery::kernel {
 
@@ -19,6 +22,16 @@ PairSums pair_sums(const std::uint8_t* data, std::size_t n);
 // Hits among `groups` consecutive 6-byte groups at data (see mc_hit).
 std::uint64_t monte_carlo_hits(const std::uint8_t* data, std::size_t groups);
 
+// All three over data[0, n), n at most 2^32 - 1: the histogram added to `hist`,
+// the pair sums returned, and the hits among `groups` 6-byte groups from
+// data + lead (inside the block) in `hits`.
+struct BlockSums {
+    PairSums pairs;
+    std::uint64_t hits = 0;
+};
+BlockSums block_sums(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
+                     util::ByteHistogram& hist);
+
 PairSums pair_sums_portable(const std::uint8_t* data, std::size_t n);
 std::uint64_t monte_carlo_hits_portable(const std::uint8_t* data, std::size_t groups);
 
@@ -26,5 +39,9 @@ std::uint64_t monte_carlo_hits_portable(const std::uint8_t* data, std::size_t gr
 bool have_avx2();
 PairSums pair_sums_avx2(const std::uint8_t* data, std::size_t n);
 std::uint64_t monte_carlo_hits_avx2(const std::uint8_t* data, std::size_t groups);
+BlockSums block_sums_portable(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
+                              util::ByteHistogram& hist);
+BlockSums block_sums_avx2(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
+                          util::ByteHistogram& hist);
 
 }  // namespace veltrane::battery::kernel

@@ -58,18 +58,13 @@ State block_state(const std::uint8_t* data, std::size_t n, std::uint64_t start) 
     s.size = n;
     s.first = data[0];
     s.last = data[n - 1];
-    // Three passes over a block that stays in the cache: the histogram's
-    // scattered increments, then the pair sums and the Monte Carlo points in
-    // vector registers.
-    util::count_block(data, n, s.histogram);
-    const kernel::PairSums pairs = kernel::pair_sums(data, n);
-    s.adjacent_products = pairs.products;
-    s.seam_bit_pairs = pairs.seams;
-
     const std::uint64_t lead = lead_length(start, n);
     std::memcpy(s.lead.data(), data, lead);
     s.mc_groups = complete_groups(start, n);
-    s.mc_hits = kernel::monte_carlo_hits(data + lead, s.mc_groups);
+    const kernel::BlockSums sums = kernel::block_sums(data, n, lead, s.mc_groups, s.histogram);
+    s.adjacent_products = sums.pairs.products;
+    s.seam_bit_pairs = sums.pairs.seams;
+    s.mc_hits = sums.hits;
     const std::uint64_t trail = trail_length(start, n);
     std::memcpy(s.trail.data(), data + n - trail, trail);
     return s;

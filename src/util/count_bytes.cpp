@@ -4,13 +4,12 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "util/byte_lanes.hpp"
 
 namespace veltrane::util {
 
 namespace {
 
-constexpr std::size_t LANES = 8;
-// Below this length, clearing and merging the lanes costs more than they save.
 constexpr std::size_t SMALL_INPUT = 1024;
 // Bytes counted between two checkpoints of a parallel count: a whole number of
 // chunks, large enough that merging the lanes costs nothing measurable.
@@ -18,34 +17,15 @@ constexpr std::size_t CHECKPOINT_SPAN = 16 * COUNT_CHUNK_SIZE;
 
 }  // namespace
 
-// Eight counter tables break the chain of increments to one counter: a run of
-// one byte value (the worst case of a plain loop) still spreads its stores
-// over eight addresses. 32-bit lanes keep the tables within L1.
+// Below SMALL_INPUT a plain loop: clearing and merging the lanes would cost more.
 void count_block(const std::uint8_t* data, std::size_t n, ByteHistogram& hist) {
     if (n < SMALL_INPUT) {
         for (std::size_t i = 0; i < n; ++i) ++hist[data[i]];
         return;
     }
-    alignas(64) std::uint32_t lanes[LANES][256];
-    std::memset(lanes, 0, sizeof lanes);
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        std::uint64_t a, b;
-        std::memcpy(&a, data + i, 8);
-        std::memcpy(&b, data + i + 8, 8);
-        for (std::size_t k = 0; k < 8; ++k) {
-            ++lanes[k][(a >> (8 * k)) & 0xFF];
-        }
-        for (std::size_t k = 0; k < 8; ++k) {
-            ++lanes[k][(b >> (8 * k)) & 0xFF];
-        }
-    }
-    for (; i < n; ++i) ++lanes[0][data[i]];
-    for (std::size_t v = 0; v < 256; ++v) {
-        std::uint64_t sum = 0;
-        for (std::size_t k = 0; k < LANES; ++k) sum += lanes[k][v];
-        hist[v] += sum;
-    }
+    ByteLanes lanes;
+    lanes.count(data, n);
+    lanes.add_to(hist);
 }
 
 namespace {
