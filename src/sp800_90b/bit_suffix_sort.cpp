@@ -13,6 +13,7 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "util/big_array.hpp"
 
 namespace veltrane::sp800_90b {
 
@@ -79,9 +80,29 @@ private:
 
 using KeyedSuffix = std::pair<std::uint64_t, std::uint32_t>;  // (the next 64 bits, position)
 
-// Sorts by key: spread over 256 bins on the key's first 8 bits (on varied data
-// most bins then hold one or two), each bin sorted on its own.
+// Below this many keys an insertion sort beats spreading over 256 bins: a
+// bucket of random bits holds about 15, and walking the bins cost 20 times
+// what sorting them did.
+constexpr std::size_t FEW_KEYS = 48;
+
+void insertion_sort_keys(KeyedSuffix* lo, KeyedSuffix* hi) {
+    for (KeyedSuffix* it = lo + 1; it < hi; ++it) {
+        const KeyedSuffix x = *it;
+        KeyedSuffix* hole = it;
+        for (; hole != lo && (hole - 1)->first > x.first; --hole) *hole = *(hole - 1);
+        *hole = x;
+    }
+}
+
+// Sorts by key (equal keys in any order: the caller orders them by the bits
+// after): few keys by insertion; more spread over 256 bins on the key's first
+// 8 bits (on varied data most bins then hold one or two), each bin sorted on
+// its own.
 void sort_keys(std::vector<KeyedSuffix>& keyed, std::vector<KeyedSuffix>& spare) {
+    if (keyed.size() <= FEW_KEYS) {
+        insertion_sort_keys(keyed.data(), keyed.data() + keyed.size());
+        return;
+    }
     std::array<std::size_t, 257> start{};
     for (const KeyedSuffix& k : keyed) ++start[(k.first >> 56) + 1];
     for (std::size_t d = 1; d <= 256; ++d) start[d] += start[d - 1];
@@ -94,12 +115,7 @@ void sort_keys(std::vector<KeyedSuffix>& keyed, std::vector<KeyedSuffix>& spare)
         const auto hi = spare.begin() + static_cast<std::ptrdiff_t>(start[d + 1]);
         if (hi - lo < 2) continue;
         if (hi - lo <= 16) {
-            for (auto it = lo + 1; it != hi; ++it) {
-                const KeyedSuffix x = *it;
-                auto hole = it;
-                for (; hole != lo && (hole - 1)->first > x.first; --hole) *hole = *(hole - 1);
-                *hole = x;
-            }
+            insertion_sort_keys(&*lo, &*hi);
         } else {
             std::sort(lo, hi, [](const KeyedSuffix& x, const KeyedSuffix& y) { return x.first < y.first; });
         }
@@ -242,7 +258,7 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
         }
     }
     bucket_start[BUCKETS] = static_cast<std::uint32_t>(n);
-    std::vector<std::uint32_t> sa(n);
+    util::BigArray<std::uint32_t> sa(n);  // every element written below
     pool::run_tasks(pieces, [&](std::size_t p) {
         auto [begin, end] = pool::piece_range(n, pieces, p);
         for (std::uint64_t i = begin; i < end; ++i) sa[next[p][bucket_of(i)]++] = static_cast<std::uint32_t>(i);
@@ -251,7 +267,7 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
 
     // The buckets, in groups of about equal size.
     CompactPrefixes<std::uint32_t> out;
-    out.small.assign(n, 0);
+    out.small = zeroed_lengths(n);
     const std::size_t groups = std::min<std::size_t>(pool::piece_count(n), BUCKETS);
     std::vector<GroupPrefixes> results(groups, GroupPrefixes{out.small.data(), {}});
     std::atomic<bool> too_repetitive{false};

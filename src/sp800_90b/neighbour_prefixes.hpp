@@ -11,15 +11,29 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "util/big_array.hpp"
 
 namespace veltrane::sp800_90b {
 
 // Lengths in suffix order, one byte each (small[i]: suffixes i-1 and i);
 // 255 and more live in a side list in order.
 template <class I>
+struct CompactPrefixes;
+
+// n lengths of 0.
+inline util::BigArray<std::uint8_t> zeroed_lengths(std::uint64_t n) {
+    util::BigArray<std::uint8_t> small(n);
+    std::fill(small.begin(), small.end(), std::uint8_t{0});
+    return small;
+}
+
+template <class I>
 struct CompactPrefixes {
     static constexpr std::uint8_t LARGE = 255;
-    std::vector<std::uint8_t> small;
+    // A mapping of its own when large, so that its memory goes back to the
+    // system when it is dropped, not to the allocating thread's heap, where
+    // the next estimator, on another thread, could not reuse it.
+    util::BigArray<std::uint8_t> small;
     std::vector<std::pair<I, I>> large;  // (suffix-order position, length)
     std::uint64_t longest = 0;
 };
@@ -36,7 +50,7 @@ inline constexpr std::uint64_t NEIGHBOURS_PER_LARGE = 64;
 template <class I, class CommonPrefix>
 std::optional<CompactPrefixes<I>> compare_neighbours(std::uint64_t n, const I* sa, CommonPrefix&& common_prefix) {
     CompactPrefixes<I> out;
-    out.small.assign(n, 0);
+    out.small = zeroed_lengths(n);
     if (n < 2) return out;
     const std::size_t pieces = pool::piece_count(n - 1);
     std::vector<std::vector<std::pair<I, I>>> large(pieces);

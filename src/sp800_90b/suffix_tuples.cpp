@@ -17,6 +17,7 @@
 #include "sp800_90b/bit_suffix_sort.hpp"
 #include "sp800_90b/neighbour_prefixes.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
+#include "util/big_array.hpp"
 
 namespace veltrane::sp800_90b {
 
@@ -51,9 +52,9 @@ std::uint64_t common_prefix(const std::uint8_t* s, std::uint64_t n, std::uint64_
 // than its predecessor's, so O(n) comparisons in all), then permuted into
 // suffix order in place of the suffix array. 4 or 8 bytes per symbol beside it.
 template <class I>
-void replace_by_prefixes(const std::uint8_t* s, std::uint64_t n, std::vector<I>& sa) {
+void replace_by_prefixes(const std::uint8_t* s, std::uint64_t n, util::BigArray<I>& sa) {
     const I none = static_cast<I>(n);  // sa[0] has no predecessor
-    std::vector<I> text_order(n);      // first the predecessor in suffix order, then the length
+    util::BigArray<I> text_order(n);  // first the predecessor in suffix order, then the length
     text_order[sa[0]] = none;
     for (std::uint64_t i = 1; i < n; ++i) text_order[sa[i]] = sa[i - 1];
     std::uint64_t l = 0;
@@ -136,14 +137,14 @@ TupleCounts count_with(Symbols s, TupleMethod method) {
             if (auto compact = sort_bit_suffixes(s.data, n)) return from_compact<I>(n, *compact);
         }
     }
-    std::vector<I> sa(n);
+    util::BigArray<I> sa(n);
     strings::frag::build_byte_suffix_array(s.data, static_cast<I>(n), sa.data());
     if (!method.permuted_lcp_only) {
         auto compact = compare_neighbours<I>(n, sa.data(), [&](std::uint64_t a, std::uint64_t b, std::uint64_t& words) {
             return common_prefix(s.data, n, a, b, words);
         });
         if (compact) {
-            std::vector<I>().swap(sa);  // the pass needs the prefix lengths only
+            sa.reset();  // the pass needs the prefix lengths only
             return from_compact<I>(n, *compact);
         }
     }
