@@ -100,6 +100,15 @@ def test_figures_of_real_and_degenerate_inputs():
             check_against_model(data, bits)
 
 
+def test_counts_on_both_sides_of_the_shared_ints():
+    """The engine shares the ints of small counts between results: the counts must still be the counts."""
+    sizes = [0, 1, 256, 257, 1000, 2046, 2047, 2048, 2049, 5000]
+    data = b"".join(bytes([v]) * count for v, count in enumerate(sizes))
+    got = veltrane.measure(bytes(reversed(data))).histogram
+    assert got[: len(sizes)] == tuple(sizes) and not any(got[len(sizes):])
+    assert all(type(c) is int for c in got)
+
+
 @pytest.mark.parametrize("size", [1, 2, 5, 999, 1000, 262143, 262144, 262145, 1 << 21])
 def test_entropies_are_the_native_modules_bit_for_bit(size):
     rng = random.Random(size)

@@ -58,10 +58,12 @@ void put(PyObject* d, PyObject* key, PyObject* value) {
     if (PyDict_SetItem(d, key, owned.get()) < 0) py::throw_python_error();
 }
 
-PyRef histogram_of(const battery::Result& r) {
+PyRef histogram_of(const EngineState& state, const battery::Result& r) {
     PyRef counts = PyRef::steal(check(PyTuple_New(static_cast<Py_ssize_t>(r.histogram.size()))));
     for (std::size_t i = 0; i < r.histogram.size(); ++i) {
-        PyTuple_SET_ITEM(counts.get(), static_cast<Py_ssize_t>(i), check(PyLong_FromUnsignedLongLong(r.histogram[i])));
+        const std::uint64_t c = r.histogram[i];
+        PyObject* count = c < SHARED_COUNTS ? Py_NewRef(state.counts[c]) : check(PyLong_FromUnsignedLongLong(c));
+        PyTuple_SET_ITEM(counts.get(), static_cast<Py_ssize_t>(i), count);
     }
     return counts;
 }
@@ -93,6 +95,10 @@ int init_state(PyObject* module) {
         s.keys[k] = PyUnicode_InternFromString(KEY_NAMES[k]);
         if (s.keys[k] == nullptr) return -1;
     }
+    for (std::size_t c = 0; c < SHARED_COUNTS; ++c) {
+        s.counts[c] = PyLong_FromSize_t(c);
+        if (s.counts[c] == nullptr) return -1;
+    }
     return 0;
 }
 
@@ -100,6 +106,7 @@ int traverse_state(PyObject* module, visitproc visit, void* arg) {
     EngineState* s = static_cast<EngineState*>(PyModule_GetState(module));
     if (s == nullptr) return 0;
     for (std::size_t k = 0; k < KEY_COUNT; ++k) Py_VISIT(s->keys[k]);
+    for (PyObject* count : s->counts) Py_VISIT(count);
     return 0;
 }
 
@@ -107,11 +114,13 @@ int clear_state(PyObject* module) {
     EngineState* s = static_cast<EngineState*>(PyModule_GetState(module));
     if (s == nullptr) return 0;
     for (std::size_t k = 0; k < KEY_COUNT; ++k) Py_CLEAR(s->keys[k]);
+    for (PyObject*& count : s->counts) Py_CLEAR(count);
     return 0;
 }
 
 PyRef make_figures(PyObject* module, const battery::Result& r, PyObject* measures_type, PyObject* ent_type) {
-    PyObject* const* key = state_of(module).keys;
+    const EngineState& state = state_of(module);
+    PyObject* const* key = state.keys;
     PyRef ent_dict = PyRef::steal(check(PyDict_New()));
     PyObject* e = ent_dict.get();
     // What ent prints where its arithmetic differs: for the ent-compatible output only.
@@ -124,7 +133,7 @@ PyRef make_figures(PyObject* module, const battery::Result& r, PyObject* measure
     PyObject* d = dict.get();
     put(d, key[BITS], PyBool_FromLong(r.bits));
     put(d, key[SIZE], PyLong_FromUnsignedLongLong(r.size));
-    put(d, key[HISTOGRAM], histogram_of(r).release());
+    put(d, key[HISTOGRAM], histogram_of(state, r).release());
     put(d, key[CHI_SQUARE_DF], PyLong_FromUnsignedLongLong(r.chi_square_df));
     for (const auto& [k, figure] : FLOAT_FIGURES) put(d, key[k], PyFloat_FromDouble(r.*figure));
     put(d, key[ENT], instance_of(ent_type, e).release());

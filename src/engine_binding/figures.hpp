@@ -11,14 +11,23 @@
 
 #include <Python.h>
 
+#include <cstddef>
+
 #include "battery/finish.hpp"
 #include "binding/pyref.hpp"
 
 namespace veltrane::engine {
 
-// The module's per-interpreter state: the attribute names of the figures.
+// Counts below this are shared objects made once: a histogram of an input up
+// to the parallel threshold (256 KiB) holds counts of about a thousand, which
+// would otherwise be some 256 new ints made holding the lock on every call.
+inline constexpr std::size_t SHARED_COUNTS = 2048;
+
+// The module's per-interpreter state: the attribute names of the figures, and
+// the ints 0 .. SHARED_COUNTS - 1.
 struct EngineState {
     PyObject* keys[32];
+    PyObject* counts[SHARED_COUNTS];
 };
 
 int init_state(PyObject* module);
