@@ -1,4 +1,4 @@
-// Suffix sorting of bits: a counting sort on the first 16 bits, then each
+// Suffix sorting of bits: a counting sort on the first 14 bits, then each
 // bucket sorted by the next 64 bits (cached beside the index) and, for the rare
 // ties, by full comparison; buckets too big to cache (biased data) first split
 // in place on 8 bits at a time. The common prefixes come from the same keys.
@@ -19,7 +19,11 @@ namespace veltrane::sp800_90b {
 
 namespace {
 
-constexpr unsigned BUCKET_BITS = 16;
+// The first sort's bits: 2^14 buckets keep its counters and the cache lines it
+// writes to few enough for the cache (with 2^16, a million random bits spent a
+// quarter of their sort scattering), and its buckets of random bits small
+// enough (about 60 a million) for the sorts of cached keys.
+constexpr unsigned BUCKET_BITS = 14;
 constexpr std::size_t BUCKETS = std::size_t{1} << BUCKET_BITS;
 // Ranges up to this size sort cached keys; bigger ones split on 8 more bits
 // in place, down to this depth (32 levels), then sort by comparison.
@@ -80,9 +84,8 @@ private:
 
 using KeyedSuffix = std::pair<std::uint64_t, std::uint32_t>;  // (the next 64 bits, position)
 
-// Below this many keys an insertion sort beats spreading over 256 bins: a
-// bucket of random bits holds about 15, and walking the bins cost 20 times
-// what sorting them did.
+// Below this many keys an insertion sort beats spreading over 256 bins, whose
+// walk cost a bucket of 15 random keys 20 times what sorting them did.
 constexpr std::size_t FEW_KEYS = 48;
 
 void insertion_sort_keys(KeyedSuffix* lo, KeyedSuffix* hi) {
@@ -239,7 +242,7 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
     const PackedBits bits(bit_bytes, n);
     auto bucket_of = [&](std::uint64_t i) { return static_cast<std::size_t>(bits.word_at(i) >> (64 - BUCKET_BITS)); };
 
-    // Counting sort on the first 16 bits: counts per piece, then each piece
+    // Counting sort on the first BUCKET_BITS bits: counts per piece, then each piece
     // scatters its positions behind the earlier pieces' of the same bucket.
     const std::size_t pieces = std::min<std::size_t>(pool::piece_count(n), 8);
     std::vector<std::vector<std::uint32_t>> next(pieces, std::vector<std::uint32_t>(BUCKETS, 0));
@@ -295,7 +298,7 @@ std::optional<CompactPrefixes<std::uint32_t>> sort_bit_suffixes(const std::uint8
         }
     });
     if (too_repetitive.load()) return std::nullopt;
-    // Neighbours across a bucket boundary differ within the first 16 bits.
+    // Neighbours across a bucket boundary differ within the first BUCKET_BITS bits.
     std::uint64_t words = 0;
     for (std::size_t b = 1; b < BUCKETS; ++b) {
         const std::uint64_t i = bucket_start[b];

@@ -53,7 +53,7 @@ template <bool full, class Table>
         }
         const unsigned x = data[i];
         Count top = 0;
-        bool hit = false;  // whether the prediction so far is x
+        unsigned hit_bits = 0;  // 1 when the prediction so far is x
         // reads and counts one length's cell; gives the count it read
         auto visit = [&](auto& c) {
             const auto mine = c.n[x], other = c.n[x ^ 1];
@@ -61,7 +61,9 @@ template <bool full, class Table>
             const Count most = mine > other ? mine : other;
             const bool better = most > top;
             top = better ? most : top;
-            hit = better ? std::uint64_t{mine} + x > other : hit;
+            // select without a branch: GCC made one, mispredicted on data that looks random
+            const unsigned candidate = std::uint64_t{mine} + x > other;
+            hit_bits ^= (hit_bits ^ candidate) & (0u - static_cast<unsigned>(better));
             const bool known = (mine | other) != 0;
             if constexpr (full) {
                 c.n[x] = static_cast<decltype(mine)>(mine + known);
@@ -76,7 +78,7 @@ template <bool full, class Table>
         for (unsigned j = LONGEST; j > Table::FLAT; --j) peak |= static_cast<unsigned>(visit(table.long_cell(history, j)));
 #pragma GCC unroll 16
         for (unsigned j = Table::FLAT; j >= 1; --j) visit(table.short_cell(history, j));
-        right |= std::uint64_t{hit} << t;
+        right |= std::uint64_t{hit_bits} << t;
         history = (history << 1) | x;
     }
     size_of = size;
