@@ -75,17 +75,18 @@ struct PairLanes {
     l.wide_products = l.wide_seams = l.products = l.seams = _mm256_setzero_si256();
 }
 
-// The pairs (i, i + 1) for i in [0, 32) from p; reads p[0, 33).
+// The pairs (i, i + 1) for i in [0, 32) from p; reads p[0, 33). Two loads:
+// the 16-bit words at p hold the pairs that begin at even offsets (low byte
+// times high byte, through vpmaddwd), those at p + 1 the odd ones; byte i of
+// the second is byte i + 1 of the first, for the seam flags.
 [[gnu::target("avx2")]] inline void pair_step(const std::uint8_t* p, PairLanes& l) {
-    const auto at = [&](std::size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)); };
-    const __m256i a0 = _mm256_cvtepu8_epi16(at(0)), b0 = _mm256_cvtepu8_epi16(at(1));
-    const __m256i a1 = _mm256_cvtepu8_epi16(at(16)), b1 = _mm256_cvtepu8_epi16(at(17));
-    l.products = _mm256_add_epi32(l.products, _mm256_madd_epi16(a0, b0));
-    l.products = _mm256_add_epi32(l.products, _mm256_madd_epi16(a1, b1));
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+    const __m256i even = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i odd = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+    const __m256i low = _mm256_set1_epi16(0xFF);
+    l.products = _mm256_add_epi32(l.products, _mm256_madd_epi16(_mm256_and_si256(even, low), _mm256_srli_epi16(even, 8)));
+    l.products = _mm256_add_epi32(l.products, _mm256_madd_epi16(_mm256_and_si256(odd, low), _mm256_srli_epi16(odd, 8)));
     // (b >> 7) per byte: a 16-bit shift moves each byte's top bit to its bit 0.
-    l.seams = _mm256_add_epi8(l.seams, _mm256_and_si256(_mm256_and_si256(a, _mm256_srli_epi16(b, 7)), _mm256_set1_epi8(1)));
+    l.seams = _mm256_add_epi8(l.seams, _mm256_and_si256(_mm256_and_si256(even, _mm256_srli_epi16(odd, 7)), _mm256_set1_epi8(1)));
 }
 
 // At most PAIR_STEPS steps after the last widening.
