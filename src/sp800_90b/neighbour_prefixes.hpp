@@ -15,11 +15,6 @@
 
 namespace veltrane::sp800_90b {
 
-// Lengths in suffix order, one byte each (small[i]: suffixes i-1 and i);
-// 255 and more live in a side list in order.
-template <class I>
-struct CompactPrefixes;
-
 // n lengths of 0.
 inline util::BigArray<std::uint8_t> zeroed_lengths(std::uint64_t n) {
     util::BigArray<std::uint8_t> small(n);
@@ -27,6 +22,8 @@ inline util::BigArray<std::uint8_t> zeroed_lengths(std::uint64_t n) {
     return small;
 }
 
+// Lengths in suffix order, one byte each (small[i]: suffixes i-1 and i);
+// 255 and more live in a side list in order.
 template <class I>
 struct CompactPrefixes {
     static constexpr std::uint8_t LARGE = 255;
