@@ -110,6 +110,47 @@ void test_kernels() {
     std::printf("battery kernels: vector versions %s\n", kernel::have_avx2() ? "tested (AVX2)" : "not available here");
 }
 
+void test_one_pass_kernels() {
+    // The histogram, pair sums and Monte Carlo hits of one pass against the plain
+    // loops: every lead (the bytes of a group begun before the block), lengths
+    // around the vector body's 192-byte strides and its widening every 42 of
+    // them, and every kind of data.
+    using BlockFunction = kernel::BlockSums (*)(const std::uint8_t*, std::size_t, std::size_t, std::size_t,
+                                                veltrane::util::ByteHistogram&);
+    const BlockFunction versions[] = {kernel::block_sums_portable, kernel::block_sums_avx2, kernel::block_sums};
+    auto agrees = [&](const std::uint8_t* p, std::size_t n, std::uint64_t start) {
+        const State naive = naive_state(p, n, start);
+        bool ok = true;
+        for (BlockFunction f : versions) {
+            veltrane::util::ByteHistogram hist{};
+            const kernel::BlockSums sums = f(p, n, lead_length(start, n), complete_groups(start, n), hist);
+            ok &= hist == naive.histogram && sums.pairs.products == naive.adjacent_products &&
+                  sums.pairs.seams == naive.seam_bit_pairs && sums.hits == naive.mc_hits;
+        }
+        return ok;
+    };
+    bool ok = true;
+    for (int kind = 0; kind < 5; ++kind) {
+        const Bytes data = make_bytes(20000 + 8, kind);
+        for (std::uint64_t start = 0; start < 6; ++start) {
+            for (std::size_t n : {0, 1, 5, 6, 7, 63, 64, 65, 195, 196, 197, 200, 389, 1000, 1027, 8064, 8069, 8261, 20000}) {
+                ok &= agrees(data.data() + start % 3, n, start);
+            }
+        }
+    }
+    CHECK(ok);
+    // All 0xFF: the largest products, every pair a seam pair and every point
+    // outside, over many widenings of the vector sums.
+    const Bytes ones(std::size_t{1} << 20 | 77, 0xFF);
+    for (BlockFunction f : versions) {
+        veltrane::util::ByteHistogram hist{};
+        const kernel::BlockSums sums = f(ones.data(), ones.size(), 0, ones.size() / 6, hist);
+        const std::uint64_t pairs = ones.size() - 1;
+        CHECK(sums.pairs.products == pairs * 65025 && sums.pairs.seams == pairs && sums.hits == 0 &&
+              hist[255] == ones.size());
+    }
+}
+
 void test_state_against_naive() {
     const std::size_t sizes[] = {0, 1, 2, 5, 6, 7, 11, 12, 13, 1000, 65535, 65536, 65537, 262143, 262144, 262145,
                                  (std::size_t{1} << 20) + 12345};
@@ -709,6 +750,7 @@ void test_profile() {
 
 int run_battery_tests(bool /*long_form*/) {
     test_kernels();
+    test_one_pass_kernels();
     test_state_against_naive();
     test_case_fold_table();
     test_merge_at_any_split();

@@ -199,11 +199,15 @@ void check_tuple_counts(std::mt19937_64& rng) {
 }
 
 // Inputs too long for the model, biased enough for the bit sort's in-place
-// splitting and its comparison sorting of long shared prefixes: every method
-// against the byte suffix sort with its linear prefix method.
+// splitting and its comparison sorting of long shared prefixes, or random:
+// every method against the byte suffix sort with its linear prefix method.
 void check_tuple_methods(std::mt19937_64& rng) {
     std::vector<Bytes> inputs;
     for (double bias : {0.9, 0.99, 0.999}) inputs.push_back(random_input(rng, 200000, 2, bias));
+    // Random bits long enough that the first sort's buckets hold tens of
+    // suffixes each, sorted by insertion or spread over bins by size.
+    for (std::size_t n : {300000, 1 << 20}) inputs.push_back(random_input(rng, n, 2, 0.0));
+    inputs.push_back(random_input(rng, 1 << 20, 2, 0.3));
     Bytes runs = random_input(rng, 100000, 2, 0.0);
     std::fill(runs.begin() + 20000, runs.begin() + 60000, 0);  // one long run inside noise
     inputs.push_back(runs);
