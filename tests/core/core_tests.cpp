@@ -204,8 +204,9 @@ veltrane::util::ByteHistogram naive_count(const std::vector<std::uint8_t>& data)
 
 void test_count_bytes() {
     std::mt19937_64 rng(12345);
-    const std::size_t sizes[] = {0, 1, 15, 16, 17, 31, 1000, 65535, 65536, 65537, 262143, 262144, 262145, 1 << 20,
-                                 (1 << 20) + 12345};
+    // Around the plain loop's limit (1024) and the 64- and 16-byte steps' tails too.
+    const std::size_t sizes[] = {0, 1, 15, 16, 17, 31, 1000, 1023, 1024, 1025, 1039, 1087, 1088, 65535, 65536, 65537,
+                                 262143, 262144, 262145, 1 << 20, (1 << 20) + 12345};
     for (std::size_t n : sizes) {
         for (int kind = 0; kind < 3; ++kind) {
             std::vector<std::uint8_t> data(n);
@@ -215,6 +216,12 @@ void test_count_bytes() {
             auto expected = naive_count(data);
             CHECK(veltrane::util::count_bytes(data.data(), n) == expected);
             CHECK(veltrane::util::count_bytes_sequential(data.data(), n) == expected);
+            if (n == 0) continue;
+            // From an odd address: the lanes read bytes, not aligned words.
+            veltrane::util::ByteHistogram shifted{};
+            veltrane::util::count_block(data.data() + 1, n - 1, shifted);
+            ++shifted[data[0]];
+            CHECK(shifted == expected);
         }
     }
 }
