@@ -184,27 +184,19 @@ namespace {
         const std::size_t stop = std::min(steps, done + PAIR_STEPS / 6);
         for (; done < stop; ++done) {
             const std::uint8_t* q = p + lead + done * STRIDE;
-            // The vector steps of each cache line right after its counts: after
-            // all three lines' counts they stood some 700 instructions behind
-            // them, at the edge of what the core keeps in flight (here the pass
-            // ran 2-3% faster).
-            counts.count64(q);
-            pair_step(q, pairs);
-            pair_step(q + 32, pairs);
-            monte_carlo_step(q, misses);
-            monte_carlo_step(q + 24, misses);
-            counts.count64(q + 64);
-            pair_step(q + 64, pairs);
-            pair_step(q + 96, pairs);
-            monte_carlo_step(q + 48, misses);
-            monte_carlo_step(q + 72, misses);
-            monte_carlo_step(q + 96, misses);
-            counts.count64(q + 128);
-            pair_step(q + 128, pairs);
-            pair_step(q + 160, pairs);
-            monte_carlo_step(q + 120, misses);
-            monte_carlo_step(q + 144, misses);
-            monte_carlo_step(q + 168, misses);
+            // Each cache line's vector steps right after its counts (line c's
+            // 24-byte Monte Carlo steps are those that begin in it): after all
+            // three lines' counts they stood some 700 instructions behind them,
+            // at the edge of what the core keeps in flight.
+            constexpr std::size_t FIRST_STEP[] = {0, 2, 5, 8};
+#pragma GCC unroll 3
+            for (std::size_t c = 0; c < 3; ++c) {
+                counts.count64(q + 64 * c);
+                pair_step(q + 64 * c, pairs);
+                pair_step(q + 64 * c + 32, pairs);
+#pragma GCC unroll 3
+                for (std::size_t m = FIRST_STEP[c]; m < FIRST_STEP[c + 1]; ++m) monte_carlo_step(q + 4 * MC_GROUP * m, misses);
+            }
         }
         widen(pairs);
     }
