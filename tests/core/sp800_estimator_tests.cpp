@@ -207,6 +207,8 @@ void check_tuple_methods(std::mt19937_64& rng) {
     // Random bits long enough that the first sort's buckets hold tens of
     // suffixes each, sorted by insertion or spread over bins by size.
     for (std::size_t n : {300000, 1 << 20}) inputs.push_back(random_input(rng, n, 2, 0.0));
+    // About as many bits as the first sort has buckets, three in four of them zeros.
+    for (std::size_t n : {16383, 16384, 16385}) inputs.push_back(random_input(rng, n, 2, 0.5));
     inputs.push_back(random_input(rng, 1 << 20, 2, 0.3));
     Bytes runs = random_input(rng, 100000, 2, 0.0);
     std::fill(runs.begin() + 20000, runs.begin() + 60000, 0);  // one long run inside noise
