@@ -111,24 +111,6 @@ struct PairLanes {
 
 }  // namespace
 
-[[gnu::target("avx2")]] PairSums pair_sums_avx2(const std::uint8_t* p, std::size_t n) {
-    if (n < 2) return {};
-    const std::size_t pairs = n - 1;
-    PairLanes lanes;
-    clear(lanes);
-    std::size_t i = 0;
-    while (i + 32 <= pairs) {
-        const std::size_t stop = std::min(pairs, i + 32 * PAIR_STEPS);
-        for (; i + 32 <= stop; i += 32) pair_step(p + i, lanes);
-        widen(lanes);
-    }
-    PairSums sums = sums_of(lanes);
-    const PairSums rest = pair_sums_portable(p + i, n - i);
-    sums.products += rest.products;
-    sums.seams += rest.seams;
-    return sums;
-}
-
 namespace {
 
 // Four groups a step: two 12-byte halves, each shuffled into big-endian
@@ -147,15 +129,6 @@ namespace {
 }
 
 }  // namespace
-
-[[gnu::target("avx2")]] std::uint64_t monte_carlo_hits_avx2(const std::uint8_t* p, std::size_t groups) {
-    __m256i misses = _mm256_setzero_si256();
-    std::size_t g = 0;
-    // The last step's second load reads 4 bytes past its 24: keep them inside the groups.
-    for (; g + 5 <= groups; g += 4, p += 4 * MC_GROUP) monte_carlo_step(p, misses);
-    const std::uint64_t hits = g - lane_sum(misses);
-    return hits + monte_carlo_hits_portable(p, groups - g);
-}
 
 // One pass instead of three: the histogram's scattered increments keep the
 // load and store units busy and leave the vector units idle, so the pair sums
@@ -214,14 +187,6 @@ namespace {
     return {sums, hits};
 }
 
-PairSums pair_sums(const std::uint8_t* data, std::size_t n) {
-    return have_avx2() ? pair_sums_avx2(data, n) : pair_sums_portable(data, n);
-}
-
-std::uint64_t monte_carlo_hits(const std::uint8_t* data, std::size_t groups) {
-    return have_avx2() ? monte_carlo_hits_avx2(data, groups) : monte_carlo_hits_portable(data, groups);
-}
-
 BlockSums block_sums(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
                      util::ByteHistogram& hist) {
     return have_avx2() ? block_sums_avx2(data, n, lead, groups, hist) : block_sums_portable(data, n, lead, groups, hist);
@@ -230,14 +195,6 @@ BlockSums block_sums(const std::uint8_t* data, std::size_t n, std::size_t lead, 
 #else
 
 bool have_avx2() { return false; }
-PairSums pair_sums_avx2(const std::uint8_t* data, std::size_t n) { return pair_sums_portable(data, n); }
-std::uint64_t monte_carlo_hits_avx2(const std::uint8_t* data, std::size_t groups) {
-    return monte_carlo_hits_portable(data, groups);
-}
-PairSums pair_sums(const std::uint8_t* data, std::size_t n) { return pair_sums_portable(data, n); }
-std::uint64_t monte_carlo_hits(const std::uint8_t* data, std::size_t groups) {
-    return monte_carlo_hits_portable(data, groups);
-}
 BlockSums block_sums_avx2(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
                           util::ByteHistogram& hist) {
     return block_sums_portable(data, n, lead, groups, hist);

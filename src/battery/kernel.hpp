@@ -1,8 +1,8 @@
-// The inner loops of the battery pass: pair sums and Monte Carlo hits, and
-// both together with the histogram in one pass over a block. Each has a
-// portable version and, on x86 processors that have it, an AVX2 version chosen
-// once at run time; both give the same integers (the tests hold them to each
-// other and to a plain loop).
+// The inner loop of the battery pass: the histogram, the pair sums and the
+// Monte Carlo hits in one pass over a block. A portable version (the plain
+// loops, one after another) and, on x86 processors that have it, an AVX2
+// version chosen once at run time give the same integers (the tests hold
+// them to each other and to a naive model).
 #pragma once
 
 #include <cstddef>
@@ -17,11 +17,6 @@ struct PairSums {
     std::uint64_t seams = 0;     // pairs with data[i] odd and data[i+1] >= 128
 };
 
-// n at most 2^32 - 1 (the sums then fit 64 bits).
-PairSums pair_sums(const std::uint8_t* data, std::size_t n);
-// Hits among `groups` consecutive 6-byte groups at data (see mc_hit).
-std::uint64_t monte_carlo_hits(const std::uint8_t* data, std::size_t groups);
-
 // All three over data[0, n), n at most 2^32 - 1: the histogram added to `hist`,
 // the pair sums returned, and the hits among `groups` 6-byte groups from
 // data + lead (inside the block) in `hits`.
@@ -32,15 +27,15 @@ struct BlockSums {
 BlockSums block_sums(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
                      util::ByteHistogram& hist);
 
+// The plain loops: pairs of data[0, n), n at most 2^32 - 1 (the sums then
+// fit 64 bits); hits among `groups` consecutive 6-byte groups (see mc_hit).
 PairSums pair_sums_portable(const std::uint8_t* data, std::size_t n);
 std::uint64_t monte_carlo_hits_portable(const std::uint8_t* data, std::size_t groups);
 
-// The AVX2 versions exist only where this is true.
-bool have_avx2();
-PairSums pair_sums_avx2(const std::uint8_t* data, std::size_t n);
-std::uint64_t monte_carlo_hits_avx2(const std::uint8_t* data, std::size_t groups);
 BlockSums block_sums_portable(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
                               util::ByteHistogram& hist);
+// The AVX2 version exists only where this is true.
+bool have_avx2();
 BlockSums block_sums_avx2(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
                           util::ByteHistogram& hist);
 
