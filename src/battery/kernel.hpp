@@ -1,8 +1,8 @@
 // The inner loop of the battery pass: the histogram, the pair sums and the
 // Monte Carlo hits in one pass over a block. A portable version (the plain
-// loops, one after another) and, on x86 processors that have it, an AVX2
-// version chosen once at run time give the same integers (the tests hold
-// them to each other and to a naive model).
+// loops, one after another) and, on x86 processors that have them, an AVX2
+// and an AVX-512 version, the best chosen once at run time, give the same
+// integers (the tests hold them to each other and to a naive model).
 #pragma once
 
 #include <cstddef>
@@ -38,5 +38,10 @@ BlockSums block_sums_portable(const std::uint8_t* data, std::size_t n, std::size
 bool have_avx2();
 BlockSums block_sums_avx2(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
                           util::ByteHistogram& hist);
+// The AVX-512 version (byte permutes and dot products on 256-bit registers)
+// exists only where this is true.
+bool have_avx512();
+BlockSums block_sums_avx512(const std::uint8_t* data, std::size_t n, std::size_t lead, std::size_t groups,
+                            util::ByteHistogram& hist);
 
 }  // namespace veltrane::battery::kernel

@@ -5,6 +5,7 @@
 // and 2^64 through constructed states, and every profile value against
 // measuring its window alone.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -95,11 +96,14 @@ void test_kernels() {
     CHECK(mc_hit(on_circle) && !mc_hit(on_circle + 6));
     Bytes points;
     for (int k = 0; k < 50; ++k) points.insert(points.end(), on_circle, on_circle + 12);
-    for (auto f : {kernel::block_sums_portable, kernel::block_sums_avx2}) {
+    for (auto f : {kernel::block_sums_portable, kernel::block_sums_avx2, kernel::block_sums_avx512}) {
         veltrane::util::ByteHistogram hist{};
         CHECK(f(points.data(), points.size(), 0, 100, hist).hits == 50);
     }
-    std::printf("battery kernels: vector versions %s\n", kernel::have_avx2() ? "tested (AVX2)" : "not available here");
+    std::printf("battery kernels: vector versions %s\n",
+                kernel::have_avx512() ? "tested (AVX2, AVX-512)"
+                : kernel::have_avx2() ? "tested (AVX2; AVX-512 not available here)"
+                                      : "not available here");
 }
 
 void test_one_pass_kernels() {
@@ -109,7 +113,8 @@ void test_one_pass_kernels() {
     // them, and every kind of data.
     using BlockFunction = kernel::BlockSums (*)(const std::uint8_t*, std::size_t, std::size_t, std::size_t,
                                                 veltrane::util::ByteHistogram&);
-    const BlockFunction versions[] = {kernel::block_sums_portable, kernel::block_sums_avx2, kernel::block_sums};
+    const BlockFunction versions[] = {kernel::block_sums_portable, kernel::block_sums_avx2, kernel::block_sums_avx512,
+                                      kernel::block_sums};
     auto agrees = [&](const std::uint8_t* p, std::size_t n, std::uint64_t start) {
         const State naive = naive_state(p, n, start);
         bool ok = true;
@@ -125,8 +130,14 @@ void test_one_pass_kernels() {
     for (int kind = 0; kind < 5; ++kind) {
         const Bytes data = make_bytes(20000 + 8, kind);
         for (std::uint64_t start = 0; start < 6; ++start) {
-            for (std::size_t n : {0, 1, 5, 6, 7, 63, 64, 65, 195, 196, 197, 200, 389, 1000, 1027, 8064, 8069, 8261, 20000}) {
+            for (std::size_t n : {0, 1, 5, 6, 7, 63, 64, 65, 195, 196, 197, 199, 200, 201, 202, 205, 389, 392, 393,
+                                  1000, 1027, 8064, 8069, 8261, 20000}) {
                 ok &= agrees(data.data() + start % 3, n, start);
+                // Alone in an allocation of its own, so that the sanitizers
+                // see a vector body that reads past the end.
+                const Bytes exact(data.begin() + static_cast<std::ptrdiff_t>(start % 3),
+                                  data.begin() + static_cast<std::ptrdiff_t>(start % 3 + n));
+                ok &= agrees(exact.data(), n, start);
             }
         }
     }
@@ -140,6 +151,14 @@ void test_one_pass_kernels() {
         const std::uint64_t pairs = ones.size() - 1;
         CHECK(sums.pairs.products == pairs * 65025 && sums.pairs.seams == pairs && sums.hits == 0 &&
               hist[255] == ones.size());
+    }
+    // 0xFF beside 0x00 and 0x7F beside 0x80: the extremes of a signed-byte
+    // dot product, positive and negative, over many widenings.
+    using Pair = std::array<std::uint8_t, 2>;
+    for (const Pair& pair : {Pair{0xFF, 0x00}, Pair{0x7F, 0x80}}) {
+        Bytes seesaw((std::size_t{1} << 20) + 11);
+        for (std::size_t i = 0; i < seesaw.size(); ++i) seesaw[i] = pair[i % 2];
+        CHECK(agrees(seesaw.data(), seesaw.size(), 0) && agrees(seesaw.data() + 1, seesaw.size() - 1, 3));
     }
 }
 
