@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstdlib>
 
 #include "battery/state.hpp"
 #include "util/byte_lanes.hpp"
