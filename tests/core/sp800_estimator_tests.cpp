@@ -76,6 +76,11 @@ void check_binary_only(Track& tr, sp::Symbols s) {
     tr.figure("Markov", "min entropy", m.min_entropy);
     const sp::Compression z = sp::compression(s);
     check_mean_search(tr, "Compression", z);
+    // The tool's p is the midpoint where its bisection stopped, not the root:
+    // the same walk must end on the same double.
+    const std::string key = tr.name + " Compression Estimate: p";
+    if (z.p != tr.vec.at(key)) std::fprintf(stderr, "%s: ours %.17g, recorded %.17g\n", key.c_str(), z.p, tr.vec.at(key));
+    CHECK(z.p == tr.vec.at(key));
 }
 
 void check_any_alphabet(Track& tr, sp::Symbols s) {
@@ -313,6 +318,89 @@ void check_compression(std::mt19937_64& rng) {
     CHECK(ok);
 }
 
+// The compression estimate's mean, against a compensated sum of every block's
+// log-distance, on inputs long enough for a running double sum to drift by
+// hundreds of ulps; and its p, against the bisection NIST's tool walks (midpoints
+// of [1/64, 1], stopping at the first one whose expectation lies below X-bar'
+// by less than 1e-15 of it) with G summed the standard's way, block by block.
+void check_compression_mean_and_walk(std::mt19937_64& rng) {
+    constexpr std::size_t d = 1000;
+    auto blocks_of = [](const Bytes& s) {
+        std::vector<unsigned> block(s.size() / 6 + 1);
+        for (std::size_t i = 1; i < block.size(); ++i) {
+            for (int b = 0; b < 6; ++b) block[i] = block[i] * 2 + s[(i - 1) * 6 + b];
+        }
+        return block;
+    };
+    for (double bias : {0.0, 0.3}) {
+        const Bytes s = random_input(rng, 6 * 400000 + 5, 2, bias);
+        const std::vector<unsigned> block = blocks_of(s);
+        std::vector<std::size_t> last(64, 0);
+        long double sum = 0, carry = 0;  // Kahan
+        for (std::size_t i = 1; i < block.size(); ++i) {
+            if (i > d) {
+                const long double term = std::log2(static_cast<long double>(i - last[block[i]])) - carry;
+                const long double next = sum + term;
+                carry = (next - sum) - term;
+                sum = next;
+            }
+            last[block[i]] = i;
+        }
+        const double mean = static_cast<double>(sum / static_cast<long double>(block.size() - 1 - d));
+        const double ours = sp::compression(symbols(s, 2)).x_bar;
+        const bool ok = ours == mean || ours == std::nextafter(mean, 0.0) || ours == std::nextafter(mean, 10.0);
+        if (!ok) std::fprintf(stderr, "compression mean %.17g, compensated sum %.17g\n", ours, mean);
+        CHECK(ok);
+    }
+    for (int round = 0; round < 8; ++round) {
+        const Bytes s = random_input(rng, 6 * (3000 + rng() % 20000) + rng() % 6, 2, round * 0.04);
+        const std::size_t L = s.size() / 6;
+        const long double v = static_cast<long double>(L - d);
+        // Compensated: g adds some 20000 terms of about the same size.
+        struct Sum {
+            long double total = 0, carry = 0;
+            void add(long double x) {
+                const long double y = x - carry, next = total + y;
+                carry = (next - total) - y;
+                total = next;
+            }
+        };
+        auto G = [&](long double z) {
+            Sum inner, g;  // inner: sum_{u<t} log2(u) z^2 (1-z)^(u-1)
+            long double power = 1;
+            for (std::size_t t = 1; t <= L; ++t) {
+                if (t > d) g.add(inner.total + std::log2(static_cast<long double>(t)) * z * power);
+                inner.add(std::log2(static_cast<long double>(t)) * z * z * power);
+                power *= 1 - z;
+            }
+            return g.total / v;
+        };
+        auto F = [&](double p) { return G(p) + 63 * G((1 - static_cast<long double>(p)) / 63); };
+        const sp::Compression c = sp::compression(symbols(s, 2));
+        const long double x = c.x_bar_prime;
+        double lo = 1.0 / 64, hi = 1.0, p = 1.0 / 64;
+        // A midpoint whose expectation is within rounding of the target may go
+        // either way in two evaluations; the walks may then part (rarely).
+        bool ambiguous = false;
+        const bool found = x < F(lo);
+        while (found) {
+            const double mid = 0.5 * (lo + hi);
+            const long double f = F(mid);
+            ambiguous = ambiguous || std::fabs(f - x) < 1e-17L * x || std::fabs(x - f - 1e-15L * x) < 1e-17L * x;
+            if (f > x) {
+                lo = mid;
+            } else {
+                hi = mid;
+                if (x - f < 1e-15L * x) break;
+            }
+        }
+        if (found) p = hi;
+        const bool ok = c.found_p == found && (c.p == p || ambiguous);
+        if (!ok) std::fprintf(stderr, "compression walk, round %d: ours %.17g, model %.17g\n", round, c.p, p);
+        CHECK(ok);
+    }
+}
+
 // Inputs too short or too uniform for an estimate: no crash, no hang, and the
 // documented answers (empty tuples, the lower bounds' one bit).
 void check_degenerate() {
@@ -366,6 +454,7 @@ int run_sp800_estimator_tests(bool) {
     check_collision_and_mcv(rng);
     check_markov(rng);
     check_compression(rng);
+    check_compression_mean_and_walk(rng);
     check_degenerate();
     std::printf("sp800_estimators: %d passed, %d failed\n", passed, failed);
     return failed;
