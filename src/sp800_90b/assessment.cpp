@@ -115,7 +115,8 @@ void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary) {
 
 unsigned inferred_width(const std::uint8_t* data, std::size_t n) { return width_of(histogram(data, n)); }
 
-Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared, Progress progress) {
+Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared, Progress progress,
+                  Tracks tracks) {
     if (n == 0) throw std::invalid_argument("no samples to assess");
     if (declared && (*declared < 1 || *declared > MAX_WIDTH)) {
         throw std::invalid_argument("bits_per_symbol must be from 1 to 8, not " + std::to_string(*declared));
@@ -163,7 +164,7 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
     std::vector<std::uint8_t> bits;
     std::vector<Run> runs;
     plan(runs, {literal, n, literal_k}, a.literal, binary);
-    if (!binary) {
+    if (!binary && tracks == Tracks::BOTH) {
         bits = bitstring_of(data, n, a.width);
         a.bitstring.emplace();
         plan(runs, {bits.data(), bits.size(), 2}, *a.bitstring, true);

@@ -15,6 +15,7 @@ from typing import Union
 from .activity import Activity, OutputClosed
 from .exits import EXIT_FAILED, EXIT_INTERRUPTED, EXIT_OK, EXIT_USAGE, UsageError
 from .options import build_parser
+from .sp800_90b_programs import parse_program
 
 __all__ = ["main", "EXIT_OK", "EXIT_FAILED", "EXIT_USAGE", "EXIT_INTERRUPTED"]
 
@@ -23,7 +24,8 @@ def main(argv: Union[Sequence[str], None] = None) -> int:
     """Runs the command line; returns the exit status."""
     activity = Activity()
     try:
-        args = build_parser().parse_args(argv)
+        given = sys.argv[1:] if argv is None else list(argv)
+        args = parse_program(given) or build_parser().parse_args(given)
         return int(args.run(args, activity))
     except UsageError as error:
         print(f"veltrane: {error}", file=sys.stderr)

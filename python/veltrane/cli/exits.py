@@ -1,6 +1,10 @@
 """Exit statuses of the command line, and the usage error every command raises."""
 from __future__ import annotations
 
+import argparse
+import sys
+from typing import NoReturn
+
 EXIT_OK = 0
 EXIT_FAILED = 1
 EXIT_USAGE = 2
@@ -18,3 +22,11 @@ exit status:
 
 class UsageError(Exception):
     """A bad option or value: one line on standard error, exit status 2."""
+
+
+class Parser(argparse.ArgumentParser):
+    """An argument parser whose errors are usage errors: the usage line, then one message, exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.print_usage(sys.stderr)
+        raise UsageError(message)

@@ -2,14 +2,15 @@
 from __future__ import annotations
 
 import argparse
-import sys
-from typing import Any, Callable, NoReturn
+from typing import Any, Callable
 
 from .._cluster import DEFAULT_CHUNK_SIZE
 from .._profile import MEASURES
-from .exits import EXIT_CODES, UsageError
+from .exits import EXIT_CODES, Parser
 from .render_csv import SCAN_CSV_HEADER
 from .runner import BINARY_MIN_ENTROPY, SEARCH_BYTES_PER_ELEMENT
+from .sp800_90b_arguments import bits_per_symbol
+from .sp800_90b_programs import PROGRAMS_EPILOG
 
 SCAN_EPILOG = (
     """\
@@ -91,12 +92,6 @@ def fraction(text: str) -> float:
     return value
 
 
-class _Parser(argparse.ArgumentParser):
-    def error(self, message: str) -> NoReturn:
-        self.print_usage(sys.stderr)
-        raise UsageError(message)
-
-
 def _run_scan(args: argparse.Namespace, activity: Any) -> int:
     from .scan import run_scan
 
@@ -121,13 +116,6 @@ def _run_sp800_90b(args: argparse.Namespace, activity: Any) -> int:
     return run_sp800_90b(args, activity)
 
 
-def bits_per_symbol(text: str) -> int:
-    value = whole_number(1)(text)
-    if value > 8:
-        raise argparse.ArgumentTypeError(f"must be from 1 to 8 (one sample per byte): {text!r}")
-    return value
-
-
 def _command(commands: Any, name: str, run: Callable[[argparse.Namespace, Any], int], *, help: str, description: str,
              epilog: str = EXIT_CODES, **more: Any) -> argparse.ArgumentParser:
     """One subcommand: its texts, its epilog laid out as written, and the function that runs it."""
@@ -139,14 +127,14 @@ def _command(commands: Any, name: str, run: Callable[[argparse.Namespace, Any], 
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(
+    parser = Parser(
         prog="veltrane",
         description="How random or how repetitive data is: entropy measures, repeated fragments, entropy profiles.",
         epilog=EXIT_CODES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument("--version", action="version", version=f"veltrane {_version()}")
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=Parser)
     commands.required = True
 
     scan = _command(
@@ -249,10 +237,12 @@ def build_parser() -> argparse.ArgumentParser:
         commands,
         "sp800-90b",
         _run_sp800_90b,
-        help="NIST SP 800-90B's non-IID min-entropy assessment of a file of samples, one per byte",
+        help="NIST SP 800-90B: the non-IID assessment of a file of samples, one per byte; "
+        "with iid, restart or conditioning first, the other programs of the assessment",
         description="The ten non-IID estimators of NIST SP 800-90B (section 6.3) on the samples of FILE, one "
         "per byte, as they are and (for widths above 1) as their bitstring; prints H_original, H_bitstring "
         "and the assessed min-entropy min(H_original, width x H_bitstring), in bits per sample.",
+        epilog=PROGRAMS_EPILOG + "\n" + EXIT_CODES,
     )
     sp800.add_argument("path", metavar="FILE", help="a file of samples, or - for standard input")
     sp800.add_argument("--bits", type=bits_per_symbol, default=None, metavar="N",

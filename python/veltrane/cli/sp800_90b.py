@@ -3,22 +3,16 @@ from __future__ import annotations
 
 import argparse
 import sys
-import threading
-from array import array
 from typing import Union
-
-from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
 from .._locations import describe_error
 from .._scan import mapped, mapped_file
 from .._sp800_90b import Assessment, assess
 from .activity import STDIN, Activity, display, report_error
+from .engine_progress import with_progress_bar
 from .exits import EXIT_FAILED, EXIT_OK
 from .output import Output
 from .render_sp800 import as_json, summary, verbose
-
-# How often the bar looks at the engine's progress words.
-POLL_SECONDS = 0.1
 
 
 def run_sp800_90b(args: argparse.Namespace, activity: Activity) -> int:
@@ -37,26 +31,5 @@ def run_sp800_90b(args: argparse.Namespace, activity: Activity) -> int:
 
 
 def _assess_with_bar(content: Union[memoryview, bytes], bits: Union[int, None], quiet: bool) -> Assessment:
-    """The assessment on this thread (so Ctrl-C reaches it), a bar fed from the engine's progress meanwhile."""
-    if quiet or not sys.stderr.isatty():
-        return assess(content, bits)
-    words = array("Q", [0, 0])
-    done = threading.Event()
-
-    def follow() -> None:
-        with tqdm(total=None, unit=" estimators", delay=1.0, file=sys.stderr, leave=False,
-                  desc="assessing", dynamic_ncols=True) as bar:
-            while not done.wait(POLL_SECONDS):
-                finished, total = words[0], words[1]
-                if total and bar.total != total:
-                    bar.total = total
-                bar.n = finished
-                bar.refresh()
-
-    watcher = threading.Thread(target=follow, daemon=True)
-    watcher.start()
-    try:
-        return assess(content, bits, words)
-    finally:
-        done.set()
-        watcher.join()
+    return with_progress_bar(lambda words: assess(content, bits, words), unit=" estimators", desc="assessing",
+                             quiet=quiet)

@@ -1,0 +1,59 @@
+"""The programs of `veltrane sp800-90b` besides the non-IID track: `iid`, `restart` and `conditioning`.
+
+`veltrane sp800-90b FILE` stays the non-IID assessment; a first argument naming one
+of these programs runs it instead, with its own options (a file of that name is
+still reachable as ./iid).
+"""
+from __future__ import annotations
+
+import argparse
+from collections.abc import Sequence
+from typing import Any, Callable, NamedTuple, Union
+
+from .exits import EXIT_CODES, Parser
+
+
+class Program(NamedTuple):
+    summary: str
+    description: str
+    module: str  # the module under veltrane.cli with add_NAME_arguments and run_NAME
+
+
+PROGRAMS: dict[str, Program] = {
+    "iid": Program(
+        "the IID track: chi-square, LRS and permutation tests, reproducible from a seed",
+        "NIST SP 800-90B's IID track (section 5) on the samples of FILE, one per byte: the initial entropy "
+        "estimate (most common value, as they are and as bits), the chi-square tests, the longest repeated "
+        "substring test and the permutation test of 19 statistics over up to 10,000 shuffles, which NIST's "
+        "tool makes from the same seed the same way. The data is IID when all three pass; its min-entropy "
+        "is then the initial estimate.",
+        "sp800_90b_iid"),
+}
+
+PROGRAMS_EPILOG = "programs:\n" + "".join(
+    f"  veltrane sp800-90b {name} ...   {p.summary}\n" for name, p in PROGRAMS.items()) + \
+    "  (veltrane sp800-90b NAME --help for each one's options)\n"
+
+
+def program_parser(name: str) -> argparse.ArgumentParser:
+    program = PROGRAMS[name]
+    parser = Parser(prog=f"veltrane sp800-90b {name}", description=program.description, epilog=EXIT_CODES,
+                    formatter_class=argparse.RawDescriptionHelpFormatter)
+    module = _module(program)
+    getattr(module, f"add_{name}_arguments")(parser)
+    run: Callable[[argparse.Namespace, Any], int] = getattr(module, f"run_{name}")
+    parser.set_defaults(run=run)
+    return parser
+
+
+def parse_program(argv: Sequence[str]) -> Union[argparse.Namespace, None]:
+    """The arguments of `veltrane sp800-90b PROGRAM ...`, or None for any other command line."""
+    if len(argv) >= 2 and argv[0] == "sp800-90b" and argv[1] in PROGRAMS:
+        return program_parser(argv[1]).parse_args(list(argv[2:]))
+    return None
+
+
+def _module(program: Program) -> Any:
+    import importlib
+
+    return importlib.import_module(f"{__package__}.{program.module}")
