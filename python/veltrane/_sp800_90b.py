@@ -172,7 +172,8 @@ def _track(raw: dict[str, Any]) -> Track:
     return Track(**built, min_entropy=raw["min_entropy"])
 
 
-def _assessment(raw: dict[str, Any]) -> Assessment:
+def assessment_of(raw: dict[str, Any]) -> Assessment:
+    """The typed result of the engine's dict."""
     bitstring = raw["bitstring"]
     return Assessment(
         **{**raw, "literal": _track(raw["literal"]), "bitstring": None if bitstring is None else _track(bitstring)}
@@ -193,4 +194,4 @@ def sp800_90b(data: Bytes, *, bits_per_symbol: int | None = None) -> Assessment:
 def assess(data: Bytes, bits_per_symbol: int | None, progress: Any = None) -> Assessment:
     """`sp800_90b` with the engine's progress words: a writable buffer of two 64-bit
     words (estimators finished, estimators in all) that it updates as it goes."""
-    return _assessment(_engine.sp800_90b(data, bits_per_symbol, progress))
+    return assessment_of(_engine.sp800_90b(data, bits_per_symbol, progress))

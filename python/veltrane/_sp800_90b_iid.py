@@ -149,6 +149,11 @@ def assess_iid(data: Bytes, bits_per_symbol: int | None, seed: Seed | None, cond
     return iid_assessment(raw, raw_seed.hex())
 
 
+def permutation_test_of(raw: dict[str, Any]) -> PermutationTest:
+    """The typed permutation test of the engine's dict."""
+    return PermutationTest(tuple(PermutationStatistic(**s) for s in raw["statistics"]), raw["rounds"], raw["passed"])
+
+
 def iid_assessment(raw: dict[str, Any], seed: str) -> IidAssessment:
     """The typed result of the engine's dict."""
     literal = MostCommonValue(**raw["literal"])
@@ -161,7 +166,6 @@ def iid_assessment(raw: dict[str, Any], seed: str) -> IidAssessment:
     lrs_test = LrsTest(lrs["w"], float(exact["p_col"]), float(exact["probability"]), lrs["passed"])
     # Beside the fields: equality, hashing and asdict() see the floats only.
     object.__setattr__(lrs_test, "_long_double", exact)
-    permutation = raw["permutation"]
     iid = raw["iid"]
     return IidAssessment(
         samples=raw["samples"], width=raw["width"], distinct=raw["distinct"], mean=raw["mean"],
@@ -171,6 +175,5 @@ def iid_assessment(raw: dict[str, Any], seed: str) -> IidAssessment:
         chi_square=ChiSquareTests(ChiSquareTest(**chi["independence"]), ChiSquareTest(**chi["goodness_of_fit"]),
                                   chi["passed"]),
         lrs=lrs_test,
-        permutation=PermutationTest(tuple(PermutationStatistic(**s) for s in permutation["statistics"]),
-                                    permutation["rounds"], permutation["passed"]),
+        permutation=permutation_test_of(raw["permutation"]),
         iid=iid, min_entropy=raw["initial_entropy"] if iid else None, seed=seed)

@@ -10,5 +10,6 @@ extern PyMethodDef BATTERY_FUNCTIONS[];  // battery.cpp: the randomness battery 
 extern PyMethodDef REPEATS_FUNCTIONS[];  // repeats.cpp: the repeats search, the longest run of one byte
 extern PyMethodDef SP800_90B_FUNCTIONS[];  // sp800_90b.cpp: the SP 800-90B non-IID assessment
 extern PyMethodDef SP800_90B_IID_FUNCTIONS[];  // sp800_90b_iid.cpp: the SP 800-90B IID track
+extern PyMethodDef SP800_90B_RESTART_FUNCTIONS[];  // sp800_90b_restart.cpp: the SP 800-90B restart tests
 
 }  // namespace veltrane::engine

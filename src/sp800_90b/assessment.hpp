@@ -59,7 +59,10 @@ unsigned inferred_width(const std::uint8_t* data, std::size_t n);
 
 // Throws std::invalid_argument for empty data, a width outside 1..8, or a sample
 // of `width` bits or more. Throws pool::Cancelled when stopped, std::bad_alloc
-// when memory runs out.
-Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigned> width, Progress progress = {});
+// when memory runs out. The restart tests assess the samples as they are only
+// (Tracks::LITERAL_ONLY: no bitstring track).
+enum class Tracks { BOTH, LITERAL_ONLY };
+Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigned> width, Progress progress = {},
+                  Tracks tracks = Tracks::BOTH);
 
 }  // namespace veltrane::sp800_90b

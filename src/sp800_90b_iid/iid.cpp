@@ -23,6 +23,8 @@ MostCommonValue from_mode(std::uint64_t mode_count, std::uint64_t n) {
     return r;
 }
 
+}  // namespace
+
 unsigned checked_width(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared) {
     if (n == 0) throw std::invalid_argument("no samples to assess");
     if (declared && (*declared < 1 || *declared > MAX_WIDTH)) {
@@ -37,12 +39,15 @@ unsigned checked_width(const std::uint8_t* data, std::size_t n, std::optional<un
     return declared.value_or(needed);
 }
 
-}  // namespace
+void check_seed(const Seed& seed) {
+    if (!usable(seed)) throw std::invalid_argument("the seed must not be all zeros (the generator would draw only zeros)");
+}
 
 IidAssessment assess_iid(const std::uint8_t* data, std::size_t n, std::optional<unsigned> width, const Seed& seed,
                          bool conditioned, std::uint64_t* rounds_counted, std::uint64_t max_rounds) {
     IidAssessment a;
     a.width = checked_width(data, n, width);
+    check_seed(seed);
     a.samples = n;
     a.conditioned = conditioned;
     const SampleFacts facts = facts_of(data, n);
@@ -69,7 +74,8 @@ IidAssessment assess_iid(const std::uint8_t* data, std::size_t n, std::optional<
 
     a.chi_square = chi_square_tests(facts, data);
     a.lrs = lrs_test(facts, data);
-    a.permutation = permutation_test(facts, data, seed, max_rounds, rounds_counted);
+    Xoshiro256 rng(seed);
+    a.permutation = permutation_test(facts, data, rng, max_rounds, rounds_counted);
     return a;
 }
 

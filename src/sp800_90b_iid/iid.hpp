@@ -37,8 +37,15 @@ struct IidAssessment {
     bool iid() const noexcept { return chi_square.passed() && lrs.passed && permutation.passed(); }
 };
 
-// Throws std::invalid_argument for empty data, a width outside 1..8 or a
-// sample too wide for it; pool::Cancelled when stopped; std::bad_alloc.
+// Throws std::invalid_argument for empty data, a width outside 1..8, a sample
+// too wide for it, or an all-zero seed; pool::Cancelled when stopped;
+// std::bad_alloc.
+// The width the samples are declared or found to have (the checks above).
+unsigned checked_width(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared);
+
+// Throws std::invalid_argument for an all-zero seed.
+void check_seed(const Seed& seed);
+
 IidAssessment assess_iid(const std::uint8_t* data, std::size_t n, std::optional<unsigned> width, const Seed& seed,
                          bool conditioned, std::uint64_t* rounds_counted = nullptr,
                          std::uint64_t max_rounds = MAX_ROUNDS);

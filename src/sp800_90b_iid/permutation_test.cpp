@@ -23,6 +23,7 @@ constexpr std::array<Mask, 3> GROUPS = {bit(COMPRESSION), SCANNED, NEIGHBOURLY};
 
 struct Slot {
     std::vector<std::uint8_t> arrangement;
+    Xoshiro256::State after{};  // the stream's state after this round's shuffle
     Values values{};
     std::uint64_t round = 0;  // 0: free
     Mask wanted = 0;
@@ -37,9 +38,9 @@ struct Slot {
 // after it) in round order.
 class Rounds {
 public:
-    Rounds(const SampleFacts& f, const std::uint8_t* raw, const Seed& seed, std::uint64_t max_rounds,
+    Rounds(const SampleFacts& f, const std::uint8_t* raw, const Xoshiro256& rng, std::uint64_t max_rounds,
            std::uint64_t* progress, PermutationTest& result)
-        : facts_(f), rng_(seed), current_(raw, raw + f.n), max_rounds_(max_rounds), progress_(progress),
+        : facts_(f), rng_(rng), counted_state_(rng.state()), current_(raw, raw + f.n), max_rounds_(max_rounds), progress_(progress),
           result_(result), slots_(std::max<std::size_t>(4, 2 * pool::thread_count() + 1)) {}
 
     void work() {
@@ -82,6 +83,7 @@ private:
         lock.unlock();
         shuffle(rng_, current_.data(), current_.size());
         slot.arrangement.assign(current_.begin(), current_.end());
+        slot.after = rng_.state();
         lock.lock();
         shuffling_ = false;
         slot.round = round;
@@ -137,6 +139,7 @@ private:
                 if (c[0] + c[1] > ENOUGH && c[1] + c[2] > ENOUGH) active_ &= ~bit(s);
             }
             slot.round = 0;
+            counted_state_ = slot.after;
             result_.rounds = next_count_;
             if (progress_ != nullptr) std::atomic_ref(*progress_).store(next_count_, std::memory_order_relaxed);
             ++next_count_;
@@ -144,8 +147,14 @@ private:
         }
     }
 
+public:
+    // The stream as the last round counted left it.
+    const Xoshiro256::State& counted_state() const { return counted_state_; }
+
+private:
     const SampleFacts& facts_;
     Xoshiro256 rng_;
+    Xoshiro256::State counted_state_;
     std::vector<std::uint8_t> current_;
     const std::uint64_t max_rounds_;
     std::uint64_t* const progress_;
@@ -161,7 +170,7 @@ private:
 
 }  // namespace
 
-PermutationTest permutation_test(const SampleFacts& facts, const std::uint8_t* raw, const Seed& seed,
+PermutationTest permutation_test(const SampleFacts& facts, const std::uint8_t* raw, Xoshiro256& rng,
                                  std::uint64_t max_rounds, std::uint64_t* rounds_counted) {
     PermutationTest result;
     {
@@ -171,11 +180,12 @@ PermutationTest permutation_test(const SampleFacts& facts, const std::uint8_t* r
         result.original[COMPRESSION] = compression(raw, facts.n);
     }
     if (max_rounds > 0) {
-        Rounds rounds(facts, raw, seed, max_rounds, rounds_counted, result);
+        Rounds rounds(facts, raw, rng, max_rounds, rounds_counted, result);
         pool::run_tasks(pool::thread_count(), [&](std::size_t) {
             pool::prepare_thread();
             rounds.work();
         });
+        rng = Xoshiro256(rounds.counted_state());
     }
     for (unsigned s = 0; s < STATISTICS; ++s) {
         const auto& c = result.counters[s];

@@ -37,11 +37,13 @@ struct PermutationTest {
     bool passed() const noexcept { return failed == 0; }
 };
 
-// `raw`: the n samples `facts` describe, unchanged during the call.
+// `raw`: the n samples `facts` describe, unchanged during the call. The
+// shuffles draw from `rng`, which is left where the last round counted left
+// it (a later test may go on drawing from it, as the tool's does).
 // `rounds_counted`, if given, follows the rounds counted so far (written
 // atomically), for a caller's progress display.
 // Throws pool::Cancelled when stopped, std::bad_alloc when memory runs out.
-PermutationTest permutation_test(const SampleFacts& facts, const std::uint8_t* raw, const Seed& seed,
+PermutationTest permutation_test(const SampleFacts& facts, const std::uint8_t* raw, Xoshiro256& rng,
                                  std::uint64_t max_rounds = MAX_ROUNDS, std::uint64_t* rounds_counted = nullptr);
 
 }  // namespace veltrane::sp800_90b::iid

@@ -11,6 +11,15 @@ namespace veltrane::sp800_90b::iid {
 // The 32 seed bytes, read as four little-endian 64-bit words, are the state.
 using Seed = std::array<std::uint8_t, 32>;
 
+// All zeros is the one state the generator never leaves: it would draw zeros
+// for ever (and the draw of an index would never end).
+inline bool usable(const Seed& seed) noexcept {
+    for (std::uint8_t b : seed) {
+        if (b != 0) return true;
+    }
+    return false;
+}
+
 class Xoshiro256 {
 public:
     using State = std::array<std::uint64_t, 4>;

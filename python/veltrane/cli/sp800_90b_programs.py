@@ -28,6 +28,14 @@ PROGRAMS: dict[str, Program] = {
         "tool makes from the same seed the same way. The data is IID when all three pass; its min-entropy "
         "is then the initial estimate.",
         "sp800_90b_iid"),
+    "restart": Program(
+        "the restart tests: the sanity check (its cutoff computed exactly) and the validation",
+        "NIST SP 800-90B's restart tests (section 3.1.4) on FILE, 1000 restarts of 1000 samples each, one "
+        "sample per byte, restart after restart: the sanity check of the most common value in any restart "
+        "or position against the cutoff for H_I, then the row and column datasets assessed with the "
+        "non-IID estimators (or, with --iid, the most common value and the permutation tests); the "
+        "validation passes when min(H_r, H_c) >= H_I / 2.",
+        "sp800_90b_restart"),
 }
 
 PROGRAMS_EPILOG = "programs:\n" + "".join(
