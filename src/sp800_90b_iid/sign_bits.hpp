@@ -19,19 +19,11 @@ void equal_bits(const std::uint8_t* a, std::size_t len, std::uint8_t value, std:
 // The number of i < len - lag with a[i] == a[i + lag].
 std::uint64_t equal_pairs(const std::uint8_t* a, std::size_t len, std::size_t lag);
 
-// The ones of a byte, and its bits in reverse order (bit 0 first, as the
-// conversions of binary data read eight samples into one value).
+// The ones of each byte value (Conversion I of binary data).
 inline constexpr std::array<std::uint8_t, 256> ONES_IN_BYTE = [] {
     std::array<std::uint8_t, 256> t{};
     for (unsigned b = 0; b < 256; ++b) {
         for (unsigned x = b; x != 0; x &= x - 1) ++t[b];
-    }
-    return t;
-}();
-inline constexpr std::array<std::uint8_t, 256> REVERSED_BYTE = [] {
-    std::array<std::uint8_t, 256> t{};
-    for (unsigned b = 0; b < 256; ++b) {
-        for (unsigned i = 0; i < 8; ++i) t[b] = static_cast<std::uint8_t>(t[b] | (((b >> i) & 1U) << (7 - i)));
     }
     return t;
 }();

@@ -110,18 +110,17 @@ constexpr Mask MEDIAN = bit(NUM_RUNS_MEDIAN) | bit(LEN_RUNS_MEDIAN);
 constexpr Mask COLLISIONS = bit(AVG_COLLISION) | bit(MAX_COLLISION);
 
 void binary_statistics(const SampleFacts& f, const std::uint8_t* raw, Mask wanted, Values& values, Scratch& s) {
-    // The bits, one per sample: rank 1 or 0. Both conversions are their bytes.
+    // The bits, one per sample: rank 1 or 0, 64 to a word. Conversion I counts
+    // the ones of each byte of them. Conversion II reads each byte first bit
+    // first; here bit 0 comes first, but the collisions compare values for
+    // equality only, which the order of a byte's bits does not change.
     equal_bits(raw, f.n, f.alphabet.value[1], s.bits);
     if (wanted & MEDIAN) median_runs(s.bits, f.n, values);
     const std::size_t blocks = (f.n + 7) / 8;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.bits.data());
     s.conversion_1.resize(blocks);
-    s.conversion_2.resize(blocks);
-    for (std::size_t j = 0; j < blocks; ++j) {
-        s.conversion_1[j] = ONES_IN_BYTE[bytes[j]];
-        s.conversion_2[j] = REVERSED_BYTE[bytes[j]];
-    }
-    if (wanted & COLLISIONS) collisions(s.conversion_2.data(), blocks, values);
+    for (std::size_t j = 0; j < blocks; ++j) s.conversion_1[j] = ONES_IN_BYTE[bytes[j]];
+    if (wanted & COLLISIONS) collisions(bytes, blocks, values);
     neighbourly(s.conversion_1.data(), blocks, wanted, values, s);
 }
 

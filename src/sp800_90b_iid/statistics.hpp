@@ -62,7 +62,7 @@ inline constexpr Mask NEIGHBOURLY = ALL_STATISTICS & ~SCANNED & ~bit(COMPRESSION
 // Buffers reused between the arrangements one thread measures.
 struct Scratch {
     std::vector<std::uint64_t> bits;  // a sequence's comparison bits, 64 to a word
-    std::vector<std::uint8_t> conversion_1, conversion_2;
+    std::vector<std::uint8_t> conversion_1;
 };
 
 // Sets values[s] for every s in `wanted` except COMPRESSION, for the

@@ -10,3 +10,5 @@ int run_repeats_tests(bool long_form);   // repeats_tests.cpp: the repeats searc
 int run_sp800_estimator_tests(bool long_form);  // sp800_estimator_tests.cpp: MCV, collision, Markov, compression, tuples
 int run_sp800_predictor_tests(bool long_form);  // sp800_predictor_tests.cpp: the four predictors and their bounds
 int run_sp800_restart_tests(bool long_form);    // sp800_restart_tests.cpp: the restart sanity check's alpha and cutoff
+int run_sp800_iid_tests(bool long_form);  // sp800_iid_tests.cpp: the IID track: generator, statistics, permutation test, recorded runs
+int run_sp800_restart_run_tests(bool long_form);  // sp800_restart_run_tests.cpp: the restart tests as a whole, recorded runs
