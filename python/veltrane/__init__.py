@@ -10,6 +10,8 @@ Python signatures and English documentation, plus conveniences:
 - `scan(data)`: the figures and the top repeats as a `ScanResult`;
 - `sp800_90b(samples)`: NIST SP 800-90B's non-IID min-entropy assessment, every estimator
   with the figures NIST's reference tool prints;
+- `sp800_90b_iid(samples)` and `sp800_90b_restart(samples, h_initial)`: its IID track and
+  restart tests, reproducible from a seed;
 - `scan_many(inputs, client)`: scans of files and URLs on a Dask cluster, in input order;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
@@ -32,6 +34,16 @@ from ._profile import Edge, Profile, entropy_profile, find_edges
 from ._repeats import LeftOut, Repeat, Repeats, repeats
 from ._scan import ScanResult, scan
 from ._scan_many import ScanFailure, scan_many
+from ._sp800_90b_iid import (
+    ChiSquareTest,
+    ChiSquareTests,
+    IidAssessment,
+    LrsTest,
+    PermutationStatistic,
+    PermutationTest,
+    sp800_90b_iid,
+)
+from ._sp800_90b_restart import RestartDataset, RestartSanityCheck, RestartTest, sp800_90b_restart
 from ._sp800_90b import (
     Assessment,
     Collision,
@@ -47,20 +59,29 @@ from ._sp800_90b import (
 
 __all__ = [
     "Assessment",
+    "ChiSquareTest",
+    "ChiSquareTests",
     "Collision",
     "Compression",
     "Edge",
     "EntFigures",
+    "IidAssessment",
     "LeftOut",
     "LongestRepeatedSubstring",
+    "LrsTest",
     "Markov",
     "MeasureState",
     "Measures",
     "MostCommonValue",
+    "PermutationStatistic",
+    "PermutationTest",
     "Prediction",
     "Profile",
     "Repeat",
     "Repeats",
+    "RestartDataset",
+    "RestartSanityCheck",
+    "RestartTest",
     "ScanFailure",
     "ScanResult",
     "TTuple",
@@ -78,6 +99,8 @@ __all__ = [
     "scan_many",
     "shannon_entropy",
     "sp800_90b",
+    "sp800_90b_iid",
+    "sp800_90b_restart",
     "strings_frag",
     "version",
     "__version__",
