@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "pool/cancel.hpp"
 #include "sp800_90b_iid/bit_runs.hpp"
@@ -14,32 +15,45 @@ namespace {
 
 // max_i |S_i - i * mean| over the prefix sums S_i, as the tool computes it: in
 // long double, S_i exact and the product rounded to 64 bits, the maximum kept
-// as a double. A first pass in double finds the maximum to within its
-// rounding; only the places that come that close are computed again in long
-// double (a handful, where a pass of x87 arithmetic would cost a millisecond).
+// as a double. One pass in double finds the places that come within its
+// rounding of the largest so far (new records, and returns to a record, which
+// the half-integers of binary data make common); only those are computed
+// again in long double, where a pass of x87 arithmetic would cost a millisecond.
 double excursion(const std::uint8_t* raw, std::size_t n, double mean) {
-    double high = 0.0, low = 0.0;
-    std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        sum += raw[i];
-        const double x = static_cast<double>(sum) - static_cast<double>(i + 1) * mean;
-        high = std::max(high, x);
-        low = std::min(low, x);
-    }
-    // The double steps each round once, at magnitudes below 256 n.
+    // The double steps round once each, at magnitudes below 256 n.
     const double slack = 4.0 * 0x1p-53 * 256.0 * (static_cast<double>(n) + 1.0);
-    const double threshold = std::max(high, -low) - slack;
-    long double best = 0.0L;
-    sum = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        sum += raw[i];
-        const double x = static_cast<double>(sum) - static_cast<double>(i + 1) * mean;
-        if (std::fabs(x) >= threshold) {
-            const long double exact = static_cast<long double>(sum) - static_cast<long double>(i + 1) * mean;
-            best = std::max(best, std::fabs(exact));
+    struct Place {
+        std::int64_t i, sum;
+        double x;
+    };
+    std::vector<Place> near_best;
+    double best = 0.0;
+    long double exact = 0.0L;
+    // Folding a place in early is harmless: one that ends below the best takes
+    // no part in the maximum. It keeps the list short where the walk stays level
+    // (constant samples).
+    auto fold = [&] {
+        for (const Place& p : near_best) {
+            if (p.x < best - slack) continue;
+            exact = std::max(exact, std::fabs(static_cast<long double>(p.sum) - static_cast<long double>(p.i) * mean));
+        }
+        near_best.clear();
+    };
+    // Signed integers: they turn into doubles in one instruction, unsigned 64-bit
+    // ones in a dozen.
+    std::int64_t sum = 0;
+    const auto count = static_cast<std::int64_t>(n);
+    for (std::int64_t i = 1; i <= count; ++i) {
+        sum += raw[i - 1];
+        const double x = std::fabs(static_cast<double>(sum) - static_cast<double>(i) * mean);
+        if (x >= best - slack) [[unlikely]] {
+            best = std::max(best, x);
+            if (near_best.size() == 4096) fold();
+            near_best.push_back({i, sum, x});
         }
     }
-    return static_cast<double>(best);
+    fold();
+    return static_cast<double>(exact);
 }
 
 // The collision statistics: from each start, the samples up to and including
