@@ -10,6 +10,8 @@ Python signatures and English documentation, plus conveniences:
 - `scan(data)`: the figures and the top repeats as a `ScanResult`;
 - `sp800_90b(samples)`: NIST SP 800-90B's non-IID min-entropy assessment, every estimator
   with the figures NIST's reference tool prints;
+- `sp800_90b_conditioning(n_in, n_out, nw, h_in)`: the entropy a conditioning component
+  leaves (SP 800-90B 3.1.5), the double nearest the exact value;
 - `scan_many(inputs, client)`: scans of files and URLs on a Dask cluster, in input order;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
@@ -25,6 +27,7 @@ from typing import Literal
 import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
+from ._conditioning import Conditioning, sp800_90b_conditioning
 from ._display import format_measure
 from ._locations import URL
 from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
@@ -49,6 +52,7 @@ __all__ = [
     "Assessment",
     "Collision",
     "Compression",
+    "Conditioning",
     "Edge",
     "EntFigures",
     "LeftOut",
@@ -78,6 +82,7 @@ __all__ = [
     "scan_many",
     "shannon_entropy",
     "sp800_90b",
+    "sp800_90b_conditioning",
     "strings_frag",
     "version",
     "__version__",

@@ -25,7 +25,7 @@ def run_sp800_90b(args: argparse.Namespace, activity: Activity) -> int:
     activity.start("assessing", args.path, writing="the assessment of")
     try:
         with mapped_file(sys.stdin.buffer) if args.path == STDIN else mapped(args.path) as content:
-            assessment = _assess_with_bar(content, args.bits, quiet=args.quiet)
+            assessment = assess_with_bar(content, args.bits, quiet=args.quiet)
     except (OSError, MemoryError, ValueError) as error:
         report_error(args.path, describe_error(error))
         return EXIT_FAILED
@@ -36,7 +36,7 @@ def run_sp800_90b(args: argparse.Namespace, activity: Activity) -> int:
     return EXIT_OK
 
 
-def _assess_with_bar(content: Union[memoryview, bytes], bits: Union[int, None], quiet: bool) -> Assessment:
+def assess_with_bar(content: Union[memoryview, bytes], bits: Union[int, None], quiet: bool) -> Assessment:
     """The assessment on this thread (so Ctrl-C reaches it), a bar fed from the engine's progress meanwhile."""
     if quiet or not sys.stderr.isatty():
         return assess(content, bits)
