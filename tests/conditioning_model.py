@@ -127,7 +127,8 @@ def model(n_in, n_out, nw, h_in, h_prime=None):
         bits *= 2
 
 
-def _attempt(n_in, n_out, n, h_in, caps, bits):
+def enclosures(n_in, n, h_in, bits):
+    """Bounds (low, high) on psi, omega, h_psi and h_omega at `bits` bits, and on the sign of psi - omega."""
     ln2 = _ln2(bits)
     p_high = _two_to_minus(h_in, ln2, bits)
     size = 2**n_in - 1
@@ -142,6 +143,12 @@ def _attempt(n_in, n_out, n, h_in, caps, bits):
     h_omega = (_minus_log2(omega[1], bits, up=False), _minus_log2(omega[0], bits, up=True))
     # psi - omega = P_high - root P_low: its sign without the 2^m P_low both hold.
     difference = (p_high[0] - root[1] * p_low[1], p_high[1] - root[0] * p_low[0])
+    return dict(psi=psi, omega=omega, h_psi=h_psi, h_omega=h_omega, difference=difference)
+
+
+def _attempt(n_in, n_out, n, h_in, caps, bits):
+    e = enclosures(n_in, n, h_in, bits)
+    psi, omega, h_psi, h_omega, difference = (e[k] for k in ("psi", "omega", "h_psi", "h_omega", "difference"))
     if difference[0] > 0:
         limited_by = "psi"
     elif difference[1] < 0:

@@ -13,12 +13,13 @@ from decimal import Context, Decimal
 from fractions import Fraction
 
 import pytest
-from conditioning_model import model
+from conditioning_model import enclosures, model
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import veltrane
 import veltrane.cli
+from veltrane._conditioning_bounds import enclose
 from veltrane.cli.options import _Parser
 from veltrane.cli.render_sp800_conditioning import tool_digits
 from veltrane.cli.sp800_90b_conditioning import add_conditioning_arguments, run_conditioning
@@ -104,6 +105,20 @@ def test_random_parameters_agree_with_the_exact_model(n_in, n_out, nw, h_share, 
         return
     c = conditioning(n_in, n_out, nw, h_in, h_prime)
     assert agrees_with_model(c, n_in, n_out, nw, exact_h_in, h_prime)
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.integers(1, 1500), st.integers(1, 1600), st.integers(0, 1000), st.sampled_from([12, 30, 45, 90]))
+def test_the_intervals_hold_the_exact_values_at_any_precision(n_in, n, h_share, digits):
+    # What the settling rests on: each interval contains the exact value, here bracketed
+    # much more tightly by the model.
+    n = min(n, n_in)
+    h_in = Fraction(h_share * n_in, 1000)
+    ours = enclose(n_in, n, h_in, digits)
+    exact = enclosures(n_in, n, h_in, 4 * digits * 4)
+    for name in ("psi", "omega", "h_psi", "h_omega"):
+        low, high = getattr(ours, name)
+        assert low <= exact[name][0] and exact[name][1] <= high, name
 
 
 @pytest.mark.parametrize("h_in", ["1.234e-5000", "9.87654321e-99999"])

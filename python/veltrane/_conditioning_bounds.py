@@ -56,8 +56,17 @@ class Enclosure:
     omega_excess: Interval
 
 
+def _negated(x: Interval) -> Interval:
+    # copy_negate is exact; unary minus would round to the thread's default context.
+    return x[1].copy_negate(), x[0].copy_negate()
+
+
 class _Outward:
-    """Interval arithmetic on Decimals of `digits` significant digits."""
+    """Interval arithmetic on Decimals of `digits` significant digits.
+
+    Every operation goes through one of its contexts: Python's operators on
+    Decimals would round to the thread's default context instead.
+    """
 
     def __init__(self, digits: int) -> None:
         traps = [InvalidOperation, DivisionByZero, Overflow]
@@ -108,20 +117,20 @@ class _Outward:
         elif a[1] == _ZERO:
             low = _INFINITY
         else:
-            low = self.down.divide(-self._widen(self.near.ln(a[1]))[1], self.ln2[1])
+            low = self.down.divide(self._widen(self.near.ln(a[1]))[1].copy_negate(), self.ln2[1])
         if a[0] >= _ONE:
             high = _ZERO
         elif a[0] == _ZERO:
             high = _INFINITY
         else:
-            high = self.up.divide(-self._widen(self.near.ln(a[0]))[0], self.ln2[0])
+            high = self.up.divide(self._widen(self.near.ln(a[0]))[0].copy_negate(), self.ln2[0])
         return low, high
 
 
     def minus_expm1_minus(self, x: Interval) -> Interval:
         """1 - e^-x for x >= 0; for a small x from its series, which does not cancel."""
         if x[1] >= _SERIES_BELOW:
-            e = self.exp((-x[1], -x[0]))
+            e = self.exp(_negated(x))
             return self.subtract(_EXACT, (e[0], min(e[1], _ONE)))
         return self._alternating(x[0], up=False), self._alternating(x[1], up=True)
 
@@ -172,7 +181,7 @@ def enclose(n_in: int, n: int, h_in: Fraction, digits: int) -> Enclosure:
     two_m = o.power_of_two((m, m))
     # q = 2^-h_in = e^-x and 1 - q; for h_in = 0 exactly 1 and 0, so that P_low and omega are exactly 0.
     x = o.multiply(o.exact(h_in), o.ln2)
-    q = _EXACT if h_in == 0 else o.exp((-x[1], -x[0]))
+    q = _EXACT if h_in == 0 else o.exp(_negated(x))
     q = (q[0], min(q[1], _ONE))
     lost = o.minus_expm1_minus(x)
     denominator = o.subtract(o.power_of_two((Decimal(n_in), Decimal(n_in))), _EXACT, floor=_ONE)
