@@ -221,8 +221,11 @@ def test_text_gives_h_out_to_22_digits_and_the_verdict(command):
     assert lines[0] == "conditioning: vetted function"
     assert f"h_out: {tool_digits(c.h_out_digits)} (limited by omega)" in lines
     assert lines[-1].startswith("full entropy: no (needs h_out > 0.999 x n_out = 255.744 and h_in >= n_out + 64")
-    code, out, _ = command(512, 256, 256, "300", "--non-vetted", "--h-prime", "0.9")
-    assert "h': 0.9 (given)" in out and "h_out: 230.4 (limited by h' x n_out)" in out
+    code, out, _ = command(512, 256, 256, "300", "--non-vetted", "--h-prime", "0.90")
+    assert "h': 0.90 (given)" in out and "h_out: 230.4 (limited by h' x n_out)" in out
+    # The numbers as written, where the nearest double would mislead: 1064.0 would meet n_out + 64.
+    code, out, _ = command(2000, 1000, 1000, "1063.9999999999999999999")
+    assert "h_in: 1063.9999999999999999999" in out.splitlines() and "full entropy: no" in out
 
 
 def test_json_holds_every_field_in_one_object(command):

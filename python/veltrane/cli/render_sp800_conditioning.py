@@ -69,21 +69,25 @@ def _source_text(source: HPrimeSource) -> str:
 def _verdict(c: Conditioning) -> str:
     if not c.vetted:
         return "full entropy: no (a non-vetted function's h_out is at most 0.999 x n_out)"
-    conditions = (f"h_out > 0.999 x n_out = {float(NON_VETTED_SHARE * c.n_out)!r} and "
+    conditions = (f"h_out > 0.999 x n_out = {_number(float(NON_VETTED_SHARE * c.n_out))} and "
                   f"h_in >= n_out + {FULL_ENTROPY_MARGIN} = {c.n_out + FULL_ENTROPY_MARGIN}")
     return f"full entropy: yes ({conditions})" if c.full_entropy else f"full entropy: no (needs {conditions})"
 
 
-def as_text(c: Conditioning, source: Union[HPrimeSource, None] = None) -> str:
+def as_text(c: Conditioning, source: Union[HPrimeSource, None] = None, h_in_written: Union[Decimal, None] = None,
+            h_prime_written: Union[Decimal, None] = None) -> str:
+    """The figures, with h_in and h' as written when given (the dataclass holds the doubles nearest them)."""
+    h_in = _number(c.h_in) if h_in_written is None else str(h_in_written)
+    h_prime = _number(c.h_prime) if h_prime_written is None else str(h_prime_written)
     lines = [
         f"conditioning: {'vetted' if c.vetted else 'non-vetted'} function",
         f"n_in: {c.n_in}",
         f"n_out: {c.n_out}",
         f"nw: {c.nw}",
-        f"h_in: {_number(c.h_in)}",
+        f"h_in: {h_in}",
     ]
     if not c.vetted:
-        lines.append(f"h': {_number(c.h_prime)} ({_source_text(source or HPrimeSource())})")
+        lines.append(f"h': {h_prime} ({_source_text(source or HPrimeSource())})")
     lines += [
         f"n = min(n_out, nw, n_in): {c.n}",
         f"psi: {_number(c.psi)} (-log2: {_number(c.h_psi)})",

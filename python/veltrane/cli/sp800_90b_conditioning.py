@@ -76,7 +76,8 @@ def run_conditioning(args: argparse.Namespace, activity: Activity) -> int:
             raise UsageError(str(error)) from None
         report_error(args.from_file, str(error))  # an assessment outside (0, 1]
         return EXIT_FAILED
-    Output(sys.stdout).write(as_json(result, source) if args.json else as_text(result, source))
+    text = as_json(result, source) if args.json else as_text(result, source, args.h_in, args.h_prime)
+    Output(sys.stdout).write(text)
     return EXIT_OK
 
 
