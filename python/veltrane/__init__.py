@@ -12,6 +12,8 @@ Python signatures and English documentation, plus conveniences:
   with the figures NIST's reference tool prints;
 - `sp800_90b_iid(samples)` and `sp800_90b_restart(samples, h_initial)`: its IID track and
   restart tests, reproducible from a seed;
+- `sp800_90b_conditioning(n_in, n_out, nw, h_in)`: the entropy a conditioning component
+  leaves (SP 800-90B 3.1.5), the double nearest the exact value;
 - `scan_many(inputs, client)`: scans of files and URLs on a Dask cluster, in input order;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
@@ -27,6 +29,7 @@ from typing import Literal
 import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
+from ._conditioning import Conditioning, sp800_90b_conditioning
 from ._display import format_measure
 from ._locations import URL
 from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
@@ -63,6 +66,7 @@ __all__ = [
     "ChiSquareTests",
     "Collision",
     "Compression",
+    "Conditioning",
     "Edge",
     "EntFigures",
     "IidAssessment",
@@ -101,6 +105,7 @@ __all__ = [
     "sp800_90b",
     "sp800_90b_iid",
     "sp800_90b_restart",
+    "sp800_90b_conditioning",
     "strings_frag",
     "version",
     "__version__",

@@ -19,7 +19,7 @@ def run_sp800_90b(args: argparse.Namespace, activity: Activity) -> int:
     activity.start("assessing", args.path, writing="the assessment of")
     try:
         with mapped_file(sys.stdin.buffer) if args.path == STDIN else mapped(args.path) as content:
-            assessment = _assess_with_bar(content, args.bits, quiet=args.quiet)
+            assessment = assess_with_bar(content, args.bits, quiet=args.quiet)
     except (OSError, MemoryError, ValueError) as error:
         report_error(args.path, describe_error(error))
         return EXIT_FAILED
@@ -30,6 +30,6 @@ def run_sp800_90b(args: argparse.Namespace, activity: Activity) -> int:
     return EXIT_OK
 
 
-def _assess_with_bar(content: Union[memoryview, bytes], bits: Union[int, None], quiet: bool) -> Assessment:
+def assess_with_bar(content: Union[memoryview, bytes], bits: Union[int, None], quiet: bool) -> Assessment:
     return with_progress_bar(lambda words: assess(content, bits, words), unit=" estimators", desc="assessing",
                              quiet=quiet)

@@ -36,6 +36,13 @@ PROGRAMS: dict[str, Program] = {
         "non-IID estimators (or, with --iid, the most common value and the permutation tests); the "
         "validation passes when min(H_r, H_c) >= H_I / 2.",
         "sp800_90b_restart"),
+    "conditioning": Program(
+        "the entropy a conditioning component leaves (h_out), exactly",
+        "NIST SP 800-90B's conditioning calculation (section 3.1.5): the entropy h_out of the N_OUT-bit "
+        "output of a conditioning function given N_IN input bits of entropy H_IN and internal width NW, for "
+        "a vetted function or, with --non-vetted, capped by the assessed entropy per bit h' of its outputs; "
+        "evaluated exactly and rounded once, with NIST's tool's 22 digits.",
+        "sp800_90b_conditioning"),
 }
 
 PROGRAMS_EPILOG = "programs:\n" + "".join(
