@@ -20,11 +20,9 @@ from hypothesis import strategies as st
 import veltrane
 import veltrane.cli
 from veltrane._conditioning_bounds import enclose
-from veltrane.cli.options import _Parser
 from veltrane.cli.render_sp800_conditioning import tool_digits
-from veltrane.cli.sp800_90b_conditioning import add_conditioning_arguments, run_conditioning
 
-RECORDED = pathlib.Path(__file__).parent / "data" / "sp800_90b" / "conditioning.txt"
+RECORDED = pathlib.Path(__file__).parent / "data" / "sp800_90b_iid" / "conditioning.txt"
 
 
 def recorded_lines():
@@ -192,21 +190,11 @@ def test_the_printed_digits_are_those_of_c_g_format(x):
 
 
 @pytest.fixture
-def command(monkeypatch, capsys):
-    """Runs `veltrane conditioning ARGS...` through the command line's main, on a parser of its own."""
-    def build():
-        parser = _Parser(prog="veltrane")
-        commands = parser.add_subparsers(dest="command", parser_class=_Parser)
-        sub = commands.add_parser("conditioning")
-        add_conditioning_arguments(sub)
-        sub.set_defaults(run=run_conditioning)
-        return parser
-
-    monkeypatch.setattr(veltrane.cli, "build_parser", build)
-
+def command(capsys):
+    """Runs `veltrane sp800-90b conditioning ARGS...` through the command line's main."""
     def run(*args):
         capsys.readouterr()
-        code = veltrane.cli.main(["conditioning", *map(str, args)])
+        code = veltrane.cli.main(["sp800-90b", "conditioning", *map(str, args)])
         out, err = capsys.readouterr()
         return code, out, err
 

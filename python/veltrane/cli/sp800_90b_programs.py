@@ -46,7 +46,7 @@ PROGRAMS: dict[str, Program] = {
 }
 
 PROGRAMS_EPILOG = "programs:\n" + "".join(
-    f"  veltrane sp800-90b {name} ...   {p.summary}\n" for name, p in PROGRAMS.items()) + \
+    f"  veltrane sp800-90b {name + ' ...':<17} {p.summary}\n" for name, p in PROGRAMS.items()) + \
     "  (veltrane sp800-90b NAME --help for each one's options)\n"
 
 
