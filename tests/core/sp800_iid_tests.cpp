@@ -21,6 +21,7 @@
 
 #include "sp800_90b_iid/bit_runs.hpp"
 #include "sp800_90b_iid/compression_statistic.hpp"
+#include "sp800_90b_iid/draws.hpp"
 #include "sp800_90b_iid/iid.hpp"
 #include "sp800_90b_iid/shuffle.hpp"
 
@@ -63,6 +64,30 @@ void check_generator(std::mt19937_64& rng) {
     CHECK(!iid::usable(zero));
     zero[31] = 1;
     CHECK(iid::usable(zero));
+}
+
+// A round's indices drawn in lanes of the stream jumped ahead, against one
+// draw after the other: equal, and the stream left at the same place, also
+// when a draw rejects (a state whose first output is 0 makes the first one do).
+void check_round_draws(std::mt19937_64& rng) {
+    for (int round = 0; round < 24; ++round) {
+        const std::size_t n = round < 4 ? std::size_t{1000} + round * 9 : 1025 + rng() % 40000;
+        iid::Xoshiro256::State start{rng(), rng(), rng(), rng()};
+        if (round % 6 == 5) start[1] = 0;
+        const iid::RoundDraws draws(n);
+        std::vector<std::uint32_t> to(n);
+        const iid::Xoshiro256::State after = draws.draw(start, to.data());
+        ref::Generator model{{start[0], start[1], start[2], start[3]}};
+        bool same = true;
+        for (std::size_t p = 0; p + 1 < n; ++p) same = same && to[p] == model.draw(n - 1 - p);
+        const iid::Xoshiro256::State model_after{model.s[0], model.s[1], model.s[2], model.s[3]};
+        CHECK(same && after == model_after);
+        // Jumps: the lanes' starts.
+        const std::uint64_t steps = rng() % 100000;
+        iid::Xoshiro256 walked(start);
+        for (std::uint64_t k = 0; k < steps; ++k) walked.next();
+        CHECK(iid::Jump(steps).apply(start) == walked.state());
+    }
 }
 
 void check_bit_runs(std::mt19937_64& rng) {
@@ -233,6 +258,7 @@ int run_sp800_iid_tests(bool long_form) {
     passed = failed = 0;
     std::mt19937_64 rng(20261210);
     check_generator(rng);
+    check_round_draws(rng);
     check_bit_runs(rng);
     check_statistics(rng);
     check_permutation_test(rng);
