@@ -59,3 +59,26 @@ def test_eight_threads_on_small_and_large_inputs_get_every_result_right():
         t.join(timeout=120)
     assert not any(t.is_alive() for t in threads)
     assert wrong == [] and min(calls) > 0
+
+
+def test_eight_threads_running_iid_tracks_at_once_get_the_counters_of_one():
+    rng = random.Random(9)
+    inputs = [bytes(rng.randrange(k) for _ in range(4000)) for k in (2, 3, 16, 256)]
+    seed = bytes(range(1, 33))
+    expected = [veltrane.sp800_90b_iid(data, seed=seed) for data in inputs]
+    wrong, calls = [], [0] * 8
+
+    def work(k):
+        for i in range(3):
+            j = (k + i) % len(inputs)
+            if veltrane.sp800_90b_iid(inputs[j], seed=seed) != expected[j]:
+                wrong.append(j)
+            calls[k] += 1
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=300)
+    assert not any(t.is_alive() for t in threads)
+    assert wrong == [] and calls == [3] * 8

@@ -57,6 +57,19 @@ def long_call():
     return veltrane.sp800_90b(samples)
 """
 
+# The IID track on a random walk: every statistic fails, so all 10,000 rounds
+# run, each compressing the samples' text; minutes on one worker.
+LONG_IID = """
+import random, veltrane
+rng = random.Random(4)
+walk, x = bytearray(200_000), 128
+for i in range(len(walk)):
+    x = min(255, max(0, x + rng.choice((-2, -1, 1, 2))))
+    walk[i] = x
+def long_call():
+    return veltrane.sp800_90b_iid(bytes(walk), seed=bytes(range(1, 33)))
+"""
+
 # A list of fifty million items is converted item by item on the calling thread.
 LONG_CONVERSION = """
 items = [1] * 50_000_000
@@ -134,6 +147,10 @@ def test_ctrl_c_stops_a_long_engine_pass():
 
 def test_ctrl_c_stops_a_long_assessment():
     interrupt_twice(LONG_ASSESSMENT, delay=0.5, env={"RAYON_NUM_THREADS": "1"})
+
+
+def test_ctrl_c_stops_a_long_iid_track():
+    interrupt_twice(LONG_IID, delay=0.5, env={"RAYON_NUM_THREADS": "1"})
 
 
 @pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer slows the list build; the search case covers it")

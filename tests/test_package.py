@@ -296,6 +296,11 @@ def test_mypy_strict_accepts_typical_use(tmp_path):
         lag_c: int = assessed.literal.lag.c
         local: float | None = assessed.literal.lag.p_local
         tuples: veltrane.TTuple | None = assessed.bitstring.t_tuple if assessed.bitstring else None
+        iid: veltrane.IidAssessment = veltrane.sp800_90b_iid(b"\x00\x01" * 50, seed="01" * 32)
+        c0: int = iid.permutation["compression"].c0
+        assigned: float | None = iid.min_entropy if iid.iid else None
+        p_value: float | None = iid.chi_square.independence.p_value
+        h_out: float = veltrane.sp800_90b_conditioning(512, 256, 256, 400).h_out
     """)
     assert done.returncode == 0, done.stdout + done.stderr
 

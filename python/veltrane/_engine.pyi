@@ -28,3 +28,19 @@ def repeats(
 ) -> dict[str, Any]: ...
 def longest_run(data: _Bytes, /) -> tuple[int, int, int]: ...
 def sp800_90b(data: _Bytes, bits_per_symbol: int | None = ..., progress: Buffer | None = ...) -> dict[str, Any]: ...
+def sp800_90b_iid(
+    data: _Bytes,
+    bits_per_symbol: int | None,
+    seed: Buffer,
+    conditioned: bool,
+    progress: Buffer | None = ...,
+    max_rounds: int = ...,
+) -> dict[str, Any]: ...
+def sp800_90b_restart(
+    data: _Bytes,
+    h_initial: float,
+    bits_per_symbol: int | None,
+    iid: bool,
+    seed: Buffer | None,
+    progress: Buffer | None = ...,
+) -> dict[str, Any]: ...

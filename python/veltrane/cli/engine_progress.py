@@ -4,7 +4,7 @@ from __future__ import annotations
 import sys
 import threading
 from array import array
-from typing import Callable, TypeVar
+from typing import Callable, TypeVar, Union
 
 from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
@@ -14,14 +14,14 @@ T = TypeVar("T")
 POLL_SECONDS = 0.1
 
 
-def with_progress_bar(call: Callable[[array], T], *, unit: str, desc: str, quiet: bool) -> T:
+def with_progress_bar(call: Callable[[Union["array[int]", None]], T], *, unit: str, desc: str, quiet: bool) -> T:
     """`call(words)` on this thread (so that Ctrl-C reaches it), with a bar on standard error meanwhile.
 
     `words` is the engine's pair of 64-bit words (done, total) the call updates; without a terminal,
     or when quiet, the call gets None and no bar is drawn. The bar appears after a second of work.
     """
     if quiet or not sys.stderr.isatty():
-        return call(None)  # type: ignore[arg-type]
+        return call(None)
     words = array("Q", [0, 0])
     done = threading.Event()
 
