@@ -28,6 +28,16 @@ void build(std::size_t m, std::vector<std::uint64_t>& out, Sixteen&& sixteen, On
     }
 }
 
+// Sixteen bits from sixteen single tests, where there is no vector compare.
+template <class One>
+auto sixteen_of(One one) {
+    return [one](std::size_t i) {
+        unsigned bits = 0;
+        for (unsigned q = 0; q < 16; ++q) bits |= static_cast<unsigned>(one(i + q)) << q;
+        return bits;
+    };
+}
+
 #if defined(__SSE2__)
 // Unsigned bytes compared as signed ones after flipping their top bits.
 inline __m128i load_flipped(const std::uint8_t* p) {
@@ -45,11 +55,7 @@ void decrease_bits(const std::uint8_t* a, std::size_t len, std::vector<std::uint
     build(m, out, [a](std::size_t i) { return mask_of(_mm_cmpgt_epi8(load_flipped(a + i), load_flipped(a + i + 1))); },
           one);
 #else
-    build(m, out, [&](std::size_t i) {
-        unsigned bits = 0;
-        for (unsigned q = 0; q < 16; ++q) bits |= static_cast<unsigned>(one(i + q)) << q;
-        return bits;
-    }, one);
+    build(m, out, sixteen_of(one), one);
 #endif
 }
 
@@ -64,11 +70,7 @@ void below_bits(const std::uint8_t* a, std::size_t len, unsigned threshold, std:
     const __m128i limit = _mm_set1_epi8(static_cast<char>(threshold ^ 0x80));
     build(len, out, [a, limit](std::size_t i) { return mask_of(_mm_cmplt_epi8(load_flipped(a + i), limit)); }, one);
 #else
-    build(len, out, [&](std::size_t i) {
-        unsigned bits = 0;
-        for (unsigned q = 0; q < 16; ++q) bits |= static_cast<unsigned>(one(i + q)) << q;
-        return bits;
-    }, one);
+    build(len, out, sixteen_of(one), one);
 #endif
 }
 
@@ -80,11 +82,7 @@ void equal_bits(const std::uint8_t* a, std::size_t len, std::uint8_t value, std:
         return mask_of(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)), v));
     }, one);
 #else
-    build(len, out, [&](std::size_t i) {
-        unsigned bits = 0;
-        for (unsigned q = 0; q < 16; ++q) bits |= static_cast<unsigned>(one(i + q)) << q;
-        return bits;
-    }, one);
+    build(len, out, sixteen_of(one), one);
 #endif
 }
 

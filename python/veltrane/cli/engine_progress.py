@@ -9,12 +9,14 @@ from typing import Callable, TypeVar, Union
 from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
 T = TypeVar("T")
+#: The engine's progress words, or None when no bar follows them.
+Words = Union["array[int]", None]
 
 # How often the bar looks at the engine's progress words.
 POLL_SECONDS = 0.1
 
 
-def with_progress_bar(call: Callable[[Union["array[int]", None]], T], *, unit: str, desc: str, quiet: bool) -> T:
+def with_progress_bar(call: Callable[[Words], T], *, unit: str, desc: str, quiet: bool) -> T:
     """`call(words)` on this thread (so that Ctrl-C reaches it), with a bar on standard error meanwhile.
 
     `words` is the engine's pair of 64-bit words (done, total) the call updates; without a terminal,

@@ -9,6 +9,7 @@ from .._profile import MEASURES
 from .exits import EXIT_CODES, Parser
 from .render_csv import SCAN_CSV_HEADER
 from .runner import BINARY_MIN_ENTROPY, SEARCH_BYTES_PER_ELEMENT
+from .numbers import whole_number
 from .sp800_90b_arguments import bits_per_symbol
 from .sp800_90b_programs import PROGRAMS_EPILOG
 
@@ -57,19 +58,6 @@ def format_size(size: int) -> str:
         if size % unit == 0:
             return f"{size // unit}{suffix}"
     return str(size)
-
-
-def whole_number(minimum: int) -> Callable[[str], int]:
-    def convert(text: str) -> int:
-        try:
-            value = int(text)
-        except ValueError:
-            raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-        if value < minimum:
-            raise argparse.ArgumentTypeError(f"must be {minimum} or more: {text!r}")
-        return value
-
-    return convert
 
 
 def non_negative(text: str) -> float:

@@ -5,13 +5,11 @@ digits, so the two outputs can be compared line by line (`diff`).
 """
 from __future__ import annotations
 
-import dataclasses
-import json
-import math
 from collections.abc import Iterator
-from typing import Any, Union
+from typing import Union
 
 from .._sp800_90b import Assessment, Collision, Compression, Prediction, Track
+from .json_figures import path_and_fields
 
 # Fewer samples than this make the tool warn that the estimates are less reliable.
 RECOMMENDED_SAMPLES = 1_000_000
@@ -141,12 +139,4 @@ def _prediction(p: str, e: Prediction) -> Iterator[str]:
 
 def as_json(path: str, a: Assessment) -> str:
     """One JSON object: the path, then every field of the Assessment (nested), null where undefined."""
-    return json.dumps({"path": path, **_finite(dataclasses.asdict(a))}) + "\n"
-
-
-def _finite(value: Any) -> Any:
-    if isinstance(value, float):
-        return value if math.isfinite(value) else None
-    if isinstance(value, dict):
-        return {k: _finite(v) for k, v in value.items()}
-    return value
+    return path_and_fields(path, a)

@@ -8,13 +8,13 @@ from __future__ import annotations
 
 import dataclasses
 import json
-import math
 from dataclasses import dataclass
 from decimal import Decimal
 from typing import Any, Union
 
 from .._conditioning import Conditioning
 from .._conditioning_exact import FULL_ENTROPY_MARGIN, NON_VETTED_SHARE, PRINTED_DIGITS
+from .json_figures import json_ready
 
 _BOUND_NAMES = {"psi": "psi", "omega": "omega", "0.999 n_out": "0.999 x n_out", "h' n_out": "h' x n_out"}
 
@@ -105,16 +105,10 @@ def as_text(c: Conditioning, source: Union[HPrimeSource, None] = None, h_in_writ
 def as_json(c: Conditioning, source: Union[HPrimeSource, None] = None) -> str:
     """One object: every field of Conditioning (h_out_digits as its text), null for what is undefined or
     infinite, and where h' came from."""
-    record: dict[str, Any] = {f.name: _finite(getattr(c, f.name)) for f in dataclasses.fields(c)}
+    record: dict[str, Any] = {f.name: json_ready(getattr(c, f.name)) for f in dataclasses.fields(c)}
     record["h_out_digits"] = tool_digits(c.h_out_digits)
     if not c.vetted:
         s = source or HPrimeSource()
         record["h_prime_source"] = None if s.path is None else {
             "path": s.path, "estimate": s.estimate, "samples": s.samples, "width": s.width}
     return json.dumps(record) + "\n"
-
-
-def _finite(value: Any) -> Any:
-    if isinstance(value, float) and not math.isfinite(value):
-        return None
-    return value

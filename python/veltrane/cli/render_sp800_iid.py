@@ -7,14 +7,12 @@ overall verdict, which the tool leaves out, and the seed that repeats the run.
 """
 from __future__ import annotations
 
-import dataclasses
-import json
-import math
 from collections.abc import Iterator
 from decimal import ROUND_HALF_EVEN, Decimal, localcontext
-from typing import Any, Union
+from typing import Union
 
-from .._sp800_90b_iid import IidAssessment
+from .._sp800_90b_iid import IidAssessment, PermutationTest
+from .json_figures import path_and_fields
 from .render_sp800 import RECOMMENDED_SAMPLES, figure
 
 
@@ -61,11 +59,18 @@ def verbose(path: str, a: IidAssessment, sha256: str) -> str:
             f"Length of longest repeated substring test: {passed(lrs.passed)}"]
     out += [f"Permutation testing: Unpermuted result {s.name} = {long_figure(s.original)}"
             for s in a.permutation.statistics]
-    out += ["", "", f"{'statistic':>25}{'C[i][0]':>9}{'C[i][1]':>9}{'C[i][2]':>9}", "-" * 52]
-    out += [f"{s.name + ('' if s.passed else '*'):>25}{s.c0:>8}{s.c1:>8}{s.c2:>8}" for s in a.permutation.statistics]
-    out += ["(* denotes failed test)", "", f"IID permutation tests: {passed(a.permutation.passed)}"]
+    out += ["", "", *permutation_table(a.permutation), "", f"IID permutation tests: {passed(a.permutation.passed)}"]
     out += [verdict(a), f"Seed: {a.seed}"]
     return "\n".join(out) + "\n"
+
+
+def permutation_table(p: PermutationTest) -> Iterator[str]:
+    """The counters, as the tool lays them out: a star marks a failed statistic."""
+    yield f"{'statistic':>25}{'C[i][0]':>9}{'C[i][1]':>9}{'C[i][2]':>9}"
+    yield "-" * 52
+    for s in p.statistics:
+        yield f"{s.name + ('' if s.passed else '*'):>25}{s.c0:>8}{s.c1:>8}{s.c2:>8}"
+    yield "(* denotes failed test)"
 
 
 def _chi_square(a: IidAssessment) -> Iterator[str]:
@@ -110,14 +115,4 @@ def _p(value: Union[float, None]) -> str:
 
 def as_json(path: str, a: IidAssessment) -> str:
     """One JSON object: the path, then every field of the IidAssessment (nested), null where undefined."""
-    return json.dumps({"path": path, **_finite(dataclasses.asdict(a))}) + "\n"
-
-
-def _finite(value: Any) -> Any:
-    if isinstance(value, float):
-        return value if math.isfinite(value) else None
-    if isinstance(value, dict):
-        return {k: _finite(v) for k, v in value.items()}
-    if isinstance(value, (list, tuple)):
-        return [_finite(v) for v in value]
-    return value
+    return path_and_fields(path, a)

@@ -6,15 +6,13 @@ columns estimator by estimator, so that the outputs compare line by line with
 """
 from __future__ import annotations
 
-import dataclasses
-import json
 from collections.abc import Iterator
 
 from .._sp800_90b import Prediction, Track
-from .._sp800_90b_iid import PermutationTest
 from .._sp800_90b_restart import RestartDataset, RestartTest
+from .json_figures import path_and_fields
 from .render_sp800 import figure
-from .render_sp800_iid import _finite, long_figure, passed
+from .render_sp800_iid import long_figure, passed, permutation_table
 
 CUTOFF_NOTE = ("X_cutoff is the exact quantile; NIST's tool simulates it and may print one more "
                "(179 where the exact value is 178)")
@@ -131,14 +129,6 @@ def _iid(t: RestartTest, rows: RestartDataset, columns: RestartDataset) -> Itera
         yield f"IID permutation tests ({side}): {passed(dataset.permutation.passed)}"
 
 
-def permutation_table(p: PermutationTest) -> Iterator[str]:
-    yield f"{'statistic':>25}{'C[i][0]':>9}{'C[i][1]':>9}{'C[i][2]':>9}"
-    yield "-" * 52
-    for s in p.statistics:
-        yield f"{s.name + ('' if s.passed else '*'):>25}{s.c0:>8}{s.c1:>8}{s.c2:>8}"
-    yield "(* denotes failed test)"
-
-
 def summary(path: str, t: RestartTest) -> str:
     s = t.sanity
     lines = [f"{path}: {t.samples} samples of {t.width} bits ({t.distinct} distinct), H_I = {figure(t.h_initial)}",
@@ -156,5 +146,4 @@ def summary(path: str, t: RestartTest) -> str:
 
 def as_json(path: str, t: RestartTest) -> str:
     """One JSON object: the path, then every field of the RestartTest (nested), null where undefined."""
-    return json.dumps({"path": path, **_finite(dataclasses.asdict(t))}) + "\n"
-
+    return path_and_fields(path, t)

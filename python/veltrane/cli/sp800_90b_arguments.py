@@ -3,13 +3,12 @@ from __future__ import annotations
 
 import argparse
 
+from .numbers import whole_number
+
 
 def bits_per_symbol(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if not 1 <= value <= 8:
+    value = whole_number(1)(text)
+    if value > 8:
         raise argparse.ArgumentTypeError(f"must be from 1 to 8 (one sample per byte): {text!r}")
     return value
 

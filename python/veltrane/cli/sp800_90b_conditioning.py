@@ -18,7 +18,7 @@ from .._locations import describe_error
 from .._scan import mapped, mapped_file
 from .activity import STDIN, Activity, display, report_error
 from .exits import EXIT_FAILED, EXIT_OK, UsageError
-from .options import whole_number
+from .numbers import whole_number
 from .output import Output
 from .render_sp800_conditioning import HPrimeSource, as_json, as_text
 from .sp800_90b import assess_with_bar

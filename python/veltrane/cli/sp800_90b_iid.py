@@ -2,17 +2,11 @@
 from __future__ import annotations
 
 import argparse
-import hashlib
-import sys
 
-from .._locations import describe_error
-from .._scan import mapped, mapped_file
-from .._sp800_90b_iid import assess_iid
-from .activity import STDIN, Activity, display, report_error
-from .engine_progress import with_progress_bar
-from .exits import EXIT_FAILED, EXIT_OK
-from .output import Output
+from .._sp800_90b_iid import IidAssessment, assess_iid
+from .activity import Activity
 from .render_sp800_iid import as_json, summary, verbose
+from .sample_file import run_on_samples
 from .sp800_90b_arguments import add_seed_argument, add_width_argument
 
 
@@ -31,18 +25,9 @@ def add_iid_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def run_iid(args: argparse.Namespace, activity: Activity) -> int:
-    activity.start("assessing", args.path, writing="the assessment of")
-    try:
-        with mapped_file(sys.stdin.buffer) if args.path == STDIN else mapped(args.path) as content:
-            sha256 = hashlib.sha256(content).hexdigest() if args.verbose else ""
-            assessment = with_progress_bar(
-                lambda words: assess_iid(content, args.bits, args.seed, args.conditioned, words),
-                unit=" rounds", desc="shuffling", quiet=args.quiet)
-    except (OSError, MemoryError, ValueError) as error:
-        report_error(args.path, describe_error(error))
-        return EXIT_FAILED
-    name = display(args.path)
-    text = as_json(name, assessment) if args.json else verbose(name, assessment, sha256) if args.verbose else \
-        summary(name, assessment)
-    Output(sys.stdout).write(text)
-    return EXIT_OK
+    def render(name: str, a: IidAssessment, sha256: str) -> str:
+        return as_json(name, a) if args.json else verbose(name, a, sha256) if args.verbose else summary(name, a)
+
+    return run_on_samples(args, activity, verb="shuffling", unit=" rounds", render=render,
+                          assess=lambda content, words: assess_iid(content, args.bits, args.seed, args.conditioned,
+                                                                   words))

@@ -2,17 +2,11 @@
 from __future__ import annotations
 
 import argparse
-import hashlib
-import sys
 
-from .._locations import describe_error
-from .._scan import mapped, mapped_file
-from .._sp800_90b_restart import assess_restart
-from .activity import STDIN, Activity, display, report_error
-from .engine_progress import with_progress_bar
-from .exits import EXIT_FAILED, EXIT_OK
-from .output import Output
+from .._sp800_90b_restart import RestartTest, assess_restart
+from .activity import Activity
 from .render_sp800_restart import as_json, summary, verbose
+from .sample_file import run_on_samples
 from .sp800_90b_arguments import add_seed_argument, add_width_argument
 
 
@@ -44,18 +38,9 @@ def add_restart_arguments(parser: argparse.ArgumentParser) -> None:
 
 
 def run_restart(args: argparse.Namespace, activity: Activity) -> int:
-    activity.start("testing", args.path, writing="the restart tests of")
-    try:
-        with mapped_file(sys.stdin.buffer) if args.path == STDIN else mapped(args.path) as content:
-            sha256 = hashlib.sha256(content).hexdigest() if args.verbose else ""
-            result = with_progress_bar(
-                lambda words: assess_restart(content, args.h_initial, args.bits, args.iid, args.seed, words),
-                unit=" rounds" if args.iid else " estimators", desc="restart tests", quiet=args.quiet)
-    except (OSError, MemoryError, ValueError) as error:
-        report_error(args.path, describe_error(error))
-        return EXIT_FAILED
-    name = display(args.path)
-    text = as_json(name, result) if args.json else verbose(name, result, sha256) if args.verbose else \
-        summary(name, result)
-    Output(sys.stdout).write(text)
-    return EXIT_OK
+    def render(name: str, t: RestartTest, sha256: str) -> str:
+        return as_json(name, t) if args.json else verbose(name, t, sha256) if args.verbose else summary(name, t)
+
+    return run_on_samples(args, activity, verb="restart tests", unit=" rounds" if args.iid else " estimators",
+                          render=render, assess=lambda content, words: assess_restart(
+                              content, args.h_initial, args.bits, args.iid, args.seed, words))
