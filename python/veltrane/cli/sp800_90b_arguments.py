@@ -34,3 +34,11 @@ def add_seed_argument(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--seed", type=seed_hex, default=None, metavar="HEX",
                         help="64 hex digits that fix the random shuffles, as printed by an earlier run "
                         "(default: drawn from the operating system and printed)")
+
+
+def add_output_arguments(parser: argparse.ArgumentParser, *, json_help: str, verbose_help: str) -> None:
+    """--json or --verbose (-v), and --quiet (-q) for the progress bar."""
+    form = parser.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help=json_help)
+    form.add_argument("--verbose", "-v", action="store_true", help=verbose_help)
+    parser.add_argument("--quiet", "-q", action="store_true", help="no progress bar")

@@ -7,7 +7,7 @@ from .._sp800_90b_iid import IidAssessment, assess_iid
 from .activity import Activity
 from .render_sp800_iid import as_json, summary, verbose
 from .sample_file import run_on_samples
-from .sp800_90b_arguments import add_seed_argument, add_width_argument
+from .sp800_90b_arguments import add_output_arguments, add_seed_argument, add_width_argument
 
 
 def add_iid_arguments(parser: argparse.ArgumentParser) -> None:
@@ -17,11 +17,9 @@ def add_iid_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--conditioned", "-c", action="store_true",
                         help="the samples are a conditioning component's output: the initial entropy is the "
                         "bitstring's estimate alone, per bit")
-    form = parser.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="write one JSON object with every figure and the seed")
-    form.add_argument("--verbose", "-v", action="store_true",
-                      help="every figure in the layout of NIST's tool (ea_iid -vvv), then the verdict and the seed")
-    parser.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
+    add_output_arguments(parser, json_help="write one JSON object with every figure and the seed",
+                         verbose_help="every figure in the layout of NIST's tool (ea_iid -vvv), then the verdict "
+                         "and the seed")
 
 
 def run_iid(args: argparse.Namespace, activity: Activity) -> int:

@@ -7,7 +7,7 @@ from .._sp800_90b_restart import RestartTest, assess_restart
 from .activity import Activity
 from .render_sp800_restart import as_json, summary, verbose
 from .sample_file import run_on_samples
-from .sp800_90b_arguments import add_seed_argument, add_width_argument
+from .sp800_90b_arguments import add_output_arguments, add_seed_argument, add_width_argument
 
 
 def entropy_bits(text: str) -> float:
@@ -30,11 +30,8 @@ def add_restart_arguments(parser: argparse.ArgumentParser) -> None:
                         help="validate as the IID track does: the most common value estimate and the "
                         "permutation tests (default: the non-IID estimators)")
     add_seed_argument(parser)
-    form = parser.add_mutually_exclusive_group()
-    form.add_argument("--json", action="store_true", help="write one JSON object with every figure")
-    form.add_argument("--verbose", "-v", action="store_true",
-                      help="every figure in the layout of NIST's tool (ea_restart -v)")
-    parser.add_argument("--quiet", "-q", action="store_true", help="no progress bar")
+    add_output_arguments(parser, json_help="write one JSON object with every figure",
+                         verbose_help="every figure in the layout of NIST's tool (ea_restart -v)")
 
 
 def run_restart(args: argparse.Namespace, activity: Activity) -> int:
