@@ -21,7 +21,12 @@ std::size_t RunLengthBlocks::next(std::uint8_t* out) {
             out[size + RUN_THRESHOLD] = static_cast<std::uint8_t>(run - RUN_THRESHOLD);
             size += RUN_THRESHOLD + 1;
         }
-        if (size >= capacity_) break;
+        if (size >= capacity_) {
+            // The check for a full block comes after the next byte is taken:
+            // if that byte is the input's last, it joins this block.
+            if (n_ - at_ == 1) out[size++] = text_[at_++];
+            break;
+        }
     }
     return size;
 }
