@@ -1,14 +1,13 @@
-// Sorting runs of keyed rotations by key: insertion sort for short runs, a
-// three-way quicksort otherwise, so that runs of mostly equal keys (repetitive
-// input) cost one pass.
+// Sorting runs of rotations packed as key above start (rotation_sort.hpp) by
+// key alone: insertion sort for short runs, a three-way quicksort otherwise, so
+// that runs of mostly equal keys (repetitive input) cost one pass.
 #pragma once
 
 #include <cstddef>
-
-#include "bz2_length/rotation_sort.hpp"
+#include <cstdint>
 
 namespace veltrane::bz2_length {
 
-void sort_by_key(KeyedRotation* items, std::size_t n);
+void sort_by_key(std::uint64_t* items, std::size_t n);
 
 }  // namespace veltrane::bz2_length

@@ -18,4 +18,19 @@ inline constexpr std::uint16_t RUN_B = 1;  // digit 2
 // alphabet is alphabet + 2 symbols, the last one being the end of block.
 std::size_t move_to_front_symbols(const std::uint8_t* letters, std::size_t n, int alphabet, std::uint16_t* symbols);
 
+// The same for alphabets of at most SMALL_ALPHABET letters, symbols in bytes.
+// `symbols` must have room for n + 1 + SYMBOL_SLACK bytes: the fast version
+// writes ahead of its output.
+inline constexpr int SMALL_ALPHABET = 14;
+inline constexpr std::size_t SYMBOL_SLACK = 32;
+std::size_t move_to_front_small(const std::uint8_t* letters, std::size_t n, int alphabet, std::uint8_t* symbols);
+
+namespace detail {
+// The plain version of move_to_front_small, which it falls back on without AVX2
+// (for the tests to hold the two together).
+std::size_t move_to_front_small_portable(const std::uint8_t* letters, std::size_t n, int alphabet,
+                                         std::uint8_t* symbols);
+bool have_vector_move_to_front();
+}  // namespace detail
+
 }  // namespace veltrane::bz2_length

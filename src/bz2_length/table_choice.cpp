@@ -8,20 +8,21 @@
 #include "bz2_length/format.hpp"
 #include "pool/cancel.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace veltrane::bz2_length {
 
 namespace {
 
 using Lengths = std::array<std::array<std::uint8_t, MAX_ALPHABET>, MAX_TABLES>;
 using Counts = std::array<std::array<std::uint32_t, MAX_ALPHABET>, MAX_TABLES>;
+constexpr int SMALL = SMALL_CODING_ALPHABET;
 
 // A group's cost in every table at once: 10 bits per table hold up to 50 * 17.
 constexpr int COST_FIELD = 10;
 constexpr std::uint64_t COST_MASK = (1u << COST_FIELD) - 1;
-
-// Below this alphabet size a group is costed from its symbol counts rather than
-// symbol by symbol (decimal text has at most 13 symbols).
-constexpr int COUNTED_ALPHABET = 32;
 
 void initial_tables(const std::uint32_t* freq, std::size_t count, int alphabet, int tables, Lengths& lengths) {
     std::uint64_t remaining = count;
@@ -38,6 +39,13 @@ void initial_tables(const std::uint32_t* freq, std::size_t count, int alphabet, 
     }
 }
 
+std::array<std::uint64_t, MAX_ALPHABET> packed_lengths(const Lengths& lengths, int alphabet, int tables) {
+    std::array<std::uint64_t, MAX_ALPHABET> packed{};
+    for (int s = 0; s < alphabet; ++s)
+        for (int t = 0; t < tables; ++t) packed[s] |= std::uint64_t{lengths[t][s]} << (COST_FIELD * t);
+    return packed;
+}
+
 int cheapest(std::uint64_t packed, int tables) {
     int best = 0;
     std::uint64_t best_cost = packed & COST_MASK;
@@ -46,33 +54,6 @@ int cheapest(std::uint64_t packed, int tables) {
         if (cost < best_cost) best_cost = cost, best = t;
     }
     return best;
-}
-
-// One round's selection: each group's table, and the counts each table codes.
-void select_tables(const std::uint16_t* symbols, std::size_t count, int alphabet, int tables, const Lengths& lengths,
-                   const std::uint8_t* group_counts, std::uint8_t* selectors, Counts& coded) {
-    std::array<std::uint64_t, MAX_ALPHABET> packed{};
-    for (int s = 0; s < alphabet; ++s)
-        for (int t = 0; t < tables; ++t) packed[s] |= std::uint64_t{lengths[t][s]} << (COST_FIELD * t);
-    for (int t = 0; t < tables; ++t) std::fill_n(coded[t].begin(), alphabet, 0u);
-    const std::size_t groups = (count + GROUP_SIZE - 1) / GROUP_SIZE;
-    for (std::size_t g = 0; g < groups; ++g) {
-        const std::size_t begin = g * GROUP_SIZE, end = std::min(count, begin + GROUP_SIZE);
-        std::uint64_t cost = 0;
-        if (group_counts != nullptr) {
-            const std::uint8_t* c = group_counts + g * alphabet;
-            for (int s = 0; s < alphabet; ++s) cost += c[s] * packed[s];
-            const int t = cheapest(cost, tables);
-            selectors[g] = static_cast<std::uint8_t>(t);
-            for (int s = 0; s < alphabet; ++s) coded[t][s] += c[s];
-        } else {
-            for (std::size_t i = begin; i < end; ++i) cost += packed[symbols[i]];
-            const int t = cheapest(cost, tables);
-            selectors[g] = static_cast<std::uint8_t>(t);
-            for (std::size_t i = begin; i < end; ++i) ++coded[t][symbols[i]];
-        }
-        if ((g & 1023) == 1023) pool::checkpoint();
-    }
 }
 
 std::uint64_t selector_bits(const std::uint8_t* selectors, std::size_t groups, int tables) {
@@ -99,37 +80,94 @@ std::uint64_t table_bits(const std::uint8_t* lengths, int alphabet) {
     return bits;
 }
 
-}  // namespace
-
-std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch) {
+// The rounds and the final count, given a way to select each group's table:
+// select(packed lengths, selectors, counts coded by each table).
+template <class Select>
+std::uint64_t refine_and_count(const std::uint32_t* freq, std::size_t count, int alphabet, CodingScratch& scratch,
+                               Select select) {
     const int tables = table_count(count);
     const std::size_t groups = (count + GROUP_SIZE - 1) / GROUP_SIZE;
-    std::array<std::uint32_t, MAX_ALPHABET> freq{};
-    for (std::size_t i = 0; i < count; ++i) ++freq[symbols[i]];
-
-    const std::uint8_t* group_counts = nullptr;
-    if (alphabet <= COUNTED_ALPHABET) {
-        scratch.group_counts.assign(groups * alphabet, 0);
-        std::uint8_t* c = scratch.group_counts.data();
-        for (std::size_t i = 0; i < count; ++i) ++c[(i / GROUP_SIZE) * alphabet + symbols[i]];
-        group_counts = c;
-    }
     scratch.selectors.resize(groups);
-
     Lengths lengths;
     Counts coded;
-    initial_tables(freq.data(), count, alphabet, tables, lengths);
+    initial_tables(freq, count, alphabet, tables, lengths);
     for (int round = 0; round < REFINEMENT_ROUNDS; ++round) {
-        select_tables(symbols, count, alphabet, tables, lengths, group_counts, scratch.selectors.data(), coded);
+        for (int t = 0; t < tables; ++t) std::fill_n(coded[t].begin(), alphabet, 0u);
+        select(packed_lengths(lengths, alphabet, tables), tables, scratch.selectors.data(), coded);
         for (int t = 0; t < tables; ++t) make_code_lengths(coded[t].data(), alphabet, LONGEST_CODE, lengths[t].data());
+        pool::checkpoint();
     }
-
     std::uint64_t bits = TABLE_COUNT_BITS + SELECTOR_COUNT_BITS + selector_bits(scratch.selectors.data(), groups, tables);
     for (int t = 0; t < tables; ++t) {
         bits += table_bits(lengths[t].data(), alphabet);
         for (int s = 0; s < alphabet; ++s) bits += std::uint64_t{coded[t][s]} * lengths[t][s];
     }
     return bits;
+}
+
+// Each group's counts of each symbol, SMALL bytes per group.
+void count_groups(const std::uint8_t* symbols, std::size_t count, std::uint8_t* counts) {
+    const std::size_t groups = (count + GROUP_SIZE - 1) / GROUP_SIZE;
+#if defined(__SSE2__)
+    alignas(16) static constexpr auto ONE_AT = [] {
+        std::array<std::array<std::uint8_t, SMALL>, SMALL> one{};
+        for (int s = 0; s < SMALL; ++s) one[s][s] = 1;
+        return one;
+    }();
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::size_t begin = g * GROUP_SIZE, end = std::min(count, begin + GROUP_SIZE);
+        __m128i sum = _mm_setzero_si128();
+        for (std::size_t i = begin; i < end; ++i)
+            sum = _mm_add_epi8(sum, _mm_load_si128(reinterpret_cast<const __m128i*>(ONE_AT[symbols[i]].data())));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(counts + g * SMALL), sum);
+    }
+#else
+    std::fill_n(counts, groups * SMALL, 0);
+    for (std::size_t i = 0; i < count; ++i) ++counts[(i / GROUP_SIZE) * SMALL + symbols[i]];
+#endif
+}
+
+}  // namespace
+
+std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch) {
+    std::array<std::uint32_t, MAX_ALPHABET> freq{};
+    for (std::size_t i = 0; i < count; ++i) ++freq[symbols[i]];
+    return refine_and_count(freq.data(), count, alphabet, scratch,
+                            [&](const std::array<std::uint64_t, MAX_ALPHABET>& packed, int tables,
+                                std::uint8_t* selectors, Counts& coded) {
+                                for (std::size_t begin = 0, g = 0; begin < count; begin += GROUP_SIZE, ++g) {
+                                    const std::size_t end = std::min(count, begin + GROUP_SIZE);
+                                    std::uint64_t cost = 0;
+                                    for (std::size_t i = begin; i < end; ++i) cost += packed[symbols[i]];
+                                    const int t = cheapest(cost, tables);
+                                    selectors[g] = static_cast<std::uint8_t>(t);
+                                    for (std::size_t i = begin; i < end; ++i) ++coded[t][symbols[i]];
+                                }
+                            });
+}
+
+std::uint64_t coding_bits_small(const std::uint8_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch) {
+    const std::size_t groups = (count + GROUP_SIZE - 1) / GROUP_SIZE;
+    scratch.group_counts.resize(groups * SMALL);
+    const std::uint8_t* counts = scratch.group_counts.data();
+    count_groups(symbols, count, scratch.group_counts.data());
+    std::array<std::uint32_t, MAX_ALPHABET> freq{};
+    for (std::size_t g = 0; g < groups; ++g)
+        for (int s = 0; s < SMALL; ++s) freq[s] += counts[g * SMALL + s];
+    return refine_and_count(freq.data(), count, alphabet, scratch,
+                            [&](const std::array<std::uint64_t, MAX_ALPHABET>& packed, int tables,
+                                std::uint8_t* selectors, Counts& coded) {
+                                std::array<std::array<std::uint32_t, SMALL>, MAX_TABLES> sums{};
+                                for (std::size_t g = 0; g < groups; ++g) {
+                                    const std::uint8_t* c = counts + g * SMALL;
+                                    std::uint64_t cost = 0;
+                                    for (int s = 0; s < SMALL; ++s) cost += c[s] * packed[s];
+                                    const int t = cheapest(cost, tables);
+                                    selectors[g] = static_cast<std::uint8_t>(t);
+                                    for (int s = 0; s < SMALL; ++s) sums[t][s] += c[s];
+                                }
+                                for (int t = 0; t < tables; ++t) std::copy_n(sums[t].begin(), alphabet, coded[t].begin());
+                            });
 }
 
 }  // namespace veltrane::bz2_length

@@ -15,8 +15,8 @@ struct CodingScratch {
 };
 
 // The bits of the table count, selector count, selectors, tables and coded
-// symbols for symbols[0..count) over an alphabet of `alphabet` (the last symbol
-// is the end of block, so count >= 1). The encoder's way:
+// symbols for symbols[0..count) over an alphabet of `alphabet` symbols (the
+// last is the end of block, so count >= 1). The encoder's way:
 // - initial tables split the alphabet into consecutive ranges of about equal
 //   total count, cost 0 inside the range and 15 outside; every other split from
 //   the second on gives its last symbol back to the next range;
@@ -25,5 +25,10 @@ struct CodingScratch {
 // - selectors are coded as move-to-front positions in unary; a table as its
 //   first length in 5 bits, then per symbol 2 bits per step up or down and a 0.
 std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch);
+
+// The same for alphabets of at most SMALL_CODING_ALPHABET symbols in bytes,
+// costing each group from its symbol counts.
+inline constexpr int SMALL_CODING_ALPHABET = 16;
+std::uint64_t coding_bits_small(const std::uint8_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch);
 
 }  // namespace veltrane::bz2_length

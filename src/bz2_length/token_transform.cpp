@@ -15,58 +15,98 @@ namespace {
 constexpr int WRAP = 256;
 constexpr int TOKEN_KINDS = 257;
 
-struct Entry {
+// A value's token puts at most 4 letters: for its whole spelling (the space
+// before it), for its suffixes of 2 and 1 digits (a digit), and for its empty
+// suffix (its last digit). The empty suffix's bucket takes one letter per
+// token, in rotation order, so it is written in place; the other three are
+// dealt out, a shorter token dealing its missing ones to a slot of its own
+// that never advances.
+constexpr int DEALT = 3;
+
+struct Deal {
     std::uint16_t bucket;
     std::uint8_t letter;
+    std::uint8_t advance;
 };
 
 struct Plan {
     std::array<std::uint32_t, TOKEN_KINDS> count{};
     std::array<const Token*, TOKEN_KINDS> spelling{};
-    std::array<std::uint16_t, TOKEN_KINDS> rank{};
-    std::array<std::uint8_t, TOKEN_KINDS> entries{};
-    std::array<std::array<Entry, LONGEST_TOKEN + 1>, TOKEN_KINDS> entry{};
+    std::array<std::uint16_t, TOKEN_KINDS> rank_of{};
     std::array<std::uint8_t, 256> letter_of{};
-    std::uint32_t radix = 0;
-    std::vector<std::uint32_t> bucket_start;
+    std::uint32_t ranks = 0;
+    // By rank: the deals, and the letter for the empty suffix.
+    std::vector<std::array<Deal, DEALT>> deals;
+    std::vector<std::uint8_t> last_letter;
+    std::vector<std::uint32_t> keys;  // the buckets' strings, in order
+    std::vector<std::uint32_t> next;  // where each bucket's next letter goes; then the idle slots
 };
 
-// Ranks the tokens present, in string order, equal spellings alike.
-void rank_tokens(const std::vector<int>& present, Plan& p) {
-    std::vector<std::pair<std::uint32_t, int>> keyed;
-    for (int id : present) keyed.push_back({string_order_key(p.spelling[id]->digits, p.spelling[id]->length), id});
-    std::sort(keyed.begin(), keyed.end());
-    std::uint32_t rank = 0;
-    for (std::size_t k = 0; k < keyed.size(); ++k) {
-        if (k > 0 && keyed[k].first != keyed[k - 1].first) ++rank;
-        p.rank[keyed[k].second] = static_cast<std::uint16_t>(rank);
-    }
-    p.radix = rank + 1;
+std::uint32_t suffix_key(const Token& t, int skip) { return string_order_key(t.digits + skip, t.length - skip); }
+
+std::uint16_t bucket_of(const Plan& p, std::uint32_t key) {
+    return static_cast<std::uint16_t>(std::lower_bound(p.keys.begin(), p.keys.end(), key) - p.keys.begin());
 }
 
-// The buckets (one per suffix string, in string order), their sizes, and what
-// each token deals into them.
-void plan_buckets(const std::vector<int>& present, Plan& p) {
-    std::vector<std::uint32_t> keys;
-    for (int id : present) {
-        const Token& t = *p.spelling[id];
-        for (int s = 0; s <= t.length; ++s) keys.push_back(string_order_key(t.digits + s, t.length - s));
+// Ranks the tokens present, in string order, equal spellings alike; returns a
+// token of each rank.
+std::vector<int> rank_tokens(const std::vector<int>& present, Plan& p) {
+    std::vector<std::pair<std::uint32_t, int>> keyed;
+    for (int id : present) keyed.push_back({suffix_key(*p.spelling[id], 0), id});
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<int> of_rank;
+    for (std::size_t k = 0; k < keyed.size(); ++k) {
+        if (k == 0 || keyed[k].first != keyed[k - 1].first) of_rank.push_back(keyed[k].second);
+        p.rank_of[keyed[k].second] = static_cast<std::uint16_t>(of_rank.size() - 1);
     }
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    p.bucket_start.assign(keys.size() + 1, 0);
-    for (int id : present) {
-        const Token& t = *p.spelling[id];
-        p.entries[id] = static_cast<std::uint8_t>(t.length + 1);
-        for (int s = 0; s <= t.length; ++s) {
-            const std::uint32_t key = string_order_key(t.digits + s, t.length - s);
-            const auto bucket = static_cast<std::uint16_t>(std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
-            const std::uint8_t before = s == 0 ? ' ' : static_cast<std::uint8_t>(t.digits[s - 1]);
-            p.entry[id][s] = {bucket, p.letter_of[before]};
-            p.bucket_start[bucket + 1] += p.count[id];
+    p.ranks = static_cast<std::uint32_t>(of_rank.size());
+    return of_rank;
+}
+
+// The buckets (one per suffix string, in string order), where each starts, and
+// what each rank deals into them.
+void plan_buckets(const std::vector<int>& present, const std::vector<int>& of_rank, Plan& p) {
+    p.keys.clear();
+    for (int id : present)
+        for (int skip = 0; skip <= p.spelling[id]->length; ++skip) p.keys.push_back(suffix_key(*p.spelling[id], skip));
+    std::sort(p.keys.begin(), p.keys.end());
+    p.keys.erase(std::unique(p.keys.begin(), p.keys.end()), p.keys.end());
+    const std::size_t buckets = p.keys.size();
+    std::vector<std::uint32_t> size(buckets, 0);
+    for (int id : present)
+        for (int skip = 0; skip <= p.spelling[id]->length; ++skip) size[bucket_of(p, suffix_key(*p.spelling[id], skip))] += p.count[id];
+    p.next.assign(buckets + DEALT, 0);
+    for (std::size_t b = 1; b < buckets; ++b) p.next[b] = p.next[b - 1] + size[b - 1];
+    // The idle slots write past the block's letters.
+    const std::uint32_t end = p.next[buckets - 1] + size[buckets - 1];
+    for (int d = 0; d < DEALT; ++d) p.next[buckets + d] = end + d;
+
+    p.deals.assign(p.ranks, {});
+    p.last_letter.assign(p.ranks, 0);
+    for (std::uint32_t r = 0; r < p.ranks; ++r) {
+        const Token& t = *p.spelling[of_rank[r]];
+        p.last_letter[r] = p.letter_of[t.length == 0 ? ' ' : static_cast<std::uint8_t>(t.digits[t.length - 1])];
+        for (int d = 0; d < DEALT; ++d) {
+            // Deal d is the suffix without the token's first d digits; the whole
+            // token follows a space, a suffix the digit before it.
+            if (d < t.length && t.length <= DEALT) {
+                const std::uint8_t before = d == 0 ? ' ' : static_cast<std::uint8_t>(t.digits[d - 1]);
+                p.deals[r][d] = {bucket_of(p, suffix_key(t, d)), p.letter_of[before], 1};
+            } else {
+                p.deals[r][d] = {static_cast<std::uint16_t>(buckets + d), 0, 0};
+            }
         }
     }
-    for (std::size_t b = 0; b + 1 < p.bucket_start.size(); ++b) p.bucket_start[b + 1] += p.bucket_start[b];
+}
+
+// The one rotation that follows the wrap token, which may be longer than a
+// value or empty: every suffix dealt one by one.
+void deal_wrap(const Token& wrap, std::size_t x, std::uint8_t* letters, Plan& p) {
+    letters[p.next[0] + x] = p.last_letter[p.rank_of[WRAP]];
+    for (int skip = 0; skip < wrap.length; ++skip) {
+        const std::uint8_t before = skip == 0 ? ' ' : static_cast<std::uint8_t>(wrap.digits[skip - 1]);
+        letters[p.next[bucket_of(p, suffix_key(wrap, skip))]++] = p.letter_of[before];
+    }
 }
 
 }  // namespace
@@ -92,27 +132,38 @@ Letters token_letters(const std::uint16_t* tokens, std::size_t count, const Deci
         if (used[b]) p.letter_of[b] = static_cast<std::uint8_t>(out.alphabet++);
     out.ranges = 1 + (out.alphabet > 1);  // the space's range, and the digits'
 
-    rank_tokens(present, p);
-    plan_buckets(present, p);
+    const std::vector<int> of_rank = rank_tokens(present, p);
+    plan_buckets(present, of_rank, p);
 
     // The token sequence read from the first value, the wrap token last.
     const std::size_t m = count + 1;
     ws.values.resize(m);
-    for (std::size_t k = 0; k < count; ++k) ws.values[k] = p.rank[tokens[k]];
-    ws.values[count] = p.rank[WRAP];
+    std::uint16_t* values = ws.values.data();
+    for (std::size_t k = 0; k < count; ++k) values[k] = p.rank_of[tokens[k]];
+    values[count] = p.rank_of[WRAP];
     ws.order.resize(m);
-    sort_rotations(ws.values.data(), static_cast<std::uint32_t>(m), p.radix, ws.order.data(), ws.rotations);
+    sort_rotations(values, static_cast<std::uint32_t>(m), p.ranks, ws.order.data(), ws.rotations);
     pool::checkpoint();
 
-    // Deal: in the order of the rotation that follows, each token puts one
-    // letter in the bucket of each of its suffixes.
-    ws.letters.resize(block.length);
+    // In the order of the rotation that follows, each token puts one letter in
+    // the bucket of each of its suffixes ("" is the first bucket).
+    ws.letters.resize(block.length + DEALT);
     std::uint8_t* letters = ws.letters.data();
-    std::uint32_t* next = p.bucket_start.data();
+    std::uint8_t* empty_suffix = letters + p.next[0];
+    std::uint32_t* next = p.next.data();
+    const std::uint32_t* order = ws.order.data();
     for (std::size_t x = 0; x < m; ++x) {
-        const std::uint32_t following = ws.order[x];
-        const int id = following == 0 ? WRAP : tokens[following - 1];
-        for (int e = 0; e < p.entries[id]; ++e) letters[next[p.entry[id][e].bucket]++] = p.entry[id][e].letter;
+        const std::uint32_t following = order[x];
+        if (following == 0) [[unlikely]] {
+            deal_wrap(block.wrap, x, letters, p);
+            continue;
+        }
+        const std::uint16_t r = values[following - 1];
+        empty_suffix[x] = p.last_letter[r];
+        for (const Deal& d : p.deals[r]) {
+            letters[next[d.bucket]] = d.letter;
+            next[d.bucket] += d.advance;
+        }
     }
     return out;
 }

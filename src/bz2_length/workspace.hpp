@@ -17,6 +17,7 @@ struct Workspace {
     std::vector<std::uint32_t> order;    // the sorted rotations
     std::vector<std::uint8_t> letters;   // the transform's output, renumbered
     std::vector<std::uint16_t> symbols;  // move-to-front and run symbols
+    std::vector<std::uint8_t> small_symbols;  // the same over small alphabets
     RotationScratch rotations;
     CodingScratch coding;
 };
