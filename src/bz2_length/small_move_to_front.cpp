@@ -70,6 +70,10 @@ namespace {
     alignas(32) std::int16_t lane_of[LANES][LANES] = {};
     for (int c = 0; c < LANES; ++c) lane_of[c][c] = -1;
     std::uint8_t* out = symbols;
+    if (n == 0) {
+        *out = static_cast<std::uint8_t>(alphabet + 1);
+        return 1;
+    }
     // The first letter may be at the front already: its zero then joins its run.
     std::size_t zeros_before_run = letters[0] == 0 ? 1 : 0;
     if (letters[0] != 0) *out++ = static_cast<std::uint8_t>(letters[0] + 1);

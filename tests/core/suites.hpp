@@ -9,3 +9,5 @@ int run_battery_tests(bool long_form);   // battery_tests.cpp: the randomness ba
 int run_repeats_tests(bool long_form);   // repeats_tests.cpp: the repeats search against its model
 int run_sp800_estimator_tests(bool long_form);  // sp800_estimator_tests.cpp: MCV, collision, Markov, compression, tuples
 int run_sp800_predictor_tests(bool long_form);  // sp800_predictor_tests.cpp: the four predictors and their bounds
+int run_bz2_length_tests(bool long_form);  // bz2_length_tests.cpp: libbz2's output length, against the library
+int run_bz2_stage_tests(bool long_form);   // bz2_stage_tests.cpp: its stages against a plain model (run by the above)
