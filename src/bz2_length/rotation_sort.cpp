@@ -4,16 +4,23 @@
 #include <bit>
 
 #include "bz2_length/keyed_sort.hpp"
+#include "bz2_length/tie_splitting.hpp"
 #include "pool/cancel.hpp"
 
 namespace veltrane::bz2_length {
 
 namespace {
 
-constexpr int TOP_BITS = 16;
-constexpr int TOP_SHIFT = 64 - TOP_BITS;
-// Buckets larger than this are sorted on their own before the insertion pass.
-constexpr std::uint32_t LARGE_BUCKET = 48;
+// The two counting passes take the top 22 bits, 11 at a time: the passes'
+// writes stay within a few thousand places at a time.
+constexpr int DIGIT_BITS = 11;
+constexpr std::uint32_t DIGITS = 1u << DIGIT_BITS;
+constexpr int HIGH_SHIFT = 64 - DIGIT_BITS;
+constexpr int LOW_SHIFT = HIGH_SHIFT - DIGIT_BITS;
+// Runs of equal top bits longer than this are dealt out further before the insertion pass.
+constexpr std::uint32_t LARGE_RUN = 48;
+// Fewer rotations are sorted by comparison.
+constexpr std::uint32_t SMALL_SORT = 4096;
 
 struct Packing {
     int width;              // values per key
@@ -47,113 +54,121 @@ void for_each_key(const std::uint16_t* values, std::uint32_t m, std::uint32_t ra
     }
 }
 
-std::uint64_t key_of(std::uint64_t item) { return item >> START_BITS; }
+// A value that occurs once (a decimal block's wrap token, mostly) costs a whole
+// digit of the radix: with two values and it, keys hold 27 values instead of
+// 44. Folded, it is keyed as its neighbour below (above, when it is the least
+// value), and what follows it in a key as the largest value (the least): then a
+// key that sees it compares with every other as the rotation does, except that
+// it ties with a key just like it without it; such ties are settled by
+// comparing the rotations that see it value by value.
+struct Fold {
+    bool active = false;
+    std::uint32_t at = 0;     // where the lone value is
+    bool above_kin = true;    // whether it sorts above the value it is keyed as
+};
 
-// Sorted by the top bits, each item only a few places from where it belongs.
-// The common steps (in place, or one place back) go without a branch.
-void insertion_pass(std::uint64_t* items, std::uint32_t m) {
-    std::uint64_t top = items[0];  // the largest so far, held back from items[i - 1]
-    for (std::uint32_t i = 1; i < m; ++i) {
-        const std::uint64_t item = items[i];
-        const bool back = key_of(item) < key_of(top);
-        items[i - 1] = back ? item : top;
-        top = back ? top : item;
-        if (back && i >= 2 && key_of(items[i - 2]) > key_of(item)) [[unlikely]] {
-            std::uint32_t j = i - 1;
-            do {
-                items[j] = items[j - 1];
-                --j;
-            } while (j > 0 && key_of(items[j - 1]) > key_of(item));
-            items[j] = item;
+Fold find_fold(const std::uint16_t* values, std::uint32_t m, std::uint32_t radix, RotationScratch& s) {
+    Fold f;
+    if (radix < 3) return f;
+    // Worth a pass over the values when keys hold a quarter more values.
+    const int folded_width = packing_for(radix - 1).width;
+    if (4 * folded_width < 5 * packing_for(radix).width || 2 * std::uint64_t(folded_width) >= m) return f;
+    s.group_of.assign(radix, 0);  // counts, for now
+    std::uint32_t* count = s.group_of.data();
+    for (std::uint32_t i = 0; i < m; ++i) ++count[values[i]];
+    const std::uint16_t* lone = std::find(count, count + radix, 1u) == count + radix ? nullptr : values;
+    if (lone == nullptr) return f;
+    const auto value = static_cast<std::uint16_t>(std::find(count, count + radix, 1u) - count);
+    f.active = true;
+    f.at = static_cast<std::uint32_t>(std::find(values, values + m, value) - values);
+    f.above_kin = value > 0;
+    s.folded.resize(m);
+    for (std::uint32_t i = 0; i < m; ++i) {
+        const std::uint16_t v = values[i];
+        s.folded[i] = v < value ? v : v > value ? static_cast<std::uint16_t>(v - 1) : static_cast<std::uint16_t>(value > 0 ? value - 1 : 0);
+    }
+    return f;
+}
+
+// The keys of the rotations that see the lone value within their first values:
+// after it, the largest value throughout (the least, if it sorts below its kin).
+void key_fold_seers(const Fold& f, std::uint32_t m, std::uint32_t radix, const Packing& p, std::uint64_t* items,
+                    const RotationScratch& s) {
+    const std::uint16_t beyond = f.above_kin ? static_cast<std::uint16_t>(radix - 1) : 0;
+    for (int offset = 0; offset < p.width; ++offset) {
+        const std::uint32_t start = (f.at + m - static_cast<std::uint32_t>(offset)) % m;
+        std::uint64_t key = 0;
+        for (int j = 0; j < p.width; ++j) key = key * radix + (j <= offset ? s.folded[(start + j) % m] : beyond);
+        items[start] = (key << p.shift) | start;
+    }
+}
+
+// Reorders each tied group that holds rotations seeing the lone value within
+// their first `width` values: the others are truly equal and stay a group; those
+// seeing it come after them (before, if it sorts below its kin) and differ from
+// each other, where it lies.
+void unfold_ties(const std::uint16_t* values, std::uint32_t m, int width, const Fold& f, std::uint32_t* order,
+                 RotationScratch& s) {
+    auto sees = [&](std::uint32_t start) { return (f.at + m - start) % m < static_cast<std::uint32_t>(width); };
+    auto less = [&](std::uint32_t a, std::uint32_t b) {
+        for (int j = 0; j < width; ++j) {
+            const std::uint16_t x = values[(a + j) % m], y = values[(b + j) % m];
+            if (x != y) return x < y;
         }
+        return false;
+    };
+    s.pending.clear();
+    std::vector<std::uint32_t> seeing, rest;
+    for (std::size_t k = 0; k < s.groups.size(); k += 2) {
+        const std::uint32_t begin = s.groups[k], end = s.groups[k + 1];
+        seeing.clear(), rest.clear();
+        for (std::uint32_t x = begin; x < end; ++x) (sees(order[x]) ? seeing : rest).push_back(order[x]);
+        if (seeing.empty()) {
+            s.pending.push_back(begin), s.pending.push_back(end);
+            continue;
+        }
+        std::sort(seeing.begin(), seeing.end(), less);
+        const std::uint32_t rest_begin = f.above_kin ? begin : end - static_cast<std::uint32_t>(rest.size());
+        std::copy(rest.begin(), rest.end(), order + rest_begin);
+        std::copy(seeing.begin(), seeing.end(), order + (f.above_kin ? begin + rest.size() : begin));
+        if (rest.size() > 1) s.pending.push_back(rest_begin), s.pending.push_back(rest_begin + static_cast<std::uint32_t>(rest.size()));
     }
-    items[m - 1] = top;
+    s.groups.swap(s.pending);
 }
 
-// A bucket too large for the insertion pass, whose items agree above bit
-// `shift`: dealt out by the next 8 bits, again and again, until its parts are
-// small or their keys equal.
-void radix_part(std::uint64_t* items, std::uint32_t n, int shift, std::uint64_t* spare) {
-    while (n > LARGE_BUCKET && shift > START_BITS) {
-        const int width = std::min(8, shift - START_BITS);
-        shift -= width;
-        const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
-        std::uint32_t start[257] = {};
-        for (std::uint32_t x = 0; x < n; ++x) ++start[((items[x] >> shift) & mask) + 1];
-        for (int d = 0; d < 256; ++d) start[d + 1] += start[d];
-        std::uint32_t fill[256];
-        std::copy_n(start, 256, fill);
-        for (std::uint32_t x = 0; x < n; ++x) spare[fill[(items[x] >> shift) & mask]++] = items[x];
-        std::copy_n(spare, n, items);
-        // The largest part is looped on, the others recursed into.
-        int largest = 0;
-        for (int d = 1; d <= static_cast<int>(mask); ++d)
-            if (start[d + 1] - start[d] > start[largest + 1] - start[largest]) largest = d;
-        for (int d = 0; d <= static_cast<int>(mask); ++d)
-            if (d != largest) radix_part(items + start[d], start[d + 1] - start[d], shift, spare);
-        items += start[largest];
-        n = start[largest + 1] - start[largest];
+// items[0..m) by key: two counting passes on the top 22 bits, long runs still
+// equal there dealt out further, then the insertion pass.
+void sort_items(std::uint64_t* items, std::uint32_t m, RotationScratch& s) {
+    if (m < SMALL_SORT) {
+        sort_by_key(items, m);
+        return;
     }
-}
-
-// Appends the runs of equal keys among items[begin, end) to `groups`.
-void note_ties(const std::uint64_t* items, std::uint32_t begin, std::uint32_t end, std::vector<std::uint32_t>& groups) {
-    std::uint32_t x = begin;
-    while (x + 1 < end) {
-        if (key_of(items[x + 1]) != key_of(items[x])) {
+    s.spare.resize(m);
+    std::uint64_t* spare = s.spare.data();
+    s.bucket_ends.assign(2 * DIGITS, 0);
+    std::uint32_t* low = s.bucket_ends.data();
+    std::uint32_t* high = low + DIGITS;
+    for (std::uint32_t i = 0; i < m; ++i) ++low[(items[i] >> LOW_SHIFT) & (DIGITS - 1)], ++high[items[i] >> HIGH_SHIFT];
+    std::uint32_t low_total = 0, high_total = 0;
+    for (std::uint32_t d = 0; d < DIGITS; ++d) {
+        const std::uint32_t l = low[d], h = high[d];
+        low[d] = low_total, high[d] = high_total;
+        low_total += l, high_total += h;
+    }
+    for (std::uint32_t i = 0; i < m; ++i) spare[low[(items[i] >> LOW_SHIFT) & (DIGITS - 1)]++] = items[i];
+    for (std::uint32_t i = 0; i < m; ++i) items[high[spare[i] >> HIGH_SHIFT]++] = spare[i];
+    pool::checkpoint();
+    for (std::uint32_t x = 0; x + LARGE_RUN < m;) {
+        if (items[x + LARGE_RUN] >> LOW_SHIFT != items[x] >> LOW_SHIFT) {
             ++x;
             continue;
         }
-        std::uint32_t y = x + 2;
-        while (y < end && key_of(items[y]) == key_of(items[x])) ++y;
-        groups.push_back(x), groups.push_back(y);
+        std::uint32_t y = x + LARGE_RUN + 1;
+        while (y < m && items[y] >> LOW_SHIFT == items[x] >> LOW_SHIFT) ++y;
+        radix_parts(items + x, y - x, LOW_SHIFT, LARGE_RUN, spare);
         x = y;
     }
-}
-
-// Prefix doubling on the groups left tied after `known` values: a member's new
-// key is the group of the rotation `known` values further on. Groups renumbered
-// earlier in a round only give finer keys, still in order.
-void split_ties(std::uint32_t* order, std::uint32_t m, std::uint64_t known, RotationScratch& s) {
-    s.group_of.resize(m);
-    std::uint32_t* group_of = s.group_of.data();
-    std::uint64_t* items = s.items.data();
-    // Every rotation's group: the first position of its run of equal keys.
-    for (std::uint32_t x = 0; x < m; ++x) group_of[order[x]] = x;
-    for (std::size_t k = 0; k < s.groups.size(); k += 2)
-        for (std::uint32_t x = s.groups[k]; x < s.groups[k + 1]; ++x) group_of[order[x]] = s.groups[k];
-    while (!s.groups.empty() && known < m) {
-        s.pending.swap(s.groups);
-        s.groups.clear();
-        const std::uint32_t ahead = static_cast<std::uint32_t>(known);
-        for (std::size_t k = 0; k < s.pending.size(); k += 2) {
-            const std::uint32_t begin = s.pending[k], end = s.pending[k + 1];
-            bool all_equal = true;
-            for (std::uint32_t x = begin; x < end; ++x) {
-                std::uint32_t later = order[x] + ahead;
-                if (later >= m) later -= m;
-                items[x] = (std::uint64_t{group_of[later]} << START_BITS) | order[x];
-                all_equal = all_equal && key_of(items[x]) == key_of(items[begin]);
-            }
-            if (all_equal) {
-                s.groups.push_back(begin), s.groups.push_back(end);
-                continue;
-            }
-            sort_by_key(items + begin, end - begin);
-            const std::size_t first_new = s.groups.size();
-            note_ties(items, begin, end, s.groups);
-            for (std::uint32_t x = begin; x < end; ++x) {
-                order[x] = static_cast<std::uint32_t>(items[x] & START_MASK);
-                group_of[order[x]] = x;
-            }
-            for (std::size_t g = first_new; g < s.groups.size(); g += 2)
-                for (std::uint32_t x = s.groups[g]; x < s.groups[g + 1]; ++x) group_of[order[x]] = s.groups[g];
-            pool::checkpoint();
-        }
-        known *= 2;
-        pool::checkpoint();
-    }
-    s.groups.clear();
+    insertion_pass(items, m);
 }
 
 }  // namespace
@@ -164,40 +179,22 @@ void sort_rotations(const std::uint16_t* values, std::uint32_t m, std::uint32_t 
         for (std::uint32_t i = 0; i < m; ++i) order[i] = i;
         return;
     }
-    const Packing p = packing_for(radix);
+    const Fold fold = find_fold(values, m, radix, s);
+    const std::uint16_t* keyed = fold.active ? s.folded.data() : values;
+    const Packing p = packing_for(fold.active ? radix - 1 : radix);
     s.items.resize(m);
     s.groups.clear();
     std::uint64_t* items = s.items.data();
-
-    // A counting pass on the keys' top bits, then the rotations dealt out by them.
-    constexpr std::uint32_t BUCKETS = std::uint32_t{1} << TOP_BITS;
-    s.bucket_ends.assign(BUCKETS, 0);
-    std::uint32_t* ends = s.bucket_ends.data();
-    for_each_key(values, m, radix, p, [&](std::uint32_t, std::uint64_t key) { ++ends[(key << p.shift) >> TOP_SHIFT]; });
+    for_each_key(keyed, m, fold.active ? radix - 1 : radix, p,
+                 [&](std::uint32_t i, std::uint64_t key) { items[i] = (key << p.shift) | i; });
+    if (fold.active) key_fold_seers(fold, m, radix - 1, p, items, s);
     pool::checkpoint();
-    std::uint32_t total = 0;
-    std::vector<std::uint32_t>& large = s.pending;
-    large.clear();
-    for (std::uint32_t b = 0; b < BUCKETS; ++b) {
-        const std::uint32_t count = ends[b];
-        if (count > LARGE_BUCKET) large.push_back(total);
-        ends[b] = total;  // where the bucket starts, for now
-        total += count;
-    }
-    for_each_key(values, m, radix, p, [&](std::uint32_t i, std::uint64_t key) {
-        const std::uint64_t item = (key << p.shift) | i;
-        items[ends[item >> TOP_SHIFT]++] = item;
-    });
+    sort_items(items, m, s);
     pool::checkpoint();
-    // Large buckets first, so that the insertion pass only ever moves items a little.
-    if (!large.empty()) {
-        s.spare.resize(m);
-        for (std::uint32_t begin : large) radix_part(items + begin, ends[items[begin] >> TOP_SHIFT] - begin, TOP_SHIFT, s.spare.data());
-    }
-    insertion_pass(items, m);
-    pool::checkpoint();
+    // The order, and the runs of equal keys.
+    for (std::uint32_t x = 0; x < m; ++x) order[x] = start_of(items[x]);
     note_ties(items, 0, m, s.groups);
-    for (std::uint32_t x = 0; x < m; ++x) order[x] = static_cast<std::uint32_t>(items[x] & START_MASK);
+    if (fold.active && !s.groups.empty()) unfold_ties(values, m, p.width, fold, order, s);
     if (!s.groups.empty()) split_ties(order, m, static_cast<std::uint64_t>(p.width), s);
 }
 

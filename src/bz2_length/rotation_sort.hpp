@@ -19,6 +19,7 @@ inline constexpr std::uint64_t START_MASK = (std::uint64_t{1} << START_BITS) - 1
 struct RotationScratch {
     std::vector<std::uint64_t> items;
     std::vector<std::uint64_t> spare;
+    std::vector<std::uint16_t> folded;
     std::vector<std::uint32_t> bucket_ends;
     std::vector<std::uint32_t> group_of;
     std::vector<std::uint32_t> groups;
@@ -28,10 +29,10 @@ struct RotationScratch {
 // order[0..m): the starts of the rotations of values[0..m) (each below radix,
 // m < 2^START_BITS), smallest rotation first. Equal rotations (a periodic
 // sequence) come in any order. Rotations are first told apart by as many
-// leading values as fit in KEY_BITS in base `radix`, ordered by a counting pass
-// on the top bits and then insertion; those still tied are split by prefix
-// doubling, O(m log m) per doubling, so that repetitive input is slower but
-// never quadratic.
+// leading values as fit in KEY_BITS in base `radix` (a value occurring once
+// does not count in the radix), ordered by counting passes on the top bits and
+// then insertion; those still tied are split by prefix doubling, O(m log m) per
+// doubling, so that repetitive input is slower but never quadratic.
 void sort_rotations(const std::uint16_t* values, std::uint32_t m, std::uint32_t radix, std::uint32_t* order,
                     RotationScratch& scratch);
 

@@ -126,6 +126,22 @@ void check_rotation_sort(bool long_form, std::mt19937_64& rng) {
         if (shape >= 3 && radix > 2) v[rng() % m] = static_cast<std::uint16_t>(2 + rng() % (radix - 2));
         check_sort_of(v, radix, scratch);
     }
+    // A value occurring once, which the sort keys apart (below, between or
+    // above the others), in random, periodic and constant backgrounds, short
+    // and past the counting passes' threshold.
+    for (int trial = 0; trial < (long_form ? 2000 : 300); ++trial) {
+        const std::uint32_t m = 60 + static_cast<std::uint32_t>(rng() % (trial % 8 == 0 ? 9000 : 200));
+        const std::uint32_t others = 1 + static_cast<std::uint32_t>(rng() % 3);
+        const std::uint32_t lone = static_cast<std::uint32_t>(rng() % (others + 1));
+        const std::uint32_t period = 1 + static_cast<std::uint32_t>(rng() % 5);
+        std::vector<std::uint16_t> v(m);
+        for (std::uint32_t i = 0; i < m; ++i) {
+            const std::uint32_t x = trial % 3 == 0 ? rng() % others : trial % 3 == 1 ? (i % period) % others : 0;
+            v[i] = static_cast<std::uint16_t>(x < lone ? x : x + 1);
+        }
+        v[rng() % m] = static_cast<std::uint16_t>(lone);
+        check_sort_of(v, others + 1, scratch);
+    }
     // Long ties: a random pattern repeated, with one change; the Fibonacci word.
     for (std::uint32_t m : {5000u, long_form ? 40000u : 9000u}) {
         std::vector<std::uint16_t> v(m);
