@@ -101,11 +101,34 @@ void plan_buckets(const std::vector<int>& present, const std::vector<int>& of_ra
 
 // The one rotation that follows the wrap token, which may be longer than a
 // value or empty: every suffix dealt one by one.
-void deal_wrap(const Token& wrap, std::size_t x, std::uint8_t* letters, Plan& p) {
+void deal_wrap(const Token& wrap, std::size_t x, std::uint8_t* letters, const Plan& p, std::uint8_t** next) {
     letters[p.next[0] + x] = p.last_letter[p.rank_of[WRAP]];
     for (int skip = 0; skip < wrap.length; ++skip) {
         const std::uint8_t before = skip == 0 ? ' ' : static_cast<std::uint8_t>(wrap.digits[skip - 1]);
-        letters[p.next[bucket_of(p, suffix_key(wrap, skip))]++] = p.letter_of[before];
+        *next[bucket_of(p, suffix_key(wrap, skip))]++ = p.letter_of[before];
+    }
+}
+
+// The deal, for values of at most `DEALS` digits, given the rank of the token
+// before each rotation in order, and where the wrap token's turn comes.
+template <int DEALS>
+void deal(const std::uint16_t* before, std::size_t m, std::size_t wrap_turn, const DecimalBlock& block,
+          std::uint8_t* letters, Plan& p) {
+    std::uint8_t* empty_suffix = letters + p.next[0];
+    std::vector<std::uint8_t*> next(p.next.size());
+    for (std::size_t b = 0; b < next.size(); ++b) next[b] = letters + p.next[b];
+    for (std::size_t x = 0; x < m; ++x) {
+        if (x == wrap_turn) [[unlikely]] {
+            deal_wrap(block.wrap, x, letters, p, next.data());
+            continue;
+        }
+        const std::uint16_t r = before[x];
+        empty_suffix[x] = p.last_letter[r];
+        const Deal* deals = p.deals[r].data();
+        for (int d = 0; d < DEALS; ++d) {
+            *next[deals[d].bucket] = deals[d].letter;
+            next[deals[d].bucket] += deals[d].advance;
+        }
     }
 }
 
@@ -147,23 +170,24 @@ Letters token_letters(const std::uint16_t* tokens, std::size_t count, const Deci
 
     // In the order of the rotation that follows, each token puts one letter in
     // the bucket of each of its suffixes ("" is the first bucket).
-    ws.letters.resize(block.length + DEALT);
-    std::uint8_t* letters = ws.letters.data();
-    std::uint8_t* empty_suffix = letters + p.next[0];
-    std::uint32_t* next = p.next.data();
-    const std::uint32_t* order = ws.order.data();
+    // The rank of the token before each rotation, in order: one pass of
+    // independent reads, which the deal then takes in sequence.
+    ws.before.resize(m);
+    std::size_t wrap_turn = 0;
     for (std::size_t x = 0; x < m; ++x) {
-        const std::uint32_t following = order[x];
-        if (following == 0) [[unlikely]] {
-            deal_wrap(block.wrap, x, letters, p);
-            continue;
-        }
-        const std::uint16_t r = values[following - 1];
-        empty_suffix[x] = p.last_letter[r];
-        for (const Deal& d : p.deals[r]) {
-            letters[next[d.bucket]] = d.letter;
-            next[d.bucket] += d.advance;
-        }
+        const std::uint32_t following = ws.order[x];
+        wrap_turn = following == 0 ? x : wrap_turn;
+        ws.before[x] = values[following == 0 ? m - 1 : following - 1];
+    }
+    ws.letters.resize(block.length + DEALT);
+    int longest = 0;
+    for (int id : present) longest = std::max<int>(longest, id == WRAP ? 0 : VALUE_TOKENS[id].length);
+    if (longest <= 1) {
+        deal<1>(ws.before.data(), m, wrap_turn, block, ws.letters.data(), p);
+    } else if (longest == 2) {
+        deal<2>(ws.before.data(), m, wrap_turn, block, ws.letters.data(), p);
+    } else {
+        deal<DEALT>(ws.before.data(), m, wrap_turn, block, ws.letters.data(), p);
     }
     return out;
 }

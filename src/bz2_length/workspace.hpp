@@ -15,6 +15,7 @@ struct Workspace {
     std::vector<std::uint16_t> values;   // what is sorted: bytes or token ranks
     std::vector<std::uint16_t> tokens;   // a decimal block's tokens
     std::vector<std::uint32_t> order;    // the sorted rotations
+    std::vector<std::uint16_t> before;   // a decimal block's token before each, in order
     std::vector<std::uint8_t> letters;   // the transform's output, renumbered
     std::vector<std::uint16_t> symbols;  // move-to-front and run symbols
     std::vector<std::uint8_t> small_symbols;  // the same over small alphabets
