@@ -6,17 +6,17 @@
 #include "bz2_length/workspace.hpp"
 #include "pool/cancel.hpp"
 
-static_assert(veltrane::bz2_length::SMALL_ALPHABET + 2 <= veltrane::bz2_length::SMALL_CODING_ALPHABET);
+static_assert(veltrane::bz2_length::SMALL_ALPHABET + 2 <= veltrane::bz2_length::SMALL_CODING_ALPHABET &&
+              veltrane::bz2_length::COUNT_LANES == veltrane::bz2_length::SMALL_CODING_ALPHABET);
 
 namespace veltrane::bz2_length {
 
 std::uint64_t block_bits(const std::uint8_t* letters, std::size_t n, int alphabet, int ranges, Workspace& ws) {
     const std::uint64_t header = BLOCK_HEADER_BITS + RANGE_MAP_BITS + RANGE_BITS * ranges;
     if (alphabet <= SMALL_ALPHABET) {
-        ws.small_symbols.resize(n + 1 + SYMBOL_SLACK);
-        const std::size_t count = move_to_front_small(letters, n, alphabet, ws.small_symbols.data());
+        const std::size_t count = move_to_front_counts(letters, n, alphabet, ws.group_counts);
         pool::checkpoint();
-        return header + coding_bits_small(ws.small_symbols.data(), count, alphabet + 2, ws.coding);
+        return header + coding_bits_small(ws.group_counts.data(), count, alphabet + 2, ws.coding);
     }
     ws.symbols.resize(n + 1);
     const std::size_t count = move_to_front_symbols(letters, n, alphabet, ws.symbols.data());

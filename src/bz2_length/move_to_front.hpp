@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace veltrane::bz2_length {
 
@@ -18,19 +19,46 @@ inline constexpr std::uint16_t RUN_B = 1;  // digit 2
 // alphabet is alphabet + 2 symbols, the last one being the end of block.
 std::size_t move_to_front_symbols(const std::uint8_t* letters, std::size_t n, int alphabet, std::uint16_t* symbols);
 
-// The same for alphabets of at most SMALL_ALPHABET letters, symbols in bytes.
-// `symbols` must have room for n + 1 + SYMBOL_SLACK bytes: the fast version
-// writes ahead of its output.
+// For alphabets of at most SMALL_ALPHABET letters only each group's counts of
+// each symbol are kept (all the coding stage needs of them): `counts` becomes
+// COUNT_LANES bytes per group of GROUP_SIZE symbols, the last group partial.
+// Returns the number of symbols.
 inline constexpr int SMALL_ALPHABET = 14;
-inline constexpr std::size_t SYMBOL_SLACK = 32;
-std::size_t move_to_front_small(const std::uint8_t* letters, std::size_t n, int alphabet, std::uint8_t* symbols);
+inline constexpr int COUNT_LANES = 16;
+std::size_t move_to_front_counts(const std::uint8_t* letters, std::size_t n, int alphabet,
+                                 std::vector<std::uint8_t>& counts);
 
 namespace detail {
-// The plain version of move_to_front_small, which it falls back on without AVX2
-// (for the tests to hold the two together).
-std::size_t move_to_front_small_portable(const std::uint8_t* letters, std::size_t n, int alphabet,
-                                         std::uint8_t* symbols);
+
+// Each group's symbol counts, as symbols are appended in order.
+class GroupTally {
+public:
+    // counts: zeroed, room for every group.
+    explicit GroupTally(std::uint8_t* counts) : counts_(counts) {}
+    void add(int symbol);
+    void add_run(std::size_t zeros);  // a run of zeros (> 0), as its digits
+    std::size_t symbols() const;
+    std::uint8_t* current_group() const;
+    // How many symbols the current group holds; kept outside for a while by
+    // a caller that counts them itself.
+    int filled() const { return filled_; }
+    void set_filled(int symbols_in_group) { filled_ = symbols_in_group; }
+
+private:
+    std::uint8_t* counts_;
+    std::size_t full_groups_ = 0;
+    int filled_ = 0;
+};
+
+// Room, in groups, for the symbols of n letters.
+inline std::size_t groups_for(std::size_t n) { return (n + 1) / 50 + 2; }
+
+// The plain version of move_to_front_counts, which it falls back on without
+// AVX2 (for the tests to hold the two together).
+std::size_t move_to_front_counts_portable(const std::uint8_t* letters, std::size_t n, int alphabet,
+                                          std::vector<std::uint8_t>& counts);
 bool have_vector_move_to_front();
+
 }  // namespace detail
 
 }  // namespace veltrane::bz2_length

@@ -6,9 +6,11 @@
 // Steps count in 16 bits and are renumbered by rank before they overflow
 // (only their order matters); unused lanes sit below every used one.
 //
-// Runs of position 0 are written without a branch too: every step writes the
-// run's digits so far and its own symbol after them, and moves the output on
-// only when its position is not 0.
+// It works run by run: a letter that differs from the one before it is never at
+// the front of the list, so every run of equal letters is one position (>= 1)
+// and then its length - 1 zeros. Runs are found 32 letters at a time. Only the
+// symbols' counts per group are kept, in a vector register: a run's digits
+// and its position are added at once, unless they reach the group's end.
 #include "bz2_length/move_to_front.hpp"
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <bit>
 #include <cstring>
 
+#include "bz2_length/format.hpp"
 #include "pool/cancel.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -25,22 +28,27 @@
 
 namespace veltrane::bz2_length {
 
-namespace detail {
-std::uint8_t* put_small_run(std::size_t zeros, std::uint8_t* out);
-}
-
 namespace {
 
 constexpr int LANES = 16;
 constexpr std::int16_t NEVER = -32768;
 constexpr std::size_t RENUMBER_EVERY = 32000;
 
-// The digits of a run of v - 1 zeros, v < 256: bit i of v as byte i.
-constexpr auto RUN_DIGITS = [] {
-    std::array<std::uint64_t, 256> digits{};
-    for (int v = 0; v < 256; ++v)
-        for (int i = 0; i < 8; ++i) digits[v] |= std::uint64_t((v >> i) & 1) << (8 * i);
-    return digits;
+// The symbol counts of a run of v - 1 zeros, v < 256: how many of each digit,
+// and of one symbol alone.
+struct alignas(16) Lanes {
+    std::uint8_t count[COUNT_LANES];
+};
+constexpr auto RUN_COUNTS = [] {
+    std::array<Lanes, 256> runs{};
+    for (int v = 1; v < 256; ++v)
+        for (int w = v; w > 1; w >>= 1) ++runs[v].count[(w & 1) ? RUN_B : RUN_A];
+    return runs;
+}();
+constexpr auto ONE_OF = [] {
+    std::array<Lanes, COUNT_LANES> one{};
+    for (int s = 0; s < COUNT_LANES; ++s) one[s].count[s] = 1;
+    return one;
 }();
 
 // Maps the steps to their ranks, just below 0, keeping their order.
@@ -60,23 +68,32 @@ void renumber(std::int16_t* last) {
 
 namespace {
 
-// Works run by run: a letter that differs from the one before it is never at
-// the front of the list, so every run of equal letters is one position (>= 1)
-// and then its length - 1 zeros. Runs are found 32 letters at a time.
 [[gnu::target("avx2,popcnt,bmi")]] std::size_t vector_kernel(const std::uint8_t* letters, std::size_t n,
-                                                                int alphabet, std::uint8_t* symbols) {
+                                                                int alphabet, std::vector<std::uint8_t>& counts) {
+    counts.assign(detail::groups_for(n) * COUNT_LANES, 0);
+    detail::GroupTally tally(counts.data());
+    if (n == 0) {
+        tally.add(alphabet + 1);
+        return tally.symbols();
+    }
     alignas(32) std::int16_t last[LANES];
     for (int i = 0; i < LANES; ++i) last[i] = i < alphabet ? static_cast<std::int16_t>(-1 - i) : NEVER;
     alignas(32) std::int16_t lane_of[LANES][LANES] = {};
     for (int c = 0; c < LANES; ++c) lane_of[c][c] = -1;
-    std::uint8_t* out = symbols;
-    if (n == 0) {
-        *out = static_cast<std::uint8_t>(alphabet + 1);
-        return 1;
-    }
+    // The current group's counts not yet in `counts`, and how full it is, in registers.
+    __m128i group = _mm_setzero_si128();
+    int filled = 0;
+    auto spill = [&] {
+        tally.set_filled(filled);
+        __m128i* at = reinterpret_cast<__m128i*>(tally.current_group());
+        _mm_storeu_si128(at, _mm_add_epi8(_mm_loadu_si128(at), group));
+        group = _mm_setzero_si128();
+    };
+    auto load = [](const Lanes& l) { return _mm_load_si128(reinterpret_cast<const __m128i*>(l.count)); };
     // The first letter may be at the front already: its zero then joins its run.
     std::size_t zeros_before_run = letters[0] == 0 ? 1 : 0;
-    if (letters[0] != 0) *out++ = static_cast<std::uint8_t>(letters[0] + 1);
+    if (letters[0] != 0) tally.add(letters[0] + 1);
+    filled = tally.filled();
     for (int i = 0; i < LANES; ++i) last[i] = i == letters[0] ? 0 : last[i];
     std::size_t run_start = 0;
     std::size_t i = 1;
@@ -112,25 +129,28 @@ namespace {
                 const std::size_t zeros = at_letter - run_start - 1 + zeros_before_run;
                 zeros_before_run = 0;
                 run_start = at_letter;
-                if (zeros >= 255) [[unlikely]] {
-                    out = detail::put_small_run(zeros, out);
-                    *out++ = static_cast<std::uint8_t>(position + 1);
+                const int emitted = zeros < 255 ? std::bit_width(zeros + 1) : 64;
+                if (filled + emitted < static_cast<int>(GROUP_SIZE)) [[likely]] {
+                    __m128i both = _mm_add_epi8(load(RUN_COUNTS[zeros + 1]), load(ONE_OF[position + 1]));
+                    // One addition on the running counts per run, not two.
+                    asm("" : "+x"(both));
+                    group = _mm_add_epi8(group, both);
+                    filled += emitted;
                     continue;
                 }
-                const std::uint32_t v = static_cast<std::uint32_t>(zeros) + 1;
-                std::memcpy(out, &RUN_DIGITS[v], 8);
-                const unsigned digits = static_cast<unsigned>(std::bit_width(v)) - 1;
-                out[digits] = static_cast<std::uint8_t>(position + 1);
-                out += digits + 1;
+                spill();
+                if (zeros) tally.add_run(zeros);
+                tally.add(static_cast<int>(position) + 1);
+                filled = tally.filled();
             }
         }
-        // Keep the steps in `last` (renumbered next) in order.
         pool::checkpoint();
     }
+    spill();
     const std::size_t zeros = n - run_start - 1 + zeros_before_run;
-    if (zeros) out = detail::put_small_run(zeros, out);
-    *out++ = static_cast<std::uint8_t>(alphabet + 1);
-    return out - symbols;
+    if (zeros) tally.add_run(zeros);
+    tally.add(alphabet + 1);
+    return tally.symbols();
 }
 
 }  // namespace
@@ -143,9 +163,10 @@ bool have_vector_move_to_front() {
 }
 }  // namespace detail
 
-std::size_t move_to_front_small(const std::uint8_t* letters, std::size_t n, int alphabet, std::uint8_t* symbols) {
-    if (detail::have_vector_move_to_front()) return vector_kernel(letters, n, alphabet, symbols);
-    return detail::move_to_front_small_portable(letters, n, alphabet, symbols);
+std::size_t move_to_front_counts(const std::uint8_t* letters, std::size_t n, int alphabet,
+                                 std::vector<std::uint8_t>& counts) {
+    if (detail::have_vector_move_to_front()) return vector_kernel(letters, n, alphabet, counts);
+    return detail::move_to_front_counts_portable(letters, n, alphabet, counts);
 }
 
 #else
@@ -154,8 +175,9 @@ namespace detail {
 bool have_vector_move_to_front() { return false; }
 }  // namespace detail
 
-std::size_t move_to_front_small(const std::uint8_t* letters, std::size_t n, int alphabet, std::uint8_t* symbols) {
-    return detail::move_to_front_small_portable(letters, n, alphabet, symbols);
+std::size_t move_to_front_counts(const std::uint8_t* letters, std::size_t n, int alphabet,
+                                 std::vector<std::uint8_t>& counts) {
+    return detail::move_to_front_counts_portable(letters, n, alphabet, counts);
 }
 
 #endif

@@ -8,10 +8,6 @@
 #include "bz2_length/format.hpp"
 #include "pool/cancel.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace veltrane::bz2_length {
 
 namespace {
@@ -105,28 +101,6 @@ std::uint64_t refine_and_count(const std::uint32_t* freq, std::size_t count, int
     return bits;
 }
 
-// Each group's counts of each symbol, SMALL bytes per group.
-void count_groups(const std::uint8_t* symbols, std::size_t count, std::uint8_t* counts) {
-    const std::size_t groups = (count + GROUP_SIZE - 1) / GROUP_SIZE;
-#if defined(__SSE2__)
-    alignas(16) static constexpr auto ONE_AT = [] {
-        std::array<std::array<std::uint8_t, SMALL>, SMALL> one{};
-        for (int s = 0; s < SMALL; ++s) one[s][s] = 1;
-        return one;
-    }();
-    for (std::size_t g = 0; g < groups; ++g) {
-        const std::size_t begin = g * GROUP_SIZE, end = std::min(count, begin + GROUP_SIZE);
-        __m128i sum = _mm_setzero_si128();
-        for (std::size_t i = begin; i < end; ++i)
-            sum = _mm_add_epi8(sum, _mm_load_si128(reinterpret_cast<const __m128i*>(ONE_AT[symbols[i]].data())));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(counts + g * SMALL), sum);
-    }
-#else
-    std::fill_n(counts, groups * SMALL, 0);
-    for (std::size_t i = 0; i < count; ++i) ++counts[(i / GROUP_SIZE) * SMALL + symbols[i]];
-#endif
-}
-
 }  // namespace
 
 std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch) {
@@ -146,11 +120,8 @@ std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int a
                             });
 }
 
-std::uint64_t coding_bits_small(const std::uint8_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch) {
+std::uint64_t coding_bits_small(const std::uint8_t* counts, std::size_t count, int alphabet, CodingScratch& scratch) {
     const std::size_t groups = (count + GROUP_SIZE - 1) / GROUP_SIZE;
-    scratch.group_counts.resize(groups * SMALL);
-    const std::uint8_t* counts = scratch.group_counts.data();
-    count_groups(symbols, count, scratch.group_counts.data());
     std::array<std::uint32_t, MAX_ALPHABET> freq{};
     for (std::size_t g = 0; g < groups; ++g)
         for (int s = 0; s < SMALL; ++s) freq[s] += counts[g * SMALL + s];

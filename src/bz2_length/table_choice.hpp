@@ -8,9 +8,8 @@
 
 namespace veltrane::bz2_length {
 
-// Reused between blocks: per-group symbol counts and the selectors.
+// Reused between blocks: the selectors.
 struct CodingScratch {
-    std::vector<std::uint8_t> group_counts;
     std::vector<std::uint8_t> selectors;
 };
 
@@ -26,9 +25,10 @@ struct CodingScratch {
 //   first length in 5 bits, then per symbol 2 bits per step up or down and a 0.
 std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch);
 
-// The same for alphabets of at most SMALL_CODING_ALPHABET symbols in bytes,
-// costing each group from its symbol counts.
+// The same for alphabets of at most SMALL_CODING_ALPHABET symbols, from each
+// group's counts of each symbol (SMALL_CODING_ALPHABET bytes per group).
 inline constexpr int SMALL_CODING_ALPHABET = 16;
-std::uint64_t coding_bits_small(const std::uint8_t* symbols, std::size_t count, int alphabet, CodingScratch& scratch);
+std::uint64_t coding_bits_small(const std::uint8_t* group_counts, std::size_t count, int alphabet,
+                                CodingScratch& scratch);
 
 }  // namespace veltrane::bz2_length

@@ -18,7 +18,7 @@ struct Workspace {
     std::vector<std::uint16_t> before;   // a decimal block's token before each, in order
     std::vector<std::uint8_t> letters;   // the transform's output, renumbered
     std::vector<std::uint16_t> symbols;  // move-to-front and run symbols
-    std::vector<std::uint8_t> small_symbols;  // the same over small alphabets
+    std::vector<std::uint8_t> group_counts;  // over small alphabets, only their counts per group
     RotationScratch rotations;
     CodingScratch coding;
 };
