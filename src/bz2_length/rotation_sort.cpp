@@ -118,7 +118,8 @@ void unfold_ties(const std::uint16_t* values, std::uint32_t m, int width, const 
         return false;
     };
     s.pending.clear();
-    std::vector<std::uint32_t> seeing, rest;
+    std::vector<std::uint32_t>& seeing = s.seeing;
+    std::vector<std::uint32_t>& rest = s.rest;
     for (std::size_t k = 0; k < s.groups.size(); k += 2) {
         const std::uint32_t begin = s.groups[k], end = s.groups[k + 1];
         seeing.clear(), rest.clear();

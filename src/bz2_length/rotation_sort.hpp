@@ -24,6 +24,7 @@ struct RotationScratch {
     std::vector<std::uint32_t> group_of;
     std::vector<std::uint32_t> groups;
     std::vector<std::uint32_t> pending;
+    std::vector<std::uint32_t> seeing, rest;
 };
 
 // order[0..m): the starts of the rotations of values[0..m) (each below radix,

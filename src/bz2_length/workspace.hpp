@@ -7,6 +7,7 @@
 
 #include "bz2_length/rotation_sort.hpp"
 #include "bz2_length/table_choice.hpp"
+#include "bz2_length/token_plan.hpp"
 
 namespace veltrane::bz2_length {
 
@@ -19,6 +20,7 @@ struct Workspace {
     std::vector<std::uint8_t> letters;   // the transform's output, renumbered
     std::vector<std::uint16_t> symbols;  // move-to-front and run symbols
     std::vector<std::uint8_t> group_counts;  // over small alphabets, only their counts per group
+    TokenPlan plan;                      // a decimal block's buckets and deals
     RotationScratch rotations;
     CodingScratch coding;
 };
