@@ -23,6 +23,9 @@ struct Workspace {
     TokenPlan plan;                      // a decimal block's buckets and deals
     RotationScratch rotations;
     CodingScratch coding;
+
+    // The bytes the workspace holds (its buffers' capacities and itself).
+    std::size_t footprint() const;
 };
 
 }  // namespace veltrane::bz2_length
