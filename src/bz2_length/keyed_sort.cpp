@@ -79,7 +79,12 @@ void insertion_pass(std::uint64_t* items, std::uint32_t m) {
 }
 
 void radix_parts(std::uint64_t* items, std::uint32_t n, int shift, std::uint32_t small, std::uint64_t* spare) {
-    while (n > small && shift > START_BITS) {
+    while (shift > START_BITS) {
+        if (n <= small) {
+            // Starts differ, so whole items sort as their keys do, equal keys aside.
+            std::sort(items, items + n);
+            return;
+        }
         const int width = std::min(8, shift - START_BITS);
         shift -= width;
         const std::uint64_t mask = (std::uint64_t{1} << width) - 1;

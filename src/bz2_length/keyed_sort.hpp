@@ -20,8 +20,8 @@ void sort_by_key(std::uint64_t* items, std::size_t n);
 void insertion_pass(std::uint64_t* items, std::uint32_t m);
 
 // items[0..n) agree above bit `shift`: dealt out by the next 8 bits, again and
-// again, until the parts are at most `small` long or their keys equal. `spare`
-// has room for n items.
+// again, until the parts are at most `small` long (then sorted by comparison)
+// or their keys equal. `spare` has room for n items.
 void radix_parts(std::uint64_t* items, std::uint32_t n, int shift, std::uint32_t small, std::uint64_t* spare);
 
 }  // namespace veltrane::bz2_length

@@ -17,8 +17,10 @@ constexpr int DIGIT_BITS = 11;
 constexpr std::uint32_t DIGITS = 1u << DIGIT_BITS;
 constexpr int HIGH_SHIFT = 64 - DIGIT_BITS;
 constexpr int LOW_SHIFT = HIGH_SHIFT - DIGIT_BITS;
-// Runs of equal top bits longer than this are dealt out further before the insertion pass.
-constexpr std::uint32_t LARGE_RUN = 48;
+// Runs of equal top bits longer than this are sorted before the insertion pass:
+// by comparison, or when longer than RADIX_RUN dealt out further.
+constexpr std::uint32_t LONG_RUN = 16;
+constexpr std::uint32_t RADIX_RUN = 256;
 // Fewer rotations are sorted by comparison.
 constexpr std::uint32_t SMALL_SORT = 4096;
 
@@ -159,14 +161,14 @@ void sort_items(std::uint64_t* items, std::uint32_t m, RotationScratch& s) {
     for (std::uint32_t i = 0; i < m; ++i) spare[low[(items[i] >> LOW_SHIFT) & (DIGITS - 1)]++] = items[i];
     for (std::uint32_t i = 0; i < m; ++i) items[high[spare[i] >> HIGH_SHIFT]++] = spare[i];
     pool::checkpoint();
-    for (std::uint32_t x = 0; x + LARGE_RUN < m;) {
-        if (items[x + LARGE_RUN] >> LOW_SHIFT != items[x] >> LOW_SHIFT) {
+    for (std::uint32_t x = 0; x + LONG_RUN < m;) {
+        if (items[x + LONG_RUN] >> LOW_SHIFT != items[x] >> LOW_SHIFT) {
             ++x;
             continue;
         }
-        std::uint32_t y = x + LARGE_RUN + 1;
+        std::uint32_t y = x + LONG_RUN + 1;
         while (y < m && items[y] >> LOW_SHIFT == items[x] >> LOW_SHIFT) ++y;
-        radix_parts(items + x, y - x, LOW_SHIFT, LARGE_RUN, spare);
+        radix_parts(items + x, y - x, LOW_SHIFT, RADIX_RUN, spare);
         x = y;
     }
     insertion_pass(items, m);
