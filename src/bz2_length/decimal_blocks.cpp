@@ -21,7 +21,6 @@ void append(Token& to, const Token& from, int begin, int end) {
 }  // namespace
 
 bool DecimalBlocks::next(std::vector<std::uint16_t>& tokens, DecimalBlock& block) {
-    tokens.clear();
     block = DecimalBlock{};
     if (value_ >= n_) return false;
     const Token& first = VALUE_TOKENS[values_[value_]];
@@ -42,13 +41,16 @@ bool DecimalBlocks::next(std::vector<std::uint16_t>& tokens, DecimalBlock& block
     const int head_begin = offset_;
     std::size_t length = head + 1;
     std::size_t v = value_ + 1;
-    // Whole values with their spaces, while they fit.
+    // Whole values with their spaces, while they fit: at most one per 2 bytes.
+    if (tokens.size() < capacity_ / 2 + 1) tokens.resize(capacity_ / 2 + 1);
+    std::uint16_t* out = tokens.data();
     for (; v + 1 < n_; ++v) {
         const std::size_t step = VALUE_TOKENS[values_[v]].length + 1;
         if (length + step > capacity_) break;
-        tokens.push_back(values_[v]);
+        *out++ = values_[v];
         length += step;
     }
+    block.values = static_cast<std::size_t>(out - tokens.data());
     // The value the block ends in: to its end if the text ends there, else
     // where the capacity falls, carried to the end of a run of equal digits.
     const Token& tail = VALUE_TOKENS[values_[v]];

@@ -23,6 +23,7 @@ namespace veltrane::bz2_length {
 
 struct DecimalBlock {
     std::size_t length = 0;  // bytes of text
+    std::size_t values = 0;  // values wholly inside it (with a space)
     bool has_space = false;
     // With a space: the token where the block's end meets its start. Without
     // one (only a last block can lack it): the block's text.
@@ -34,8 +35,9 @@ public:
     DecimalBlocks(const std::uint8_t* values, std::size_t n, std::size_t capacity)
         : values_(values), n_(n), capacity_(capacity) {}
 
-    // The next block; `tokens` receives the values wholly inside it. False at
-    // the end of the text.
+    // The next block; the first block.values elements of `tokens` receive the
+    // values wholly inside it (it is sized once for any block). False at the
+    // end of the text.
     bool next(std::vector<std::uint16_t>& tokens, DecimalBlock& block);
 
 private:

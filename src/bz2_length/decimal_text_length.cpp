@@ -18,7 +18,7 @@ std::uint64_t decimal_text_length(const std::uint8_t* values, std::size_t n, int
             bits += byte_block_bits(reinterpret_cast<const std::uint8_t*>(block.wrap.digits), block.length, ws);
             continue;
         }
-        const Letters letters = token_letters(ws.tokens.data(), ws.tokens.size(), block, ws);
+        const Letters letters = token_letters(ws.tokens.data(), block.values, block, ws);
         bits += block_bits(ws.letters.data(), block.length, letters.alphabet, letters.ranges, ws);
     }
     return stream_bytes(bits);

@@ -36,10 +36,12 @@ inline constexpr int LONGEST_RUN_OUTPUT = 5;
 
 // Bytes of run-length output per block at `level` (1..9). A block closes as
 // soon as it holds this many, after the step that reached it, and only when
-// more input follows.
+// more input follows (see run_length.hpp).
 inline constexpr std::size_t block_capacity(int level) { return std::size_t(100000) * level - 19; }
 inline constexpr int MAX_LEVEL = 9;
-inline constexpr std::size_t LARGEST_BLOCK = block_capacity(MAX_LEVEL) + LONGEST_RUN_OUTPUT - 1;
+// The most a block can hold beyond its capacity: a step's output begun just
+// before it, and a lone last byte of input.
+inline constexpr std::size_t BLOCK_OVERRUN = LONGEST_RUN_OUTPUT - 1 + 1;
 
 // Symbols are coded in groups of 50, each group with the table its selector names.
 inline constexpr std::size_t GROUP_SIZE = 50;

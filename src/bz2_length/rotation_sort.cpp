@@ -195,8 +195,16 @@ void sort_rotations(const std::uint16_t* values, std::uint32_t m, std::uint32_t 
     sort_items(items, m, s);
     pool::checkpoint();
     // The order, and the runs of equal keys.
-    for (std::uint32_t x = 0; x < m; ++x) order[x] = start_of(items[x]);
-    note_ties(items, 0, m, s.groups);
+    order[0] = start_of(items[0]);
+    for (std::uint32_t x = 1; x < m; ++x) {
+        order[x] = start_of(items[x]);
+        if (key_of(items[x]) == key_of(items[x - 1])) [[unlikely]] {
+            std::uint32_t y = x + 1;
+            while (y < m && key_of(items[y]) == key_of(items[x])) order[y] = start_of(items[y]), ++y;
+            s.groups.push_back(x - 1), s.groups.push_back(y);
+            x = y - 1;
+        }
+    }
     if (fold.active && !s.groups.empty()) unfold_ties(values, m, p.width, fold, order, s);
     if (!s.groups.empty()) split_ties(order, m, static_cast<std::uint64_t>(p.width), s);
 }

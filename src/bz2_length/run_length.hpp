@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bz2_length/format.hpp"
+
 namespace veltrane::bz2_length {
 
 // Cuts text[0..n) into the blocks the encoder compresses. Each step of the
@@ -20,8 +22,8 @@ public:
     RunLengthBlocks(const std::uint8_t* text, std::size_t n, std::size_t capacity)
         : text_(text), n_(n), capacity_(capacity) {}
 
-    // Writes the next block (at most capacity + 4 bytes) to `out`; returns its
-    // size, 0 once the input is used up.
+    // Writes the next block (at most capacity + BLOCK_OVERRUN bytes) to `out`;
+    // returns its size, 0 once the input is used up.
     std::size_t next(std::uint8_t* out);
 
 private:

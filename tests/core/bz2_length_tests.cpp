@@ -126,6 +126,14 @@ void check_block_cuts(bool long_form, bz::Workspace& ws, std::mt19937_64& rng) {
             values.push_back(static_cast<std::uint8_t>(extra == 0 ? 1 : extra == 1 ? 11 : 111));
         }
     }
+    // The fullest block: a run of 4 begun one byte short of the capacity,
+    // then a lone last byte, which joins it.
+    for (int level : {1, 2}) {
+        Bytes t = bz2_inputs::text_with_runs(bz::block_capacity(level) - 1, 200, 1, rng);
+        t.back() = 250;  // no other byte is above 199
+        t.insert(t.end(), {'A', 'A', 'A', 'A', 'B'});
+        same_as_library(t, level, ws, "fullest block");
+    }
     // Runs of bytes across the cut.
     for (int trial = 0; trial < (long_form ? 200 : 40); ++trial) {
         Bytes t = bz2_inputs::text_with_runs(capacity - 8 + rng() % 12, 200, 2, rng);
