@@ -90,6 +90,8 @@ void radix_parts(std::uint64_t* items, std::uint32_t n, int shift, std::uint32_t
         const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
         std::uint32_t start[257] = {};
         for (std::uint32_t x = 0; x < n; ++x) ++start[((items[x] >> shift) & mask) + 1];
+        // All alike in these bits (long ties): nothing to move.
+        if (start[((items[0] >> shift) & mask) + 1] == n) continue;
         for (int d = 0; d < 256; ++d) start[d + 1] += start[d];
         std::uint32_t fill[256];
         std::copy_n(start, 256, fill);

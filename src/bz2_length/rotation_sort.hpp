@@ -25,6 +25,7 @@ struct RotationScratch {
     std::vector<std::uint32_t> groups;
     std::vector<std::uint32_t> pending;
     std::vector<std::uint32_t> seeing, rest;
+    std::vector<std::uint64_t> leaving;
 };
 
 // order[0..m): the starts of the rotations of values[0..m) (each below radix,

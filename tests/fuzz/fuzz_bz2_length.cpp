@@ -50,18 +50,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const bool samples = input[1] & 1;
     const bool tile = (input[1] & 0x3e) == 0x3e && size > 4;
     const int level = tile ? 1 : 1 + input[0] % bz::MAX_LEVEL;
-    const Bytes pattern(input + 4, input + size);
-    Bytes data = pattern;
+    Bytes data(input + 4, input + size);
     if (tile) {
-        // Up to a text length near the end of block 1 or 2 of level 1.
         const long target = static_cast<long>(bz::block_capacity(1)) * (1 + input[2] % 2) + static_cast<std::int8_t>(input[3]);
-        data.clear();
-        long length = -1;
-        for (std::size_t k = 0; length < target; ++k) {
-            const std::uint8_t b = pattern[k % pattern.size()];
-            data.push_back(b);
-            length += samples ? 1 + (b >= 100 ? 3 : b >= 10 ? 2 : 1) : 1;
+        auto text_length = [&](std::uint8_t b) { return samples ? 1 + (b >= 100 ? 3 : b >= 10 ? 2 : 1) : 1; };
+        long tail = 0;
+        for (std::uint8_t b : data) tail += text_length(b);
+        std::uint64_t state = 0x9e3779b97f4a7c15ull ^ (std::uint64_t{input[0]} << 8 | std::uint64_t{input[2]} << 16 |
+                                                        std::uint64_t{input[3]} << 24);
+        Bytes filled;
+        for (long length = -1; length + tail < target;) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            filled.push_back(static_cast<std::uint8_t>(state % (1u + input[0])));
+            length += text_length(filled.back());
         }
+        filled.insert(filled.end(), data.begin(), data.end());
+        data.swap(filled);
     }
     if (samples) {
         const Bytes text = bz2_reference::decimal_text(data.data(), data.size());
