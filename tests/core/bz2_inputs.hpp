@@ -49,12 +49,14 @@ inline Bytes samples(Kind kind, std::size_t n, std::mt19937_64& rng) {
 }
 
 // n bytes: random bytes with runs of random length (1 to 300) of random
-// values drawn from `alphabet` values.
+// values drawn from `alphabet` values. (Every draw is its own statement, so
+// that the inputs do not depend on the compiler's order of evaluation.)
 inline Bytes text_with_runs(std::size_t n, int alphabet, std::size_t longest_run, std::mt19937_64& rng) {
     Bytes t;
     while (t.size() < n) {
         const std::uint8_t b = static_cast<std::uint8_t>(rng() % alphabet * (256 / alphabet));
-        const std::size_t run = 1 + rng() % (rng() % 4 == 0 ? longest_run : 3);
+        const std::size_t longest = rng() % 4 == 0 ? longest_run : 3;
+        const std::size_t run = 1 + rng() % longest;
         t.insert(t.end(), std::min(run, n - t.size()), b);
     }
     return t;

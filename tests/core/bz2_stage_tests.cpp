@@ -60,7 +60,10 @@ void check_code_lengths(std::mt19937_64& rng) {
             if (shape == 1) counts[s] = rng() % 3 ? 0 : static_cast<long>(rng() % 1000);
             // Doubling counts: without the limit their codes would reach the alphabet's size.
             if (shape == 2) counts[s] = 1L << std::min(s, 19);
-            if (shape == 3) counts[s] = static_cast<long>(rng() % 900000) >> (rng() % 20);
+            if (shape == 3) {
+                const long c = static_cast<long>(rng() % 900000);
+                counts[s] = c >> (rng() % 20);
+            }
         }
         std::vector<std::uint32_t> wide(counts.begin(), counts.end());
         std::vector<std::uint8_t> fast(alphabet);
@@ -123,7 +126,10 @@ void check_rotation_sort(bool long_form, std::mt19937_64& rng) {
             if (shape >= 3) v[i] = static_cast<std::uint16_t>(rng() % std::min<std::uint32_t>(radix, 2));
         }
         // One value apart, as the wrap token of a decimal block is.
-        if (shape >= 3 && radix > 2) v[rng() % m] = static_cast<std::uint16_t>(2 + rng() % (radix - 2));
+        if (shape >= 3 && radix > 2) {
+            const std::uint32_t at = static_cast<std::uint32_t>(rng() % m);
+            v[at] = static_cast<std::uint16_t>(2 + rng() % (radix - 2));
+        }
         check_sort_of(v, radix, scratch);
     }
     // A value occurring once, which the sort keys apart (below, between or
@@ -166,10 +172,14 @@ void check_move_to_front(bool long_form, std::mt19937_64& rng) {
         std::size_t n = rng() % (trial % 50 == 0 ? 200000 : 2000);
         Bytes letters;
         while (letters.size() < n) {
-            const std::size_t run = trial % 7 == 0 ? 1 + rng() % 600 : 1 + rng() % (rng() % 3 ? 2 : 9);
+            const std::size_t longest = trial % 7 == 0 ? 600 : rng() % 3 ? 2 : 9;
+            const std::size_t run = 1 + rng() % longest;
             letters.insert(letters.end(), run, static_cast<std::uint8_t>(rng() % alphabet));
         }
-        if (trial % 97 == 0) letters.assign(70000 + rng() % 1000, static_cast<std::uint8_t>(rng() % alphabet));
+        if (trial % 97 == 0) {
+            const std::size_t length = 70000 + rng() % 1000;
+            letters.assign(length, static_cast<std::uint8_t>(rng() % alphabet));
+        }
         n = letters.size();
         std::vector<int> in_use(alphabet);
         std::iota(in_use.begin(), in_use.end(), 0);
@@ -193,7 +203,9 @@ void check_move_to_front(bool long_form, std::mt19937_64& rng) {
 void check_run_length_blocks(std::mt19937_64& rng) {
     for (int trial = 0; trial < 4000; ++trial) {
         const std::size_t capacity = 5 + rng() % 60;
-        const Bytes text = bz2_inputs::text_with_runs(rng() % 400, 1 + static_cast<int>(rng() % 4), 300, rng);
+        const std::size_t length = rng() % 400;
+        const int alphabet = 1 + static_cast<int>(rng() % 4);
+        const Bytes text = bz2_inputs::text_with_runs(length, alphabet, 300, rng);
         const std::vector<Bytes> model = ref::blocks(text.data(), text.size(), capacity);
         bz::RunLengthBlocks cut(text.data(), text.size(), capacity);
         std::vector<Bytes> fast;
