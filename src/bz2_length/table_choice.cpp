@@ -6,13 +6,14 @@
 
 #include "bz2_length/code_lengths.hpp"
 #include "bz2_length/format.hpp"
+#include "bz2_length/small_selection.hpp"
 #include "pool/cancel.hpp"
 
 namespace veltrane::bz2_length {
 
 namespace {
 
-using Lengths = std::array<std::array<std::uint8_t, MAX_ALPHABET>, MAX_TABLES>;
+using Lengths = TableLengths;
 using Counts = std::array<std::array<std::uint32_t, MAX_ALPHABET>, MAX_TABLES>;
 constexpr int SMALL = SMALL_CODING_ALPHABET;
 
@@ -77,19 +78,19 @@ std::uint64_t table_bits(const std::uint8_t* lengths, int alphabet) {
 }
 
 // The rounds and the final count, given a way to select each group's table:
-// select(packed lengths, selectors, counts coded by each table).
+// select(lengths, tables, selectors, counts coded by each table).
 template <class Select>
 std::uint64_t refine_and_count(const std::uint32_t* freq, std::size_t count, int alphabet, CodingScratch& scratch,
                                Select select) {
     const int tables = table_count(count);
     const std::size_t groups = (count + GROUP_SIZE - 1) / GROUP_SIZE;
     scratch.selectors.resize(groups);
-    Lengths lengths;
+    Lengths lengths{};
     Counts coded;
     initial_tables(freq, count, alphabet, tables, lengths);
     for (int round = 0; round < REFINEMENT_ROUNDS; ++round) {
         for (int t = 0; t < tables; ++t) std::fill_n(coded[t].begin(), alphabet, 0u);
-        select(packed_lengths(lengths, alphabet, tables), tables, scratch.selectors.data(), coded);
+        select(lengths, tables, scratch.selectors.data(), coded);
         for (int t = 0; t < tables; ++t) make_code_lengths(coded[t].data(), alphabet, LONGEST_CODE, lengths[t].data());
         pool::checkpoint();
     }
@@ -107,8 +108,8 @@ std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int a
     std::array<std::uint32_t, MAX_ALPHABET> freq{};
     for (std::size_t i = 0; i < count; ++i) ++freq[symbols[i]];
     return refine_and_count(freq.data(), count, alphabet, scratch,
-                            [&](const std::array<std::uint64_t, MAX_ALPHABET>& packed, int tables,
-                                std::uint8_t* selectors, Counts& coded) {
+                            [&](const Lengths& lengths, int tables, std::uint8_t* selectors, Counts& coded) {
+                                const auto packed = packed_lengths(lengths, alphabet, tables);
                                 for (std::size_t begin = 0, g = 0; begin < count; begin += GROUP_SIZE, ++g) {
                                     const std::size_t end = std::min(count, begin + GROUP_SIZE);
                                     std::uint64_t cost = 0;
@@ -126,17 +127,10 @@ std::uint64_t coding_bits_small(const std::uint8_t* counts, std::size_t count, i
     for (std::size_t g = 0; g < groups; ++g)
         for (int s = 0; s < SMALL; ++s) freq[s] += counts[g * SMALL + s];
     return refine_and_count(freq.data(), count, alphabet, scratch,
-                            [&](const std::array<std::uint64_t, MAX_ALPHABET>& packed, int tables,
-                                std::uint8_t* selectors, Counts& coded) {
-                                std::array<std::array<std::uint32_t, SMALL>, MAX_TABLES> sums{};
-                                for (std::size_t g = 0; g < groups; ++g) {
-                                    const std::uint8_t* c = counts + g * SMALL;
-                                    std::uint64_t cost = 0;
-                                    for (int s = 0; s < SMALL; ++s) cost += c[s] * packed[s];
-                                    const int t = cheapest(cost, tables);
-                                    selectors[g] = static_cast<std::uint8_t>(t);
-                                    for (int s = 0; s < SMALL; ++s) sums[t][s] += c[s];
-                                }
+                            [&](const Lengths& lengths, int tables, std::uint8_t* selectors, Counts& coded) {
+                                // Symbols beyond the alphabet have no counts: their lengths do not matter.
+                                SmallCounts sums{};
+                                select_small(counts, groups, tables, lengths, selectors, sums);
                                 for (int t = 0; t < tables; ++t) std::copy_n(sums[t].begin(), alphabet, coded[t].begin());
                             });
 }

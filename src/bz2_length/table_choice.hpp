@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bz2_length/small_selection.hpp"
+
 namespace veltrane::bz2_length {
 
 // Reused between blocks: the selectors.
@@ -27,7 +29,6 @@ std::uint64_t coding_bits(const std::uint16_t* symbols, std::size_t count, int a
 
 // The same for alphabets of at most SMALL_CODING_ALPHABET symbols, from each
 // group's counts of each symbol (SMALL_CODING_ALPHABET bytes per group).
-inline constexpr int SMALL_CODING_ALPHABET = 16;
 std::uint64_t coding_bits_small(const std::uint8_t* group_counts, std::size_t count, int alphabet,
                                 CodingScratch& scratch);
 

@@ -21,6 +21,7 @@
 #include "bz2_length/move_to_front.hpp"
 #include "bz2_length/rotation_sort.hpp"
 #include "bz2_length/run_length.hpp"
+#include "bz2_length/small_selection.hpp"
 #include "bz2_length/token_transform.hpp"
 #include "bz2_length/workspace.hpp"
 
@@ -83,6 +84,31 @@ void check_code_lengths(std::mt19937_64& rng) {
         // Where the limit did not bite, as cheap as any prefix code.
         const std::vector<int> free = ref::code_lengths(counts, 64);
         if (*std::max_element(free.begin(), free.end()) <= bz::LONGEST_CODE) CHECK(cost == optimal_cost(counts));
+    }
+}
+
+// The table choice over small alphabets: the vector version against the plain one.
+void check_small_selection(std::mt19937_64& rng) {
+    for (int trial = 0; trial < 500; ++trial) {
+        const int tables = 2 + static_cast<int>(rng() % 5);
+        const int alphabet = 3 + static_cast<int>(rng() % (bz::SMALL_CODING_ALPHABET - 2));
+        bz::TableLengths lengths{};
+        for (int t = 0; t < tables; ++t) {
+            const bool initial = trial % 5 == 0;  // the first round's 0 and 15
+            for (int s = 0; s < alphabet; ++s)
+                lengths[t][s] = static_cast<std::uint8_t>(initial ? (rng() % 2) * 15 : 1 + rng() % bz::LONGEST_CODE);
+        }
+        const std::size_t groups = 1 + rng() % 300;
+        std::vector<std::uint8_t> counts(groups * bz::SMALL_CODING_ALPHABET, 0);
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::size_t symbols = g + 1 < groups ? bz::GROUP_SIZE : 1 + rng() % bz::GROUP_SIZE;
+            for (std::size_t k = 0; k < symbols; ++k) ++counts[g * bz::SMALL_CODING_ALPHABET + rng() % alphabet];
+        }
+        std::vector<std::uint8_t> fast(groups), plain(groups);
+        bz::SmallCounts fast_coded{}, plain_coded{};
+        bz::select_small(counts.data(), groups, tables, lengths, fast.data(), fast_coded);
+        bz::detail::select_small_portable(counts.data(), groups, tables, lengths, plain.data(), plain_coded);
+        CHECK(fast == plain && fast_coded == plain_coded);
     }
 }
 
@@ -281,6 +307,7 @@ int run_bz2_stage_tests(bool long_form) {
     passed = failed = 0;
     std::mt19937_64 rng(90);
     check_code_lengths(rng);
+    check_small_selection(rng);
     check_rotation_sort(long_form, rng);
     check_move_to_front(long_form, rng);
     check_run_length_blocks(rng);
