@@ -222,5 +222,5 @@ int run_bz2_length_tests(bool long_form) {
     check_workspaces(rng);
     check_levels(ws);
     std::printf("bz2_length: %d passed, %d failed (%d inputs against libbz2)\n", passed, failed, compared);
-    return failed + run_bz2_stage_tests(long_form);
+    return failed + run_bz2_stage_tests(long_form) + run_bz2_rotation_tests(long_form);
 }

@@ -165,18 +165,20 @@ inline long coding_bits(const std::vector<int>& syms, int alphabet) {
     const int tables = count < 200 ? 2 : count < 600 ? 3 : count < 1200 ? 4 : count < 2400 ? 5 : 6;
     std::vector<long> freq(alphabet);
     for (int s : syms) ++freq[s];
+    // Ranges of the alphabet, the k-th for table tables - 1 - k: each takes
+    // symbols until it holds an equal share of the symbols not yet taken; the
+    // second, fourth, ... but not the last give their last symbol back.
     std::vector<std::vector<int>> len(tables, std::vector<int>(alphabet, 15));
     long remaining = static_cast<long>(count);
-    int first = 0;
-    for (int part = tables; part >= 1; --part) {
-        const long target = remaining / part;
-        int last = first - 1;
-        long taken = 0;
-        while (taken < target && last < alphabet - 1) taken += freq[++last];
-        if (last > first && part != tables && part != 1 && (tables - part) % 2 == 1) taken -= freq[last--];
-        for (int s = first; s <= last; ++s) len[part - 1][s] = 0;
-        first = last + 1;
-        remaining -= taken;
+    for (int k = 0, next = 0; k < tables; ++k) {
+        const long share = remaining / (tables - k);
+        int end = next;
+        long sum = 0;
+        while (sum < share && end < alphabet) sum += freq[end++];
+        if (k % 2 == 1 && k != tables - 1 && end - next > 1) sum -= freq[--end];
+        for (int sym = next; sym < end; ++sym) len[tables - 1 - k][sym] = 0;
+        remaining -= sum;
+        next = end;
     }
     std::vector<int> chosen;
     std::vector<std::vector<long>> coded;

@@ -11,3 +11,4 @@ int run_sp800_estimator_tests(bool long_form);  // sp800_estimator_tests.cpp: MC
 int run_sp800_predictor_tests(bool long_form);  // sp800_predictor_tests.cpp: the four predictors and their bounds
 int run_bz2_length_tests(bool long_form);  // bz2_length_tests.cpp: libbz2's output length, against the library
 int run_bz2_stage_tests(bool long_form);   // bz2_stage_tests.cpp: its stages against a plain model (run by the above)
+int run_bz2_rotation_tests(bool long_form);  // bz2_rotation_tests.cpp: its rotation sort (run by the above)
