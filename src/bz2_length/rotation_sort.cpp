@@ -187,6 +187,10 @@ void sort_rotations(const std::uint16_t* values, std::uint32_t m, std::uint32_t 
     const Packing p = packing_for(fold.active ? radix - 1 : radix);
     s.items.resize(m);
     s.groups.clear();
+    // The group lists trade places round after round: both get room for the
+    // most there can be (groups of 2), so that neither grows once warm.
+    s.groups.reserve(m);
+    s.pending.reserve(m);
     std::uint64_t* items = s.items.data();
     for_each_key(keyed, m, fold.active ? radix - 1 : radix, p,
                  [&](std::uint32_t i, std::uint64_t key) { items[i] = (key << p.shift) | i; });
