@@ -20,6 +20,7 @@ python=${PYTHON:-python3}
 
 . "$here/tools/system-deps.sh"
 ensure_system_deps
+ensure_test_deps
 ensure_fuzz_deps
 
 targets=("$@")

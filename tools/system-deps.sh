@@ -18,16 +18,31 @@ ensure_system_deps() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# What the tests compare against besides Python packages: Debian's ent.
+# What the tests compare against besides Python packages: Debian's ent, and
+# libbz2 itself (its development files), which the core tests and the fuzz
+# targets hold bz2_length to.
 ensure_test_deps() {
-    command -v ent >/dev/null && return 0
+    local missing=()
+    command -v ent >/dev/null || missing+=(ent)
+    have_libbz2_dev || missing+=(libbz2-dev)
+    [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$(id -u)" != 0 ]; then
-        echo "veltrane: the tests compare with ent (for example: sudo apt-get install ent)" >&2
+        echo "veltrane: the tests compare with ${missing[*]} (for example: sudo apt-get install ${missing[*]})" >&2
         return 1
     fi
-    echo "veltrane: installing ent" >&2
+    echo "veltrane: installing ${missing[*]}" >&2
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ent >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# Debian's libbz2-dev has no pkg-config file: its header and linker name.
+have_libbz2_dev() {
+    local dir
+    [ -f /usr/include/bzlib.h ] || return 1
+    for dir in /usr/lib/*-linux-gnu /usr/lib64 /usr/lib /usr/local/lib; do
+        [ -e "$dir/libbz2.so" ] && return 0
+    done
+    return 1
 }
 
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.

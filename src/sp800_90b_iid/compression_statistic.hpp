@@ -1,6 +1,7 @@
 // The compression statistic (SP 800-90B 5.1.11) as NIST's tool computes it:
 // the raw samples written in decimal, separated by single spaces, compressed
-// by libbz2 at block size 5; the statistic is the length in bytes.
+// by libbz2 at block size 5; the statistic is the length in bytes, which
+// bz2_length computes without compressing.
 #pragma once
 
 #include <cstddef>

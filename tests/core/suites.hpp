@@ -12,3 +12,6 @@ int run_sp800_predictor_tests(bool long_form);  // sp800_predictor_tests.cpp: th
 int run_sp800_restart_tests(bool long_form);    // sp800_restart_tests.cpp: the restart sanity check's alpha and cutoff
 int run_sp800_iid_tests(bool long_form);  // sp800_iid_tests.cpp: the IID track: generator, statistics, permutation test, recorded runs
 int run_sp800_restart_run_tests(bool long_form);  // sp800_restart_run_tests.cpp: the restart tests as a whole, recorded runs
+int run_bz2_length_tests(bool long_form);  // bz2_length_tests.cpp: libbz2's output length, against the library
+int run_bz2_stage_tests(bool long_form);   // bz2_stage_tests.cpp: its stages against a plain model (run by the above)
+int run_bz2_rotation_tests(bool long_form);  // bz2_rotation_tests.cpp: its rotation sort (run by the above)
