@@ -7,54 +7,12 @@
 
 #include "pool/cancel.hpp"
 #include "sp800_90b_iid/bit_runs.hpp"
+#include "sp800_90b_iid/excursion.hpp"
 #include "sp800_90b_iid/sign_bits.hpp"
 
 namespace veltrane::sp800_90b::iid {
 
 namespace {
-
-// max_i |S_i - i * mean| over the prefix sums S_i, as the tool computes it: in
-// long double, S_i exact and the product rounded to 64 bits, the maximum kept
-// as a double. One pass in double finds the places that come within its
-// rounding of the largest so far (new records, and returns to a record, which
-// the half-integers of binary data make common); only those are computed
-// again in long double, where a pass of x87 arithmetic would cost a millisecond.
-double excursion(const std::uint8_t* raw, std::size_t n, double mean) {
-    // The double steps round once each, at magnitudes below 256 n.
-    const double slack = 4.0 * 0x1p-53 * 256.0 * (static_cast<double>(n) + 1.0);
-    struct Place {
-        std::int64_t i, sum;
-        double x;
-    };
-    std::vector<Place> near_best;
-    double best = 0.0;
-    long double exact = 0.0L;
-    // Folding a place in early is harmless: one that ends below the best takes
-    // no part in the maximum. It keeps the list short where the walk stays level
-    // (constant samples).
-    auto fold = [&] {
-        for (const Place& p : near_best) {
-            if (p.x < best - slack) continue;
-            exact = std::max(exact, std::fabs(static_cast<long double>(p.sum) - static_cast<long double>(p.i) * mean));
-        }
-        near_best.clear();
-    };
-    // Signed integers: they turn into doubles in one instruction, unsigned 64-bit
-    // ones in a dozen.
-    std::int64_t sum = 0;
-    const auto count = static_cast<std::int64_t>(n);
-    for (std::int64_t i = 1; i <= count; ++i) {
-        sum += raw[i - 1];
-        const double x = std::fabs(static_cast<double>(sum) - static_cast<double>(i) * mean);
-        if (x >= best - slack) [[unlikely]] {
-            best = std::max(best, x);
-            if (near_best.size() == 4096) fold();
-            near_best.push_back({i, sum, x});
-        }
-    }
-    fold();
-    return static_cast<double>(exact);
-}
 
 // The collision statistics: from each start, the samples up to and including
 // the first one that repeats a value seen since the start; then on after it.

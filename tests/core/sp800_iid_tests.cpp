@@ -22,6 +22,7 @@
 #include "sp800_90b_iid/bit_runs.hpp"
 #include "sp800_90b_iid/compression_statistic.hpp"
 #include "sp800_90b_iid/draws.hpp"
+#include "sp800_90b_iid/excursion.hpp"
 #include "sp800_90b_iid/iid.hpp"
 #include "sp800_90b_iid/shuffle.hpp"
 
@@ -154,6 +155,18 @@ void check_statistics(std::mt19937_64& rng) {
     }
 }
 
+// The excursion's vector steps against its one-by-one scan on long inputs:
+// random walks, binary ones (whose half-integer steps return to a record
+// often) and constant ones (every place level with the best).
+void check_excursion(std::mt19937_64& rng) {
+    for (int round = 0; round < 12; ++round) {
+        const std::size_t n = 1 + rng() % 300000;
+        const Bytes s = sample_input(rng, round % 4 == 3 ? 3 : round % 3, n);
+        const iid::SampleFacts f = iid::facts_of(s.data(), s.size());
+        CHECK(iid::excursion(s.data(), n, f.mean) == iid::excursion_one_by_one(s.data(), n, f.mean));
+    }
+}
+
 // The driver's counters against one plain loop of rounds with the model's
 // shuffle and statistics, on inputs short enough to run every round.
 void check_permutation_test(std::mt19937_64& rng) {
@@ -261,6 +274,7 @@ int run_sp800_iid_tests(bool long_form) {
     check_round_draws(rng);
     check_bit_runs(rng);
     check_statistics(rng);
+    check_excursion(rng);
     check_permutation_test(rng);
     check_recorded_run("rand8_short", "sp800_90b", "seed1.bin");
     check_recorded_run("rand4_short", "sp800_90b", "seed2.bin");
