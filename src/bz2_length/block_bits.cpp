@@ -2,14 +2,15 @@
 
 #include "bz2_length/format.hpp"
 #include "bz2_length/move_to_front.hpp"
+#include "bz2_length/rotation_sort.hpp"
 #include "bz2_length/table_choice.hpp"
 #include "bz2_length/workspace.hpp"
 #include "pool/cancel.hpp"
 
-static_assert(veltrane::bz2_length::SMALL_ALPHABET + 2 <= veltrane::bz2_length::SMALL_CODING_ALPHABET &&
-              veltrane::bz2_length::COUNT_LANES == veltrane::bz2_length::SMALL_CODING_ALPHABET);
-
 namespace veltrane::bz2_length {
+
+static_assert(SMALL_ALPHABET + 2 <= SMALL_CODING_ALPHABET && COUNT_LANES == SMALL_CODING_ALPHABET,
+              "the small alphabets' symbols fit the counted lanes");
 
 std::uint64_t block_bits(const std::uint8_t* letters, std::size_t n, int alphabet, int ranges, Workspace& ws) {
     const std::uint64_t header = BLOCK_HEADER_BITS + RANGE_MAP_BITS + RANGE_BITS * ranges;
@@ -23,18 +24,6 @@ std::uint64_t block_bits(const std::uint8_t* letters, std::size_t n, int alphabe
     pool::checkpoint();
     return header + coding_bits(ws.symbols.data(), count, alphabet + 2, ws.coding);
 }
-
-void letters_before(const std::uint8_t* block, std::size_t n, const std::uint32_t* order,
-                    const std::uint8_t* letter_of, std::uint8_t* letters) {
-    for (std::size_t x = 0; x < n; ++x) {
-        const std::uint32_t start = order[x];
-        letters[x] = letter_of[block[start == 0 ? n - 1 : start - 1]];
-    }
-}
-
-}  // namespace veltrane::bz2_length
-
-namespace veltrane::bz2_length {
 
 std::uint64_t byte_block_bits(const std::uint8_t* block, std::size_t n, Workspace& ws) {
     bool used[256] = {};
@@ -51,8 +40,13 @@ std::uint64_t byte_block_bits(const std::uint8_t* block, std::size_t n, Workspac
     for (std::size_t i = 0; i < n; ++i) ws.values[i] = letter_of[block[i]];
     ws.order.resize(n);
     sort_rotations(ws.values.data(), static_cast<std::uint32_t>(n), alphabet, ws.order.data(), ws.rotations);
+    // Each rotation's letter is the byte before it.
     ws.letters.resize(n);
-    letters_before(block, n, ws.order.data(), letter_of, ws.letters.data());
+    for (std::size_t x = 0; x < n; ++x) {
+        const std::uint32_t start = ws.order[x];
+        ws.letters[x] = ws.values[start == 0 ? n - 1 : start - 1];
+    }
+    pool::checkpoint();
     return block_bits(ws.letters.data(), n, alphabet, ranges, ws);
 }
 

@@ -78,16 +78,17 @@ Fold find_fold(const std::uint16_t* values, std::uint32_t m, std::uint32_t radix
     s.group_of.assign(radix, 0);  // counts, for now
     std::uint32_t* count = s.group_of.data();
     for (std::uint32_t i = 0; i < m; ++i) ++count[values[i]];
-    const std::uint16_t* lone = std::find(count, count + radix, 1u) == count + radix ? nullptr : values;
-    if (lone == nullptr) return f;
-    const auto value = static_cast<std::uint16_t>(std::find(count, count + radix, 1u) - count);
+    const std::uint32_t* once = std::find(count, count + radix, 1u);
+    if (once == count + radix) return f;
+    const auto value = static_cast<std::uint16_t>(once - count);
     f.active = true;
     f.at = static_cast<std::uint32_t>(std::find(values, values + m, value) - values);
     f.above_kin = value > 0;
+    const std::uint16_t kin = value > 0 ? value - 1 : 0;  // what it is keyed as, after the values above it close up
     s.folded.resize(m);
     for (std::uint32_t i = 0; i < m; ++i) {
         const std::uint16_t v = values[i];
-        s.folded[i] = v < value ? v : v > value ? static_cast<std::uint16_t>(v - 1) : static_cast<std::uint16_t>(value > 0 ? value - 1 : 0);
+        s.folded[i] = v < value ? v : v > value ? static_cast<std::uint16_t>(v - 1) : kin;
     }
     return f;
 }

@@ -31,7 +31,7 @@ namespace veltrane::bz2_length {
 namespace {
 
 constexpr int LANES = 16;
-constexpr std::int16_t NEVER = -32768;
+constexpr std::int16_t NEVER = 0;
 constexpr std::size_t RENUMBER_EVERY = 32000;
 
 // The symbol counts of a run of v - 1 zeros, v < 256: how many of each digit,
@@ -45,19 +45,32 @@ constexpr auto RUN_COUNTS = [] {
         for (int w = v; w > 1; w >>= 1) ++runs[v].count[(w & 1) ? RUN_B : RUN_A];
     return runs;
 }();
+// Both at once for the common short runs: a run of `zeros` (< SHORT_RUN)
+// zeros, then symbol position + 1.
+constexpr int SHORT_RUN = 16;
+constexpr auto SHORT_RUN_AND_ONE = [] {
+    std::array<std::array<Lanes, COUNT_LANES>, SHORT_RUN> both{};
+    for (int zeros = 0; zeros < SHORT_RUN; ++zeros)
+        for (int position = 0; position + 1 < COUNT_LANES; ++position) {
+            for (int w = zeros + 1; w > 1; w >>= 1) ++both[zeros][position].count[(w & 1) ? RUN_B : RUN_A];
+            ++both[zeros][position].count[position + 1];
+        }
+    return both;
+}();
 constexpr auto ONE_OF = [] {
     std::array<Lanes, COUNT_LANES> one{};
     for (int s = 0; s < COUNT_LANES; ++s) one[s].count[s] = 1;
     return one;
 }();
 
-// Maps the steps to their ranks, just below 0, keeping their order.
+// Maps the steps to their ranks, 0 to 15, keeping their order (unused lanes,
+// all 0, stay below the used ones).
 void renumber(std::int16_t* last) {
     std::int16_t ranked[LANES];
     for (int a = 0; a < LANES; ++a) {
         int below = 0;
         for (int b = 0; b < LANES; ++b) below += last[b] < last[a];
-        ranked[a] = static_cast<std::int16_t>(below - LANES);
+        ranked[a] = static_cast<std::int16_t>(below);
     }
     std::memcpy(last, ranked, sizeof ranked);
 }
@@ -77,7 +90,7 @@ namespace {
         return tally.symbols();
     }
     alignas(32) std::int16_t last[LANES];
-    for (int i = 0; i < LANES; ++i) last[i] = i < alphabet ? static_cast<std::int16_t>(-1 - i) : NEVER;
+    for (int i = 0; i < LANES; ++i) last[i] = i < alphabet ? static_cast<std::int16_t>(alphabet - i) : NEVER;
     alignas(32) std::int16_t lane_of[LANES][LANES] = {};
     for (int c = 0; c < LANES; ++c) lane_of[c][c] = -1;
     // The current group's counts not yet in `counts`, and how full it is, in registers.
@@ -94,15 +107,16 @@ namespace {
     std::size_t zeros_before_run = letters[0] == 0 ? 1 : 0;
     if (letters[0] != 0) tally.add(letters[0] + 1);
     filled = tally.filled();
-    for (int i = 0; i < LANES; ++i) last[i] = i == letters[0] ? 0 : last[i];
+    last[letters[0]] = static_cast<std::int16_t>(alphabet + 1);
     std::size_t run_start = 0;
     std::size_t i = 1;
     while (i < n) {
         renumber(last);
         __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(last));
-        __m256i now = _mm256_set1_epi16(1);
+        // Steps go on above every rank.
+        __m256i now = _mm256_set1_epi16(LANES);
         const __m256i one = _mm256_set1_epi16(1);
-        std::int16_t step = 1;
+        std::int16_t step = LANES;
         // At most 32 runs per chunk: renumbered before the steps overflow.
         const std::size_t stop = std::min(n, i + 32 * (RENUMBER_EVERY / 32 - 1));
         for (; i < stop; i += 32) {
@@ -123,14 +137,20 @@ namespace {
                 const unsigned newer = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi16(lanes, mine)));
                 const unsigned position = static_cast<unsigned>(_mm_popcnt_u32(newer)) >> 1;
                 last[c] = step++;
-                lanes = _mm256_blendv_epi8(lanes, now, _mm256_load_si256(reinterpret_cast<const __m256i*>(lane_of[c])));
+                // The newest step is the largest: a maximum sets the letter's lane alone.
+                lanes = _mm256_max_epu16(lanes, _mm256_and_si256(now, _mm256_load_si256(reinterpret_cast<const __m256i*>(lane_of[c]))));
                 now = _mm256_add_epi16(now, one);
                 // The run before this one: its zeros, then this run's position.
                 const std::size_t zeros = at_letter - run_start - 1 + zeros_before_run;
                 zeros_before_run = 0;
                 run_start = at_letter;
                 const int emitted = zeros < 255 ? std::bit_width(zeros + 1) : 64;
-                if (filled + emitted < static_cast<int>(GROUP_SIZE)) [[likely]] {
+                if (zeros < SHORT_RUN && filled + emitted < static_cast<int>(GROUP_SIZE)) [[likely]] {
+                    group = _mm_add_epi8(group, load(SHORT_RUN_AND_ONE[zeros][position]));
+                    filled += emitted;
+                    continue;
+                }
+                if (filled + emitted < static_cast<int>(GROUP_SIZE)) {
                     __m128i both = _mm_add_epi8(load(RUN_COUNTS[zeros + 1]), load(ONE_OF[position + 1]));
                     // One addition on the running counts per run, not two.
                     asm("" : "+x"(both));

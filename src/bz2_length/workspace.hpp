@@ -18,8 +18,8 @@ struct Workspace {
     std::vector<std::uint32_t> order;    // the sorted rotations
     std::vector<std::uint16_t> before;   // a decimal block's token before each, in order
     std::vector<std::uint8_t> letters;   // the transform's output, renumbered
-    std::vector<std::uint16_t> symbols;  // move-to-front and run symbols
-    std::vector<std::uint8_t> group_counts;  // over small alphabets, only their counts per group
+    std::vector<std::uint16_t> symbols;  // move-to-front and run symbols, over large alphabets
+    std::vector<std::uint8_t> group_counts;  // over small ones, only their counts per group
     TokenPlan plan;                      // a decimal block's buckets and deals
     RotationScratch rotations;
     CodingScratch coding;
