@@ -8,6 +8,7 @@
 #endif
 
 #include "estimators.hpp"
+#include "packed_bits.hpp"
 #include "pool/cancel.hpp"
 #include "prediction_result.hpp"
 #include "scoreboard.hpp"
@@ -51,9 +52,7 @@ void byte_hits(const std::uint8_t* data, std::size_t start, unsigned len, std::u
 // word p / 64), once start >= LAGS: one xor per lag and block.
 class PackedBits {
 public:
-    PackedBits(const std::uint8_t* data, std::size_t n) : words_(n / 64 + 2, 0) {
-        for (std::size_t p = 0; p < n; ++p) words_[p / 64] |= std::uint64_t{data[p] & 1u} << (p % 64);
-    }
+    PackedBits(const std::uint8_t* data, std::size_t n) : words_(packed_low_first(data, n)) {}
     // Bits p .. p+63.
     std::uint64_t at(std::size_t p) const {
         const std::size_t w = p / 64, b = p % 64;
