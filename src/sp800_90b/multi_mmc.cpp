@@ -220,9 +220,9 @@ void play(Symbols s, CorrectTally& tally) {
 
 Prediction multi_mmc(Symbols s) { return multi_mmc(s, Counters::fitted); }
 
-Prediction multi_mmc(Symbols s, Counters c) {
+Prediction multi_mmc(Symbols s, Counters c, BitTables b) {
     return predict_counted(s, c, 2, [&]<class Count>(CorrectTally& tally) {
-        if (s.k <= 2) {
+        if (s.k <= 2 && b == BitTables::flat) {
             play_bits<Count>(s, tally);
         } else {
             play<ContextDictionary<Count>>(s, tally);

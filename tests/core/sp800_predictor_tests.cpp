@@ -10,7 +10,6 @@
 
 #include "check.hpp"
 #include "reference_predictors.hpp"
-#include "sp800_90b/binary_contexts.hpp"
 #include "sp800_90b/counters.hpp"
 #include "sp800_90b/estimators.hpp"
 #include "sp800_90b/prediction_result.hpp"
@@ -174,7 +173,7 @@ void check_against_naive(bool long_form) {
 // same figures as the 32-bit ones, and as the naive outcomes where those are
 // cheap, on bits and wider symbols, filling the bounded tables or not.
 void check_wide_counters() {
-    using Counted = sp::Prediction (*)(sp::Symbols, sp::Counters);
+    using Counted = sp::Prediction (*)(sp::Symbols, sp::Counters, sp::BitTables);
     const Counted counted[] = {sp::multi_mmc, sp::lz78y};
     auto same = [](const sp::Prediction& a, const sp::Prediction& b) {
         return a.c == b.c && a.r == b.r && a.n == b.n && a.p_global == b.p_global &&
@@ -200,22 +199,23 @@ void check_wide_counters() {
     cases.push_back({full_mmc_orders(), 256});
     for (const Case& c : cases) {
         const sp::Symbols in{c.s.data(), c.s.size(), c.k};
-        for (Counted f : counted) CHECK(same(f(in, sp::Counters::wide), f(in, sp::Counters::fitted)));
+        for (Counted f : counted) {
+            CHECK(same(f(in, sp::Counters::wide, sp::BitTables::flat), f(in, sp::Counters::fitted, sp::BitTables::flat)));
+        }
         if (c.s.size() > 3000) continue;
         for (int j = 2; j < 4; ++j) {
             const std::vector<int> outcomes = PREDICTORS[j].naive(c.s);
             std::uint64_t correct = 0, streak = 0, longest = 0;
             for (int o : outcomes) correct += o, streak = o ? streak + 1 : 0, longest = std::max(longest, streak);
-            const sp::Prediction r = counted[j - 2](in, sp::Counters::wide);
+            const sp::Prediction r = counted[j - 2](in, sp::Counters::wide, sp::BitTables::flat);
             CHECK(r.c == correct && r.r == longest + 1 && r.n == outcomes.size());
         }
     }
 }
 
-// LZ78Y on bits keeps its long contexts' counts in 16-bit cells until one
-// nears their limit, then moves to wide ones: constant stretches that stop just
-// short of that or go past it, at the start or after other data, followed by
-// noise and a noisy period; against the naive model and the 64-bit counters.
+// LZ78Y on bits with counts far above the other contexts': long constant
+// stretches, at the start or after other data, followed by noise and a noisy
+// period; against the naive model and the 64-bit counters.
 void check_crowded_contexts() {
     std::mt19937_64 rng(2041);
     const std::size_t lead[][2] = {{0, 32700}, {0, 40000}, {3000, 70000}};  // other bits, then constant ones
@@ -230,14 +230,48 @@ void check_crowded_contexts() {
         const sp::Prediction wide = sp::lz78y({s.data(), s.size(), 2}, sp::Counters::wide);
         CHECK(fitted.c == wide.c && fitted.r == wide.r && fitted.n == wide.n);
     }
-    // A table read with counts that OR to `peak` and not crowded can count the
-    // next block's 64 steps (and the one just read) without overflow.
-    using Narrow = sp::BinaryContexts<std::uint32_t, std::uint16_t>;
-    bool room = true;
-    for (std::uint32_t peak = 0; peak <= 0xFFFF; ++peak) {
-        if (!Narrow::crowded(static_cast<std::uint16_t>(peak))) room = room && peak + 1 + 64 <= 0xFFFF;
+}
+
+// The flat tables of bits against the dictionaries of wider symbols, which
+// count the same contexts by other means, on inputs too long for the naive
+// model: random bits (LZ78Y's dictionary fills after some 25,000, MultiMMC's
+// order 16 after some 190,000), biased and sticky ones (they never fill it),
+// and random bits turning periodic, constant or repetitive once it is full
+// (contexts it refused come back, alone and among the admitted). Sizes around
+// where it fills; the long form adds longer and more varied ones.
+void check_bit_tables(bool long_form) {
+    using Counted = sp::Prediction (*)(sp::Symbols, sp::Counters, sp::BitTables);
+    const Counted counted[] = {sp::multi_mmc, sp::lz78y};
+    std::mt19937_64 rng(2060);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<Seq> inputs;
+    const std::size_t sizes[] = {24000, 26000, 30000, 60000, 250000};
+    for (std::size_t round = 0; round < (long_form ? 20u : 5u); ++round) {
+        const std::size_t n = long_form && round % 5 == 4 ? 1000000 : sizes[round % 5];
+        Seq random(n), biased(n), sticky(n), turning(n);
+        unsigned bit = 0;
+        const std::size_t turn = n / 3 + rng() % (n / 3);
+        const std::size_t period = 1 + rng() % 40;
+        for (std::size_t i = 0; i < n; ++i) {
+            random[i] = rng() & 1;
+            biased[i] = unit(rng) < 0.2;
+            if (unit(rng) < 0.1) bit ^= 1;
+            sticky[i] = static_cast<std::uint8_t>(bit);
+            turning[i] = i < turn ? random[i] : round % 3 == 0 ? (i % period == 0) : round % 3 == 1 ? 0 : turning[i - turn / 2];
+        }
+        inputs.insert(inputs.end(), {random, biased, sticky, turning});
     }
-    CHECK(room && Narrow::crowded(0xFFFF - 64) && !sp::BinaryContexts<std::uint32_t>::crowded(~std::uint32_t{0}));
+    for (const Seq& s : inputs) {
+        for (Counted f : counted) {
+            const sp::Prediction flat = f({s.data(), s.size(), 2}, sp::Counters::fitted, sp::BitTables::flat);
+            const sp::Prediction dict = f({s.data(), s.size(), 2}, sp::Counters::fitted, sp::BitTables::dictionary);
+            const bool ok = flat.c == dict.c && flat.r == dict.r && flat.n == dict.n;
+            if (!ok) std::fprintf(stderr, "  bit tables differ: n=%zu C %llu/%llu r %llu/%llu\n", s.size(),
+                                  (unsigned long long)flat.c, (unsigned long long)dict.c, (unsigned long long)flat.r,
+                                  (unsigned long long)dict.r);
+            CHECK(ok);
+        }
+    }
 }
 
 // Sequences worked by hand.
@@ -397,6 +431,7 @@ int run_sp800_predictor_tests(bool long_form) {
     check_against_naive(long_form);
     check_wide_counters();
     check_crowded_contexts();
+    check_bit_tables(long_form);
     std::printf("sp800_predictors: %d passed, %d failed\n", passed, failed);
     return failed;
 }
