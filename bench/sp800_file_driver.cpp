@@ -3,8 +3,9 @@
 //   veltrane_bench_sp800_file_driver FILE [REPEAT [ESTIMATOR...]]
 // ESTIMATOR is mcv, collision, markov, compression, tuples, multi_mcw, lag,
 // multi_mmc, lz78y or assess (default: all). Each line gives the best wall time
-// of REPEAT runs (default 5) and the process CPU time of that run, which counts
-// every thread the pool lent it; the machine is shared, so compare CPU times.
+// of REPEAT runs (default 5) and the least process CPU time of a run, which
+// counts every thread the pool lent it; the machine is shared, so compare CPU
+// times.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     const sp::Symbols s{data.data(), data.size(), k};
     const bool binary = k == 2;
     double h = 0;
+    std::string detail;
     const std::vector<std::pair<std::string, std::function<void()>>> all = {
         {"mcv", [&] { h = sp::most_common_value(s).min_entropy; }},
         {"collision", [&] { h = binary ? sp::collision(s).min_entropy : -1; }},
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
         {"tuples", [&] {
              const sp::Tuples t = sp::tuple_estimates(s);
              h = std::min(t.t_tuple ? t.t_tuple->min_entropy : 99.0, t.lrs ? t.lrs->min_entropy : 99.0);
+             detail = "t=" + std::to_string(t.t_tuple ? t.t_tuple->t : 0) + " v=" + std::to_string(t.lrs ? t.lrs->v : 0);
          }},
         {"multi_mcw", [&] { h = sp::multi_mcw(s).min_entropy; }},
         {"lag", [&] { h = sp::lag(s).min_entropy; }},
@@ -65,16 +68,17 @@ int main(int argc, char** argv) {
     };
     for (const auto& [name, run] : all) {
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), name) == wanted.end()) continue;
-        double best = 1e99, best_cpu = 0;
+        double best = 1e99, best_cpu = 1e99;
         for (int r = 0; r < repeat; ++r) {
             const double c0 = process_cpu_seconds();
             const auto t0 = std::chrono::steady_clock::now();
             run();
             const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             const double cpu = process_cpu_seconds() - c0;
-            if (wall < best) best = wall, best_cpu = cpu;
+            best = std::min(best, wall);
+            best_cpu = std::min(best_cpu, cpu);
         }
-        std::printf("%-12s %8.2f ms  (cpu %8.2f ms)  H = %.17g\n", name.c_str(), 1e3 * best, 1e3 * best_cpu, h);
+        std::printf("%-12s %8.2f ms  (cpu %8.2f ms)  H = %.17g %s\n", name.c_str(), 1e3 * best, 1e3 * best_cpu, h, detail.c_str());
     }
     return 0;
 }
