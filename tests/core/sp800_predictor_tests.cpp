@@ -274,6 +274,33 @@ void check_bit_tables(bool long_form) {
     }
 }
 
+// MultiMCW on bits whose share of ones drifts from stretch to stretch: the
+// long windows' counts far above or below half (the counts the short ones
+// reach in a block of 64 tell their modes nothing), each window right where
+// the others are wrong; and alternating bits (every window always wrong) until
+// the longest is full, then bits a little more often one than the other, where
+// the longest window, its count some 150 off half, wins where it is as right as
+// the others. Against the naive model.
+void check_drifting_windows() {
+    std::mt19937_64 rng(2070);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (double share : {0.535, 0.465}) {
+        Seq s(20000);
+        for (std::size_t i = 0; i < s.size(); ++i) s[i] = i < 4200 ? i % 2 : unit(rng) < share;
+        CHECK(same_as_naive(PREDICTORS[0], s, 2));
+    }
+    const double shares[] = {0.0, 0.02, 0.1, 0.3, 0.45, 0.55, 0.7, 0.9, 0.98, 1.0};
+    for (int round = 0; round < 6; ++round) {
+        Seq s;
+        while (s.size() < 14000) {
+            const double share = shares[rng() % 10];
+            const std::size_t stretch = 50 + rng() % (round < 3 ? 500 : 5000);
+            for (std::size_t i = 0; i < stretch; ++i) s.push_back(unit(rng) < share);
+        }
+        CHECK(same_as_naive(PREDICTORS[0], s, 2));
+    }
+}
+
 // Sequences worked by hand.
 void check_by_hand() {
     Seq alternating(100);
@@ -432,6 +459,7 @@ int run_sp800_predictor_tests(bool long_form) {
     check_wide_counters();
     check_crowded_contexts();
     check_bit_tables(long_form);
+    check_drifting_windows();
     std::printf("sp800_predictors: %d passed, %d failed\n", passed, failed);
     return failed;
 }
