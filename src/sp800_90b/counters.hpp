@@ -14,9 +14,11 @@ namespace veltrane::sp800_90b {
 
 enum class Counters { fitted, wide };
 
-// Where bits are counted: in the flat tables made for them, or, for the tests,
-// in the dictionaries of wider symbols (the same figures by other means).
-enum class BitTables { flat, dictionary };
+// Where bits are counted: in the flat tables made for them, with the widest
+// vector instructions the processor has; for the tests, in the same tables
+// with the baseline instructions only, or in the dictionaries of wider symbols
+// (the same figures by other means).
+enum class BitTables { flat, portable, dictionary };
 
 // Calls run.template operator()<Count>() with the counter type for n.
 template <class Run>

@@ -103,7 +103,7 @@ Prediction lz78y(Symbols s) { return lz78y(s, Counters::fitted); }
 
 Prediction lz78y(Symbols s, Counters c, BitTables b) {
     return predict_counted(s, c, LONGEST + 1, [&]<class Count>(CorrectTally& tally) {
-        if (s.k <= 2 && b == BitTables::flat) {
+        if (s.k <= 2 && b != BitTables::dictionary) {  // no vector way: portable is flat
             play_lz78y_bits<Count>(s, tally);
         } else {
             play<ContextDictionary<Count>>(s, tally);
