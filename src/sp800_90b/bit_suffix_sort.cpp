@@ -16,6 +16,7 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "sp800_90b/bucket_runs.hpp"
 #include "sp800_90b/packed_suffixes.hpp"
 #include "sp800_90b/short_tuples.hpp"
 #include "sp800_90b/tuple_intervals.hpp"
@@ -258,6 +259,7 @@ std::optional<TupleCounts> count_bit_tuples(const std::uint8_t* bit_bytes, std::
     // its own (merged after: sums and maxima, the same for any grouping).
     const std::size_t groups = std::min<std::size_t>(pool::piece_count(m), BUCKETS);
     std::vector<IntervalTally<std::uint32_t>> tallies(groups);
+    std::vector<BucketRuns> runs(groups);
     std::atomic<bool> too_repetitive{false};
     pool::run_tasks(groups, [&](std::size_t g) {
         auto [lo, hi] = pool::piece_range(m, groups, g);
@@ -278,7 +280,11 @@ std::optional<TupleCounts> count_bit_tuples(const std::uint8_t* bit_bytes, std::
                 if (size < 2) continue;
                 state.start_bucket(begin, size);
                 sort_range(bits, sa.data(), begin, begin + size, BUCKET_BITS, buffers, state);
-                tallies[g].add(size, BUCKET_BITS, state.longest, [&](std::uint64_t i) { return state.lcp[i]; });
+                if (size <= BucketRuns::MOST && state.longest < BUCKET_BITS + BucketRuns::LEVELS) {
+                    runs[g].add(state.lcp.data(), size, BUCKET_BITS, static_cast<unsigned>(state.longest - BUCKET_BITS));
+                } else {
+                    tallies[g].add(size, BUCKET_BITS, state.longest, [&](std::uint64_t i) { return state.lcp[i]; });
+                }
             }
         } catch (const TooRepetitive&) {
             too_repetitive.store(true, std::memory_order_relaxed);
@@ -286,8 +292,9 @@ std::optional<TupleCounts> count_bit_tuples(const std::uint8_t* bit_bytes, std::
     });
     if (too_repetitive.load()) return std::nullopt;
     sa.reset();
-    for (std::size_t g = 1; g < groups; ++g) tallies[0].merge(tallies[g]);
+    for (std::size_t g = 1; g < groups; ++g) tallies[0].merge(tallies[g]), runs[0].merge(runs[g]);
     IntervalTally<std::uint32_t>& tally = tallies[0];
+    for (unsigned w = 1; w <= runs[0].deepest(); ++w) tally.add_length(BUCKET_BITS + w, runs[0].pairs(w), runs[0].top(w));
 
     const ShortTuples short_tuples = count_short_tuples(std::move(windows), BUCKET_BITS, bits);
     TupleCounts out;

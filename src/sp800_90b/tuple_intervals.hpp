@@ -59,6 +59,20 @@ public:
         }
     }
 
+    // Tuples of `length` symbols counted by other means: `pairs` more pairs of
+    // equal ones, and one occurring `top` times.
+    void add_length(std::uint64_t length, std::uint64_t pairs, std::uint64_t top) {
+        if (length > longest_) {
+            longest_ = length;
+            pair_steps_.resize(length + 2, 0);
+            biggest_.resize(length + 1, 0);
+        }
+        pair_steps_[length] += pairs;
+        pair_steps_[length + 1] -= pairs;
+        // the other means' tops fall with the length, so the longer ones' stand
+        biggest_[length] = std::max(biggest_[length], top);
+    }
+
     // Another tally's intervals into this one.
     void merge(const IntervalTally& other) {
         if (other.longest_ > longest_) {

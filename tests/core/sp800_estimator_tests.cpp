@@ -224,6 +224,49 @@ void check_tuple_methods(std::mt19937_64& rng) {
     }
 }
 
+// The tuple counts of bits around the sizes where the bit sort changes its
+// ways: under and over the 64 bits it starts from, buckets (of the first 14
+// bits) whose suffixes share 14 + 63 bits or more (copies planted in noise),
+// buckets of about 128 suffixes, biased, periodic and constant stretches;
+// against the model where it is cheap, else against the byte suffix sort with
+// its linear prefix method.
+void check_bit_tuple_thresholds(std::mt19937_64& rng) {
+    auto planted = [&](std::size_t n, std::size_t copy, std::size_t copies) {
+        Bytes b = random_input(rng, n, 2, 0.0);
+        for (std::size_t c = 0; c < copies; ++c) {
+            const std::size_t from = rng() % (n - copy), to = rng() % (n - copy);
+            std::copy(b.begin() + from, b.begin() + from + copy, b.begin() + to);
+        }
+        return b;
+    };
+    std::vector<Bytes> small;
+    for (std::size_t n : {62, 63, 64, 65, 77, 78, 79, 80, 300}) {
+        for (double bias : {0.0, 0.6, 0.95}) small.push_back(random_input(rng, n, 2, bias));
+    }
+    for (std::size_t copy : {60, 76, 77, 78, 79, 90}) small.push_back(planted(1200, copy, 3));
+    Bytes periodic(1500);
+    for (std::size_t i = 0; i < periodic.size(); ++i) periodic[i] = (i % 97) * 31 % 7 < 3;
+    small.push_back(periodic);
+    small.push_back(Bytes(900, 1));
+    for (const Bytes& s : small) {
+        const sp::TupleCounts model = model_tuples(s);
+        const sp::TupleCounts c = sp::count_tuples(symbols(s, 2));
+        const bool ok = c.longest_repeat == model.longest_repeat && c.top == model.top && c.pairs == model.pairs;
+        if (!ok) std::fprintf(stderr, "bit tuple counts differ from the model: n=%zu\n", s.size());
+        CHECK(ok);
+    }
+    std::vector<Bytes> large;
+    for (std::size_t copy : {70, 77, 78, 85}) large.push_back(planted(400000, copy, 200));
+    large.push_back(random_input(rng, std::size_t{1} << 21, 2, 0.0));  // about 128 suffixes a bucket
+    for (const Bytes& s : large) {
+        const sp::TupleCounts reference = sp::count_tuples(symbols(s, 2), {true, true, false});
+        const sp::TupleCounts c = sp::count_tuples(symbols(s, 2));
+        const bool ok = c.longest_repeat == reference.longest_repeat && c.top == reference.top && c.pairs == reference.pairs;
+        if (!ok) std::fprintf(stderr, "bit tuple counts differ from the byte sort's: n=%zu\n", s.size());
+        CHECK(ok);
+    }
+}
+
 // The walk as the standard words it, for any alphabet: from each start, the
 // first sample that repeats one since the start ends the step.
 void check_collision_and_mcv(std::mt19937_64& rng) {
@@ -363,6 +406,7 @@ int run_sp800_estimator_tests(bool) {
     check_vectors();
     check_tuple_counts(rng);
     check_tuple_methods(rng);
+    check_bit_tuple_thresholds(rng);
     check_collision_and_mcv(rng);
     check_markov(rng);
     check_compression(rng);
