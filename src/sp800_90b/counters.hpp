@@ -42,6 +42,8 @@ Prediction predict_counted(Symbols s, Counters c, std::size_t skipped, Play&& pl
 }
 
 Prediction multi_mmc(Symbols s, Counters c, BitTables b = BitTables::flat);
+// `portable`: without the vector instructions beyond the baseline (the tests).
+Prediction lag(Symbols s, bool portable);
 Prediction lz78y(Symbols s, Counters c, BitTables b = BitTables::flat);
 
 }  // namespace veltrane::sp800_90b

@@ -10,11 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "vector_support.hpp"
+#if VELTRANE_SP800_VECTORS
 #include <immintrin.h>
-#define VELTRANE_MMC_VECTORS 1
-#else
-#define VELTRANE_MMC_VECTORS 0
 #endif
 
 #include "packed_bits.hpp"
@@ -135,14 +133,7 @@ void play_portable(Symbols s, CorrectTally& tally) {
 }
 
 
-#if VELTRANE_MMC_VECTORS
-#define VELTRANE_MMC_TARGET "avx512f,avx512bw,avx512dq"
-
-bool has_vectors() {
-    static const bool available = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                                  __builtin_cpu_supports("avx512dq");
-    return available;
-}
+#if VELTRANE_SP800_VECTORS
 
 // The vector way keeps each cell in one 32-bit word, w = 0 for an unseen
 // context and else 2 (n1 - n0) + 1: x = 1 is the most frequent successor (1 on
@@ -174,7 +165,7 @@ private:
     std::size_t count_ = 0;
 };
 
-[[gnu::target(VELTRANE_MMC_TARGET)]] void play_vectors(Symbols s, CorrectTally& tally) {
+[[gnu::target(VELTRANE_SP800_VECTOR_TARGET)]] void play_vectors(Symbols s, CorrectTally& tally) {
     const std::uint8_t* const data = s.data;
     std::vector<std::int32_t> cells((std::size_t{2} << ORDERS) - 2, 0);
     AdmittedPairs pairs;
@@ -224,7 +215,7 @@ private:
 
 template <class Count>
 void play_mmc_bits(Symbols s, CorrectTally& tally, bool portable) {
-#if VELTRANE_MMC_VECTORS
+#if VELTRANE_SP800_VECTORS
     if (!portable && sizeof(Count) == 4 && s.n < VECTOR_LIMIT && has_vectors()) {
         play_vectors(s, tally);
         return;

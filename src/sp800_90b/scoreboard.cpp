@@ -7,6 +7,10 @@
 #include <array>
 #include <cstdint>
 
+#if VELTRANE_SP800_VECTORS
+#include <immintrin.h>
+#endif
+
 namespace veltrane::sp800_90b {
 
 namespace {
@@ -71,6 +75,42 @@ unsigned first_takeover(std::uint64_t a, std::uint64_t b, std::int64_t lead, uns
 }
 
 }  // namespace
+
+#if VELTRANE_SP800_VECTORS
+[[gnu::target(VELTRANE_SP800_VECTOR_TARGET)]] std::uint64_t Scoreboard::play_vectors(const std::uint64_t* hits, unsigned len) {
+    const std::uint64_t all = len == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
+    const std::uint64_t own = hits[winner_] & all;
+    const __m512i mask = _mm512_set1_epi64(static_cast<long long>(all));
+    const __m512i winner_missed = _mm512_set1_epi64(static_cast<long long>(~own));
+    const __m512i top = _mm512_set1_epi64(static_cast<long long>(score_[winner_]));
+    const auto count = static_cast<unsigned>(score_.size());
+    unsigned contenders = 0;
+    for (unsigned first = 0; first < count; first += 8) {
+        const auto lanes = static_cast<__mmask8>(count - first >= 8 ? 0xFF : (1u << (count - first)) - 1);
+        const __m512i h = _mm512_and_si512(_mm512_maskz_loadu_epi64(lanes, hits + first), mask);
+        const __m512i before = _mm512_maskz_loadu_epi64(lanes, score_.data() + first);
+        const __m512i after = _mm512_add_epi64(before, _mm512_popcnt_epi64(h));
+        _mm512_mask_storeu_epi64(score_.data() + first, lanes, after);
+        __mmask8 maybe = _mm512_mask_cmpge_epu64_mask(lanes, after, top);
+        if (maybe == 0) continue;
+        const __m512i closing = _mm512_add_epi64(before, _mm512_popcnt_epi64(_mm512_and_si512(winner_missed, h)));
+        maybe = _mm512_mask_cmpge_epu64_mask(maybe, closing, top);
+        if (winner_ - first < 8) maybe &= static_cast<__mmask8>(~(1u << (winner_ - first)));
+        if (maybe == 0) continue;
+        alignas(64) std::uint64_t scores[8];
+        _mm512_store_si512(scores, before);
+        for (unsigned m = maybe; m != 0; m &= m - 1) {
+            const auto lane = static_cast<unsigned>(__builtin_ctz(m));
+            start_[contenders] = scores[lane];
+            contenders_[contenders++] = first + lane;
+        }
+    }
+    if (contenders == 0) return own;
+    return contest(hits, all, contenders);
+}
+#else
+std::uint64_t Scoreboard::play_vectors(const std::uint64_t*, unsigned) { return 0; }  // never called: no vectors
+#endif
 
 std::uint64_t Scoreboard::contest(const std::uint64_t* hits, std::uint64_t all, unsigned count) {
     // The members: the contenders and the winner, in index order.

@@ -17,18 +17,24 @@
 #include <cstdint>
 #include <vector>
 
+#include "sp800_90b/vector_support.hpp"
 #include "util/popcount.hpp"
 
 namespace veltrane::sp800_90b {
 
 class Scoreboard {
 public:
-    explicit Scoreboard(unsigned count) : score_(count, 0), contenders_(count + 1), start_(count + 1), scores_(count + 1) {}
+    // `portable`: without the vector instructions beyond the baseline (for the
+    // tests; the vectors serve many subpredictors only).
+    explicit Scoreboard(unsigned count, bool portable = false)
+        : score_(count, 0), contenders_(count + 1), start_(count + 1), scores_(count + 1),
+          vectors_(!portable && count >= 16 && has_vectors()) {}
 
     // hits[j] bit t: subpredictor j was right at position t of the block (bits
     // from len on are ignored). The result has bit t set where the prediction
     // (the winner's) was right.
     std::uint64_t play(const std::uint64_t* hits, unsigned len) {
+        if (vectors_) return play_vectors(hits, len);
         const std::uint64_t all = len == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << len) - 1;
         const std::uint64_t own = hits[winner_] & all;
         const std::uint64_t top = score_[winner_];
@@ -50,6 +56,9 @@ public:
     unsigned winner() const { return winner_; }
 
 private:
+    // play() with the counts and comparisons eight subpredictors at a time.
+    std::uint64_t play_vectors(const std::uint64_t* hits, unsigned len);
+
     // The block with `count` contenders (contenders_ and start_: their indices,
     // in order, and their scores before it; score_ already holds everyone's
     // after it): who wins where, and so the prediction's outcomes.
@@ -59,6 +68,7 @@ private:
     std::vector<unsigned> contenders_;
     std::vector<std::uint64_t> start_, scores_;
     unsigned winner_ = 0;
+    bool vectors_;
 };
 
 }  // namespace veltrane::sp800_90b

@@ -236,7 +236,8 @@ void check_crowded_contexts() {
 
 // The flat tables of bits, with vector instructions where the processor has
 // them and without, against the dictionaries of wider symbols, which count the
-// same contexts by other means, on inputs too long for the naive model: random bits (LZ78Y's dictionary fills after some 25,000, MultiMMC's
+// same contexts by other means, on inputs too long for the naive model (and
+// Lag with vectors and without): random bits (LZ78Y's dictionary fills after some 25,000, MultiMMC's
 // order 16 after some 190,000), biased and sticky ones (they never fill it),
 // and random bits turning periodic, constant or repetitive once it is full
 // (contexts it refused come back, alone and among the admitted). Sizes around
@@ -274,6 +275,8 @@ void check_bit_tables(bool long_form) {
         inputs.push_back(s);
     }
     for (const Seq& s : inputs) {
+        const sp::Prediction lag = sp::lag({s.data(), s.size(), 2}, false), plain = sp::lag({s.data(), s.size(), 2}, true);
+        CHECK(lag.c == plain.c && lag.r == plain.r && lag.n == plain.n);
         for (Counted f : counted) {
             const sp::Prediction dict = f({s.data(), s.size(), 2}, sp::Counters::fitted, sp::BitTables::dictionary);
             for (sp::BitTables b : {sp::BitTables::flat, sp::BitTables::portable}) {
@@ -404,11 +407,11 @@ void check_scoreboard() {
     bool ok = true;
     std::uniform_real_distribution<double> unit(0, 1);
     for (int round = 0; round < 400 && ok; ++round) {
-        const unsigned counts[] = {1, 2, 3, 4, 5, 16, 128};
-        const unsigned count = counts[round % 7];
+        const unsigned counts[] = {1, 2, 3, 4, 5, 16, 21, 128};
+        const unsigned count = counts[round % 8];
         std::vector<int> kind(count);
         for (unsigned j = 0; j < count; ++j) kind[j] = static_cast<int>(rng() % 4);
-        sp::Scoreboard board(count);
+        sp::Scoreboard board(count, round % 2 == 1);  // vectors where there are many, or not
         sp800_reference::Board naive(count);
         std::vector<std::uint64_t> hits(count);
         for (int block = 0; block < 150 && ok; ++block) {
