@@ -12,6 +12,8 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "sp800_90b/bit_tuples.hpp"
+#include "sp800_90b/suffix_tuples.hpp"
 #include "util/count_bytes.hpp"
 
 namespace veltrane::sp800_90b {
@@ -41,7 +43,7 @@ std::vector<std::uint8_t> bitstring_of(const std::uint8_t* data, std::size_t n, 
     return bits;
 }
 
-// One estimator on one track.
+// One estimator on one track, or one piece of one.
 struct Run {
     std::function<void()> body;
     double cost;  // rough relative run time, to start the long ones first
@@ -49,6 +51,7 @@ struct Run {
     // bytes a bit and more) and MultiMMC's bounded dictionaries of wide symbols
     // (28 MB). Wide symbols' tuple sort and LZ78Y take a few bytes a sample.
     bool large = false;
+    bool piece = false;  // a piece of an estimator, which counts as finished elsewhere
 };
 
 // Runs one after another on one worker of the pool. The large runs share one
@@ -90,12 +93,15 @@ double least_of(const Track& t) {
 struct Costs {
     double mcv, collision, markov, compression, tuples, multi_mcw, lag, multi_mmc, lz78y;
 };
-constexpr Costs BINARY_COSTS{1, 3, 1.5, 1.5, 62, 13, 25, 50, 80};
+constexpr Costs BINARY_COSTS{0.3, 1.5, 0.6, 0.6, 20, 0.9, 1.5, 10, 9};
 // Wide symbols make the dictionary predictors the costly ones (and the tuple
 // sort short: the suffixes part within a few symbols).
 constexpr Costs WIDE_COSTS{5, 0, 0, 0, 90, 60, 20, 1000, 120};
 
-void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary) {
+// `pieces`: the tuple sort of a track of bits begun already, whose pieces run
+// as runs of their own, beside the others, and the tuple estimates after them
+// (by the caller); else the tuple estimates are one run.
+void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary, BitTupleSort* pieces = nullptr) {
     const double n = static_cast<double>(s.n);
     const Costs& c = binary ? BINARY_COSTS : WIDE_COSTS;
     runs.push_back({[s, &t] { t.most_common_value = most_common_value(s); }, c.mcv * n});
@@ -104,7 +110,13 @@ void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary) {
         runs.push_back({[s, &t] { t.markov = markov(s); }, c.markov * n});
         runs.push_back({[s, &t] { t.compression = compression(s); }, c.compression * n});
     }
-    runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, binary});
+    if (pieces != nullptr) {
+        for (std::size_t p = 0; p < pieces->pieces(); ++p) {
+            runs.push_back({[pieces, p] { pieces->sort_piece(p); }, c.tuples * n * pieces->share(p), false, true});
+        }
+    } else {
+        runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, binary});
+    }
     runs.push_back({[s, &t] { t.multi_mcw = multi_mcw(s); }, c.multi_mcw * n});
     runs.push_back({[s, &t] { t.lag = lag(s); }, c.lag * n});
     runs.push_back({[s, &t] { t.multi_mmc = multi_mmc(s); }, c.multi_mmc * n, !binary});
@@ -162,24 +174,41 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
 
     std::vector<std::uint8_t> bits;
     std::vector<Run> runs;
-    plan(runs, {literal, n, literal_k}, a.literal, binary);
+    // Binary samples: the tuple sort, the longest estimator, in pieces beside
+    // the others, so that both workers finish together. (On wider samples the
+    // bitstring's sort stays whole, one after MultiMMC, to keep the memory down.)
+    std::optional<BitTupleSort> bit_sort;
+    if (binary) bit_sort.emplace(literal, n);
+    const bool in_pieces = bit_sort && bit_sort->pieces() > 0;
+    plan(runs, {literal, n, literal_k}, a.literal, binary, in_pieces ? &*bit_sort : nullptr);
     if (!binary) {
         bits = bitstring_of(data, n, a.width);
         a.bitstring.emplace();
         plan(runs, {bits.data(), bits.size(), 2}, *a.bitstring, true);
     }
     std::vector<Task> tasks = tasks_of(runs);
-    if (progress.total != nullptr) std::atomic_ref(*progress.total).store(runs.size(), std::memory_order_relaxed);
+    const auto estimators = static_cast<std::uint64_t>(
+        std::count_if(runs.begin(), runs.end(), [](const Run& r) { return !r.piece; }) + (in_pieces ? 1 : 0));
+    if (progress.total != nullptr) std::atomic_ref(*progress.total).store(estimators, std::memory_order_relaxed);
+    auto finished = [&] {
+        if (progress.finished != nullptr) std::atomic_ref(*progress.finished).fetch_add(1, std::memory_order_relaxed);
+    };
     pool::run_tasks(tasks.size(), [&](std::size_t i) {
         pool::prepare_thread();
         for (Run* r : tasks[i].runs) {
             pool::checkpoint();
             r->body();
-            if (progress.finished != nullptr) {
-                std::atomic_ref(*progress.finished).fetch_add(1, std::memory_order_relaxed);
-            }
+            if (!r->piece) finished();
         }
     });
+    if (in_pieces) {
+        const Symbols s{literal, n, literal_k};
+        std::optional<TupleCounts> counts = bit_sort->counts();
+        bit_sort.reset();
+        // too repetitive for the bit sort: the byte suffix sort
+        a.literal.tuples = tuple_estimates_of(counts ? *counts : count_tuples(s, {true, false, false}), n);
+        finished();
+    }
 
     a.literal.min_entropy = least_of(a.literal);
     a.h_original = a.literal.min_entropy;

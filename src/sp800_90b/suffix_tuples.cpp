@@ -14,7 +14,7 @@
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "sp800_90b/bit_input.hpp"
-#include "sp800_90b/bit_suffix_sort.hpp"
+#include "sp800_90b/bit_tuples.hpp"
 #include "sp800_90b/neighbour_prefixes.hpp"
 #include "sp800_90b/tuple_intervals.hpp"
 #include "strings/frag/byte_suffix_array.hpp"

@@ -1,0 +1,131 @@
+// The steps of the bit tuple counts (bit_tuples.hpp).
+#include "sp800_90b/bit_tuples.hpp"
+
+#include <algorithm>
+
+#include "pool/cancel.hpp"
+#include "pool/pool.hpp"
+#include "sp800_90b/bit_suffix_sort.hpp"
+#include "sp800_90b/short_tuples.hpp"
+
+namespace veltrane::sp800_90b {
+
+namespace {
+
+// The first sort's bits: 2^14 buckets keep its counters and the cache lines it
+// writes to few enough for the cache (with 2^16, a million random bits spent a
+// quarter of their sort scattering), and its buckets of random bits small
+// enough (about 60 a million) for the sorts of cached keys.
+constexpr unsigned BUCKET_BITS = 14;
+constexpr std::size_t BUCKETS = std::size_t{1} << BUCKET_BITS;
+// Fewer bits go to the byte suffix sort, which needs no buckets.
+constexpr std::uint64_t SHORTEST = 64;
+// Comparison sorting gives up past this many words per suffix: repetitive data.
+constexpr std::uint64_t SORT_WORDS_PER_BIT = 16;
+
+}  // namespace
+
+BitTupleSort::BitTupleSort(const std::uint8_t* bits, std::uint64_t n) : bits_(bits, n < SHORTEST ? 0 : n) {
+    if (n < SHORTEST) return;
+    pool::checkpoint();
+    auto bucket_of = [&](std::uint64_t i) { return static_cast<std::size_t>(bits_.word_at(i) >> (64 - BUCKET_BITS)); };
+    // The suffixes of BUCKET_BITS bits or more; the shorter ones hold no longer tuple.
+    m_ = n - BUCKET_BITS + 1;
+
+    // Counting sort on the first BUCKET_BITS bits: counts per piece, then each piece
+    // scatters its positions behind the earlier pieces' of the same bucket.
+    const std::size_t parts = std::min<std::size_t>(pool::piece_count(m_), 8);
+    std::vector<std::vector<std::uint32_t>> next(parts, std::vector<std::uint32_t>(BUCKETS, 0));
+    pool::run_tasks(parts, [&](std::size_t p) {
+        auto [begin, end] = pool::piece_range(m_, parts, p);
+        for (std::uint64_t i = begin; i < end; ++i) ++next[p][bucket_of(i)];
+    });
+    bucket_start_.assign(BUCKETS + 1, 0);
+    windows_.resize(BUCKETS);
+    std::uint64_t total = 0;
+    for (std::size_t b = 0; b < BUCKETS; ++b) {
+        bucket_start_[b] = static_cast<std::uint32_t>(total);
+        for (std::size_t p = 0; p < parts; ++p) {
+            const std::uint32_t count = next[p][b];
+            next[p][b] = static_cast<std::uint32_t>(total);
+            total += count;
+        }
+        windows_[b] = total - bucket_start_[b];
+    }
+    bucket_start_[BUCKETS] = static_cast<std::uint32_t>(m_);
+    sa_ = util::BigArray<std::uint32_t>(m_);  // every element written below
+    pool::run_tasks(parts, [&](std::size_t p) {
+        auto [begin, end] = pool::piece_range(m_, parts, p);
+        for (std::uint64_t i = begin; i < end; ++i) sa_[next[p][bucket_of(i)]++] = static_cast<std::uint32_t>(i);
+    });
+
+    // The buckets, in pieces of about equal size: piece p takes the buckets
+    // that start in its share of positions.
+    const std::size_t count = std::min<std::size_t>(pool::piece_count(m_), BUCKETS);
+    pieces_.resize(count);
+    for (std::size_t p = 0; p < count; ++p) {
+        auto [lo, hi] = pool::piece_range(m_, count, p);
+        pieces_[p].first_bucket = std::lower_bound(bucket_start_.begin(), bucket_start_.end() - 1, lo) - bucket_start_.begin();
+        pieces_[p].end_bucket = std::lower_bound(bucket_start_.begin(), bucket_start_.end() - 1, hi) - bucket_start_.begin();
+    }
+}
+
+double BitTupleSort::share(std::size_t p) const {
+    const Piece& piece = pieces_[p];
+    return static_cast<double>(bucket_start_[piece.end_bucket] - bucket_start_[piece.first_bucket]) / static_cast<double>(m_);
+}
+
+void BitTupleSort::sort_piece(std::size_t p) {
+    Piece& piece = pieces_[p];
+    const std::uint64_t size = bucket_start_[piece.end_bucket] - bucket_start_[piece.first_bucket];
+    BitBucketSorter sorter(SORT_WORDS_PER_BIT * size + 4096);
+    try {
+        for (std::size_t b = piece.first_bucket; b < piece.end_bucket; ++b) {
+            if (too_repetitive_.load(std::memory_order_relaxed)) return;
+            const std::uint64_t begin = bucket_start_[b], count = bucket_start_[b + 1] - begin;
+            if (count < 2) continue;
+            sorter.sort(bits_, sa_.data(), begin, begin + count, BUCKET_BITS);
+            if (count <= BucketRuns::MOST && sorter.longest() < BUCKET_BITS + BucketRuns::LEVELS) {
+                piece.runs.add(sorter.lcp(), count, BUCKET_BITS, static_cast<unsigned>(sorter.longest() - BUCKET_BITS));
+            } else {
+                const std::uint32_t* lcp = sorter.lcp();
+                piece.tally.add(count, BUCKET_BITS, sorter.longest(), [&](std::uint64_t i) { return lcp[i]; });
+            }
+        }
+    } catch (const TooRepetitive&) {
+        too_repetitive_.store(true, std::memory_order_relaxed);
+    }
+}
+
+std::optional<TupleCounts> BitTupleSort::counts() {
+    if (pieces_.empty() || too_repetitive_.load()) return std::nullopt;
+    sa_.reset();
+    // Sums and maxima: the same for any division into pieces.
+    Piece& all = pieces_[0];
+    for (std::size_t p = 1; p < pieces_.size(); ++p) all.tally.merge(pieces_[p].tally), all.runs.merge(pieces_[p].runs);
+    IntervalTally<std::uint32_t>& tally = all.tally;
+    for (unsigned w = 1; w <= all.runs.deepest(); ++w) tally.add_length(BUCKET_BITS + w, all.runs.pairs(w), all.runs.top(w));
+
+    const ShortTuples short_tuples = count_short_tuples(std::move(windows_), BUCKET_BITS, bits_);
+    TupleCounts out;
+    out.longest_repeat = tally.longest();
+    for (std::uint64_t i = 1; i <= BUCKET_BITS; ++i) {
+        if (short_tuples.top[i - 1] >= 2) out.longest_repeat = std::max(out.longest_repeat, i);
+    }
+    out.top.resize(out.longest_repeat);
+    out.pairs.resize(out.longest_repeat);
+    for (std::uint64_t i = 1; i <= std::min<std::uint64_t>(BUCKET_BITS, out.longest_repeat); ++i) {
+        out.top[i - 1] = short_tuples.top[i - 1];
+        out.pairs[i - 1] = static_cast<double>(short_tuples.pairs[i - 1]);
+    }
+    tally.finish(BUCKET_BITS, out);
+    return out;
+}
+
+std::optional<TupleCounts> count_bit_tuples(const std::uint8_t* bits, std::uint64_t n) {
+    BitTupleSort sort(bits, n);
+    pool::run_tasks(sort.pieces(), [&](std::size_t p) { sort.sort_piece(p); });
+    return sort.counts();
+}
+
+}  // namespace veltrane::sp800_90b
