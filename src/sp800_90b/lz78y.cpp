@@ -4,6 +4,7 @@
 // frequent successor of the context with the highest such count, the longest
 // context on equal counts. Predicted: every sample after the first 17
 // (N = n - 17).
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -67,7 +68,8 @@ void play(Symbols s, CorrectTally& tally) {
                 const unsigned upto = filter.length() - 1;
                 // past the filter's length only while the dictionary may still
                 // admit the context (on wide symbols nearly all of those are new)
-                const unsigned last = size < MAX_CONTEXTS ? LONGEST : upto;
+                // (the filter's length passes 16 on symbols of one bit)
+                const unsigned last = size < MAX_CONTEXTS ? LONGEST : std::min(upto, LONGEST);
                 for (unsigned j = Model::FIRST_PREFETCHED; j <= last; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
                 filter.prefetch(ahead);
             }
