@@ -112,8 +112,9 @@ void BitBucketSorter::sort_range(const PackedSuffixes& bits, std::uint32_t* sa, 
         std::uint64_t differ = 0;
         const std::uint64_t key0 = bits.word_at(std::uint64_t{first[0]} + depth);
         for (std::size_t i = 1; i < size; ++i) differ |= bits.word_at(std::uint64_t{first[i]} + depth) ^ key0;
-        out.words += size;
+        // (that pass counts as the split it spares, unless there is none)
         if (differ == 0) {
+            out.words += size;
             sort_range(bits, sa, begin, end, depth + 64);
             return;
         }
@@ -143,19 +144,17 @@ void BitBucketSorter::sort_range(const PackedSuffixes& bits, std::uint32_t* sa, 
         }
         return;
     }
-    std::vector<KeyedSuffix>& keyed = keyed_;
-    keyed.resize(size);
+    KeyedSuffix* const keyed = keyed_.data();
     for (std::size_t i = 0; i < size; ++i) keyed[i] = {bits.word_at(std::uint64_t{first[i]} + depth), first[i]};
     out.words += size;
     // Zeros past the end make a suffix's key no larger than its extensions':
     // the key order agrees with suffix order wherever the keys differ.
-    spare_.resize(size);
-    sort_keys(keyed.data(), spare_.data(), size);
+    sort_keys(keyed, spare_.data(), size);
     for (std::size_t i = 0; i < size;) {
         std::size_t j = i + 1;
         while (j < size && keyed[j].first == keyed[i].first) ++j;
         if (j - i > 1) {
-            std::sort(keyed.begin() + i, keyed.begin() + j, [&](const auto& x, const auto& y) {
+            std::sort(keyed + i, keyed + j, [&](const auto& x, const auto& y) {
                 return full_less(x.second, y.second, depth + 64);
             });
         }
@@ -174,14 +173,19 @@ void BitBucketSorter::sort_range(const PackedSuffixes& bits, std::uint32_t* sa, 
     }
 }
 
+BitBucketSorter::BitBucketSorter(std::uint64_t largest, std::uint64_t budget)
+    : small_(largest), keyed_(std::min<std::uint64_t>(largest, CACHED_BUCKET)),
+      spare_(std::min<std::uint64_t>(largest, CACHED_BUCKET)), budget_(budget) {}
+
 void BitBucketSorter::sort(const PackedSuffixes& bits, std::uint32_t* sa, std::uint64_t begin, std::uint64_t end,
                            std::uint64_t depth) {
-    if (lcp_.size() < end - begin) lcp_.resize(end - begin);
+    large_.clear();
     bucket_begin_ = begin;
     longest_ = 0;
     split_depth_ = depth + SPLIT_DEPTH;
-    keyed_.reserve(std::min<std::uint64_t>(end - begin, CACHED_BUCKET));
     sort_range(bits, sa, begin, end, depth);
+    // A split records the prefix across its boundary after the ranges on either side.
+    std::sort(large_.begin(), large_.end());
 }
 
 void BitBucketSorter::check_budget() {

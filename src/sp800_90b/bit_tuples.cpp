@@ -22,6 +22,8 @@ constexpr std::size_t BUCKETS = std::size_t{1} << BUCKET_BITS;
 constexpr std::uint64_t SHORTEST = 64;
 // Comparison sorting gives up past this many words per suffix: repetitive data.
 constexpr std::uint64_t SORT_WORDS_PER_BIT = 16;
+// The small buckets' prefixes fit the sorter's bytes.
+static_assert(BUCKET_BITS + BucketRuns::LEVELS <= BitBucketSorter::LARGE);
 
 }  // namespace
 
@@ -78,7 +80,11 @@ double BitTupleSort::share(std::size_t p) const {
 void BitTupleSort::sort_piece(std::size_t p) {
     Piece& piece = pieces_[p];
     const std::uint64_t size = bucket_start_[piece.end_bucket] - bucket_start_[piece.first_bucket];
-    BitBucketSorter sorter(SORT_WORDS_PER_BIT * size + 4096);
+    std::uint64_t largest = 0;
+    for (std::size_t b = piece.first_bucket; b < piece.end_bucket; ++b) {
+        largest = std::max<std::uint64_t>(largest, bucket_start_[b + 1] - bucket_start_[b]);
+    }
+    BitBucketSorter sorter(largest, SORT_WORDS_PER_BIT * size + 4096);
     try {
         for (std::size_t b = piece.first_bucket; b < piece.end_bucket; ++b) {
             if (too_repetitive_.load(std::memory_order_relaxed)) return;
@@ -86,10 +92,13 @@ void BitTupleSort::sort_piece(std::size_t p) {
             if (count < 2) continue;
             sorter.sort(bits_, sa_.data(), begin, begin + count, BUCKET_BITS);
             if (count <= BucketRuns::MOST && sorter.longest() < BUCKET_BITS + BucketRuns::LEVELS) {
-                piece.runs.add(sorter.lcp(), count, BUCKET_BITS, static_cast<unsigned>(sorter.longest() - BUCKET_BITS));
+                piece.runs.add(sorter.small(), count, BUCKET_BITS, static_cast<unsigned>(sorter.longest() - BUCKET_BITS));
             } else {
-                const std::uint32_t* lcp = sorter.lcp();
-                piece.tally.add(count, BUCKET_BITS, sorter.longest(), [&](std::uint64_t i) { return lcp[i]; });
+                const std::uint8_t* small = sorter.small();
+                auto large = sorter.large().begin();
+                piece.tally.add(count, BUCKET_BITS, sorter.longest(), [&](std::uint64_t i) -> std::uint64_t {
+                    return small[i] != BitBucketSorter::LARGE ? small[i] : (large++)->second;
+                });
             }
         }
     } catch (const TooRepetitive&) {

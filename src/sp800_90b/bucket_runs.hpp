@@ -23,9 +23,9 @@ public:
     static constexpr std::uint64_t MOST = 128, LEVELS = 64;
 
     // lcp[1..m): the common prefix lengths of m <= MOST neighbouring suffixes,
-    // each at least `floor`, the largest floor + deepest < floor + LEVELS;
-    // counts the tuples of floor + 1 .. floor + deepest bits among them.
-    void add(const std::uint32_t* lcp, std::uint64_t m, std::uint64_t floor, unsigned deepest) {
+    // each at least `floor`, the largest floor + deepest < floor + LEVELS (and
+    // below 256); counts the tuples of floor + 1 .. floor + deepest bits among them.
+    void add(const std::uint8_t* lcp, std::uint64_t m, std::uint64_t floor, unsigned deepest) {
         // at[w]: the neighbours (bit i - 1 for lcp[i], in two words) sharing exactly floor + w
         std::uint64_t at[LEVELS][2];
         for (unsigned w = 0; w <= deepest; ++w) at[w][0] = at[w][1] = 0;
