@@ -22,6 +22,9 @@ constexpr std::size_t BUCKETS = std::size_t{1} << BUCKET_BITS;
 constexpr std::uint64_t SHORTEST = 64;
 // Comparison sorting gives up past this many words per suffix: repetitive data.
 constexpr std::uint64_t SORT_WORDS_PER_BIT = 16;
+// Buckets up to this size count their tuples by joins, bigger ones by the stack
+// pass, which needs no scratch memory per suffix.
+constexpr std::uint64_t JOINED_MOST = std::uint64_t{1} << 16;
 // The small buckets' prefixes fit the sorter's bytes.
 static_assert(BUCKET_BITS + BucketRuns::LEVELS <= BitBucketSorter::LARGE);
 
@@ -95,10 +98,18 @@ void BitTupleSort::sort_piece(std::size_t p) {
                 piece.runs.add(sorter.small(), count, BUCKET_BITS, static_cast<unsigned>(sorter.longest() - BUCKET_BITS));
             } else {
                 const std::uint8_t* small = sorter.small();
-                auto large = sorter.large().begin();
-                piece.tally.add(count, BUCKET_BITS, sorter.longest(), [&](std::uint64_t i) -> std::uint64_t {
-                    return small[i] != BitBucketSorter::LARGE ? small[i] : (large++)->second;
-                });
+                const auto& large = sorter.large();
+                if (count <= JOINED_MOST) {
+                    piece.tally.add_by_joins(count, BUCKET_BITS, sorter.longest(), [&](auto&& f) {
+                        auto next = large.begin();
+                        for (std::uint64_t i = 1; i < count; ++i) f(i, small[i] != BitBucketSorter::LARGE ? small[i] : (next++)->second);
+                    });
+                } else {
+                    auto next = large.begin();
+                    piece.tally.add(count, BUCKET_BITS, sorter.longest(), [&](std::uint64_t i) -> std::uint64_t {
+                        return small[i] != BitBucketSorter::LARGE ? small[i] : (next++)->second;
+                    });
+                }
             }
         }
     } catch (const TooRepetitive&) {
