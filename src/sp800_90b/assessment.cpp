@@ -179,7 +179,7 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
     // bitstring's sort stays whole, one after MultiMMC, to keep the memory down.)
     std::optional<BitTupleSort> bit_sort;
     if (binary) bit_sort.emplace(literal, n);
-    const bool in_pieces = bit_sort && bit_sort->pieces() > 0;
+    const bool in_pieces = bit_sort.has_value();
     plan(runs, {literal, n, literal_k}, a.literal, binary, in_pieces ? &*bit_sort : nullptr);
     if (!binary) {
         bits = bitstring_of(data, n, a.width);

@@ -5,6 +5,10 @@
 // are in the cache (bucket_runs.hpp for the small buckets, the interval pass
 // for the others).
 //
+// Bits that come in long runs have their suffix order induced from the run
+// starts' instead (run_suffix_order.hpp), and then their pieces are ranges of
+// that order whose neighbours are compared directly.
+//
 // In three steps, so that a caller can run the buckets' pieces beside other
 // work: the construction (on the pool), sort_piece(p) for every piece in any
 // order and on any threads, then counts().
@@ -42,16 +46,26 @@ public:
 
 private:
     struct Piece {
-        std::size_t first_bucket, end_bucket;
+        // buckets first..end, or with the induced order, the positions of the
+        // order whose buckets start in first..end
+        std::size_t first, end;
         IntervalTally<std::uint32_t> tally;
         BucketRuns runs;
     };
+    // The tuples of one bucket: its neighbours' prefix lengths small[i] (i = 1..count-1),
+    // LARGE meaning the next of large.
+    void count_bucket(Piece& piece, std::uint64_t count, std::uint64_t longest, const std::uint8_t* small,
+                      const std::vector<std::pair<std::uint32_t, std::uint32_t>>& large);
+    void sort_buckets(Piece& piece);
+    void compare_induced(Piece& piece);
+    void count_windows();
 
     PackedSuffixes bits_;
     std::uint64_t m_ = 0;  // the suffixes of 14 bits or more
     std::vector<std::uint32_t> bucket_start_;
     std::vector<std::uint64_t> windows_;  // how often each 14-bit window occurs
     util::BigArray<std::uint32_t> sa_;
+    bool induced_ = false;  // sa_ holds all n suffixes in order
     std::vector<Piece> pieces_;
     std::atomic<bool> too_repetitive_{false};
 };

@@ -17,7 +17,10 @@
 #include "suites.hpp"
 
 #include "sp800_90b/estimators.hpp"
+#include "sp800_90b/packed_suffixes.hpp"
+#include "sp800_90b/run_suffix_order.hpp"
 #include "sp800_90b/suffix_tuples.hpp"
+#include "strings/frag/byte_suffix_array.hpp"
 
 namespace {
 
@@ -267,6 +270,67 @@ void check_bit_tuple_thresholds(std::mt19937_64& rng) {
     }
 }
 
+// The suffix order of bits in runs, induced from the run starts' order,
+// against the byte suffix sort: sticky bits that keep their value with
+// probability 0.5 to 0.999, ending in a run of 0s or of 1s, a single run, two,
+// alternating bits (every bit a run), sizes around the first sort's 12 bits;
+// and the tuple counts of such bits against the model and the byte sort's.
+void check_induced_order(std::mt19937_64& rng) {
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<Bytes> inputs;
+    for (double keep : {0.5, 0.8, 0.9, 0.97, 0.999}) {
+        for (std::size_t n : {1, 2, 13, 63, 64, 65, 4095, 4096, 4097, 30000}) {
+            Bytes b(n);
+            unsigned bit = rng() & 1;
+            for (auto& x : b) {
+                if (unit(rng) >= keep) bit ^= 1;
+                x = static_cast<std::uint8_t>(bit);
+            }
+            inputs.push_back(b);
+        }
+    }
+    inputs.push_back(Bytes(5000, 0));
+    inputs.push_back(Bytes(5000, 1));
+    Bytes two(3000, 0), alternating(2000);
+    std::fill(two.begin() + 1700, two.end(), 1);
+    for (std::size_t i = 0; i < alternating.size(); ++i) alternating[i] = i % 2;
+    inputs.push_back(two);
+    inputs.push_back(alternating);
+    bool ok = true;
+    for (const Bytes& s : inputs) {
+        const auto n = static_cast<std::uint32_t>(s.size());
+        std::vector<std::uint32_t> expected(n);
+        veltrane::strings::frag::build_byte_suffix_array(s.data(), n, expected.data());
+        const sp::PackedSuffixes packed(s.data(), n);
+        const auto induced = sp::induced_suffix_array(s.data(), packed, ~std::uint64_t{0});
+        const bool same = induced && std::equal(expected.begin(), expected.end(), induced->begin());
+        if (!same) std::fprintf(stderr, "induced suffix order differs: n=%u\n", n);
+        ok = ok && same;
+    }
+    CHECK(ok);
+    for (double keep : {0.8, 0.93}) {
+        Bytes b(1500);
+        unsigned bit = 0;
+        for (auto& x : b) {
+            if (unit(rng) >= keep) bit ^= 1;
+            x = static_cast<std::uint8_t>(bit);
+        }
+        const sp::TupleCounts model = model_tuples(b), c = sp::count_tuples(symbols(b, 2));
+        CHECK(c.longest_repeat == model.longest_repeat && c.top == model.top && c.pairs == model.pairs);
+    }
+    for (double keep : {0.8, 0.9, 0.95}) {
+        Bytes b(300000);
+        unsigned bit = 1;
+        for (auto& x : b) {
+            if (unit(rng) >= keep) bit ^= 1;
+            x = static_cast<std::uint8_t>(bit);
+        }
+        const sp::TupleCounts reference = sp::count_tuples(symbols(b, 2), {true, true, false});
+        const sp::TupleCounts c = sp::count_tuples(symbols(b, 2));
+        CHECK(c.longest_repeat == reference.longest_repeat && c.top == reference.top && c.pairs == reference.pairs);
+    }
+}
+
 // The walk as the standard words it, for any alphabet: from each start, the
 // first sample that repeats one since the start ends the step.
 void check_collision_and_mcv(std::mt19937_64& rng) {
@@ -407,6 +471,7 @@ int run_sp800_estimator_tests(bool) {
     check_tuple_counts(rng);
     check_tuple_methods(rng);
     check_bit_tuple_thresholds(rng);
+    check_induced_order(rng);
     check_collision_and_mcv(rng);
     check_markov(rng);
     check_compression(rng);
