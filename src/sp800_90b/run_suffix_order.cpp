@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <vector>
 
 #include "pool/cancel.hpp"
@@ -53,6 +54,20 @@ std::optional<std::vector<std::uint32_t>> sorted_starts(const PackedSuffixes& pa
     });
     if (too_repetitive.load()) return std::nullopt;
     return order;
+}
+
+// The length of the run that ends just before position p (0 < p <= n).
+std::uint64_t run_before(const PackedSuffixes& packed, std::uint64_t p) {
+    const bool ones = (packed.word_at(p - 1) >> 63) != 0;
+    std::uint64_t length = 0;
+    for (;;) {
+        // the bits up to p - 1, p - 1 lowest (fewer than 64 at the start: the first bits, zeros above them)
+        const std::uint64_t x = p >= 64 ? packed.word_at(p - 64) : packed.word_at(0) >> (64 - p);
+        const std::uint64_t step = std::min<std::uint64_t>(ones ? std::countr_one(x) : std::countr_zero(x), std::min<std::uint64_t>(p, 64));
+        length += step;
+        if (step < 64 || p == 64) return length;
+        p -= 64;
+    }
 }
 
 }  // namespace
@@ -119,9 +134,8 @@ std::optional<util::BigArray<std::uint32_t>> induced_suffix_array(const std::uin
         if ((j & 0xFFFF) == 0) pool::checkpoint();
         const std::uint32_t r = (*order)[j];
         if (r == 0) continue;
-        const std::size_t k = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), r) - starts.begin()) - 1;
-        const std::uint64_t length = starts[k] - starts[k - 1];
-        std::vector<std::uint64_t>& group = at[bits[starts[k - 1]]];
+        const std::uint64_t length = run_before(packed, r);
+        std::vector<std::uint64_t>& group = at[bits[r - 1]];
         for (std::uint64_t a = 1; a <= length; ++a) sa[group[a]++] = r - static_cast<std::uint32_t>(a);
     }
     return sa;
