@@ -12,7 +12,7 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
-#include "sp800_90b/bit_tuples.hpp"
+#include "sp800_90b/shared_tuple_sort.hpp"
 #include "sp800_90b/suffix_tuples.hpp"
 #include "util/count_bytes.hpp"
 
@@ -98,10 +98,10 @@ constexpr Costs BINARY_COSTS{0.3, 1.5, 0.6, 0.6, 20, 0.9, 1.5, 10, 9};
 // sort short: the suffixes part within a few symbols).
 constexpr Costs WIDE_COSTS{5, 0, 0, 0, 90, 60, 20, 1000, 120};
 
-// `pieces`: the tuple sort of a track of bits begun already, whose pieces run
-// as runs of their own, beside the others, and the tuple estimates after them
-// (by the caller); else the tuple estimates are one run.
-void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary, BitTupleSort* pieces = nullptr) {
+// `shared`: the tuple sort of a track of bits shared among the workers, begun
+// by the first run (the longest) and finished by helpers that run last, the
+// tuple estimates after them (by the caller); else the tuple estimates are one run.
+void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary, SharedBitTupleSort* shared = nullptr) {
     const double n = static_cast<double>(s.n);
     const Costs& c = binary ? BINARY_COSTS : WIDE_COSTS;
     runs.push_back({[s, &t] { t.most_common_value = most_common_value(s); }, c.mcv * n});
@@ -110,10 +110,9 @@ void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary, BitTupleSort
         runs.push_back({[s, &t] { t.markov = markov(s); }, c.markov * n});
         runs.push_back({[s, &t] { t.compression = compression(s); }, c.compression * n});
     }
-    if (pieces != nullptr) {
-        for (std::size_t p = 0; p < pieces->pieces(); ++p) {
-            runs.push_back({[pieces, p] { pieces->sort_piece(p); }, c.tuples * n * pieces->share(p), false, true});
-        }
+    if (shared != nullptr) {
+        runs.push_back({[shared] { shared->begin_and_sort(); }, c.tuples * n, false, true});
+        for (std::size_t w = 0; w < pool::thread_count(); ++w) runs.push_back({[shared] { shared->help(); }, 0, false, true});
     } else {
         runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, binary});
     }
@@ -174,13 +173,13 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
 
     std::vector<std::uint8_t> bits;
     std::vector<Run> runs;
-    // Binary samples: the tuple sort, the longest estimator, in pieces beside
-    // the others, so that both workers finish together. (On wider samples the
-    // bitstring's sort stays whole, one after MultiMMC, to keep the memory down.)
-    std::optional<BitTupleSort> bit_sort;
-    if (binary) bit_sort.emplace(literal, n);
-    const bool in_pieces = bit_sort.has_value();
-    plan(runs, {literal, n, literal_k}, a.literal, binary, in_pieces ? &*bit_sort : nullptr);
+    // Binary samples: the tuple sort, the longest estimator, shared among the
+    // workers, so that both finish together. (On wider samples the bitstring's
+    // sort stays one run, one after MultiMMC, to keep the memory down.)
+    std::optional<SharedBitTupleSort> shared;
+    if (binary) shared.emplace(literal, n);
+    const bool in_pieces = shared.has_value();
+    plan(runs, {literal, n, literal_k}, a.literal, binary, in_pieces ? &*shared : nullptr);
     if (!binary) {
         bits = bitstring_of(data, n, a.width);
         a.bitstring.emplace();
@@ -203,8 +202,8 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
     });
     if (in_pieces) {
         const Symbols s{literal, n, literal_k};
-        std::optional<TupleCounts> counts = bit_sort->counts();
-        bit_sort.reset();
+        std::optional<TupleCounts> counts = shared->counts();
+        shared.reset();
         // too repetitive for the bit sort: the byte suffix sort
         a.literal.tuples = tuple_estimates_of(counts ? *counts : count_tuples(s, {true, false, false}), n);
         finished();
