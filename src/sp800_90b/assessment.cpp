@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -90,13 +91,14 @@ double least_of(const Track& t) {
 
 // Costs in nanoseconds per symbol, measured on a million samples (2-core x86):
 // the longest runs start first, so that the last to finish is a short one.
+// (The most common value needs no run: the samples' counts give it.)
 struct Costs {
-    double mcv, collision, markov, compression, tuples, multi_mcw, lag, multi_mmc, lz78y;
+    double collision, markov, compression, tuples, multi_mcw, lag, multi_mmc, lz78y;
 };
-constexpr Costs BINARY_COSTS{0.3, 1.5, 0.6, 0.6, 20, 0.9, 1.5, 10, 9};
+constexpr Costs BINARY_COSTS{0.3, 0.1, 0.6, 20, 0.9, 1.5, 10, 9};
 // Wide symbols make the dictionary predictors the costly ones (and the tuple
 // sort short: the suffixes part within a few symbols).
-constexpr Costs WIDE_COSTS{5, 0, 0, 0, 90, 60, 20, 1000, 120};
+constexpr Costs WIDE_COSTS{0, 0, 0, 90, 60, 20, 1000, 120};
 
 // `shared`: the tuple sort of a track of bits shared among the workers, begun
 // by the first run (the longest) and finished by helpers that run last, the
@@ -104,7 +106,6 @@ constexpr Costs WIDE_COSTS{5, 0, 0, 0, 90, 60, 20, 1000, 120};
 void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary, SharedBitTupleSort* shared = nullptr) {
     const double n = static_cast<double>(s.n);
     const Costs& c = binary ? BINARY_COSTS : WIDE_COSTS;
-    runs.push_back({[s, &t] { t.most_common_value = most_common_value(s); }, c.mcv * n});
     if (binary) {
         runs.push_back({[s, &t] { t.collision = collision(s); }, c.collision * n});
         runs.push_back({[s, &t] { t.markov = markov(s); }, c.markov * n});
@@ -180,18 +181,28 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
     if (binary) shared.emplace(literal, n);
     const bool in_pieces = shared.has_value();
     plan(runs, {literal, n, literal_k}, a.literal, binary, in_pieces ? &*shared : nullptr);
+    // The most common value of either track from the samples' counts: the
+    // values' own, and their bits' (each value's set bits, that many times).
+    a.literal.most_common_value = most_common_value_of(*std::max_element(counts.begin(), counts.end()), n);
     if (!binary) {
         bits = bitstring_of(data, n, a.width);
         a.bitstring.emplace();
         plan(runs, {bits.data(), bits.size(), 2}, *a.bitstring, true);
+        std::uint64_t ones = 0;
+        for (unsigned v = 0; v < 256; ++v) ones += counts[v] * static_cast<unsigned>(std::popcount(v));
+        a.bitstring->most_common_value = most_common_value_of(std::max<std::uint64_t>(ones, bits.size() - ones), bits.size());
     }
     std::vector<Task> tasks = tasks_of(runs);
+    // Every estimator counts: the runs, the tuple estimates of a shared sort,
+    // and the most common values, done already.
+    const std::uint64_t done = a.bitstring ? 2 : 1;
     const auto estimators = static_cast<std::uint64_t>(
-        std::count_if(runs.begin(), runs.end(), [](const Run& r) { return !r.piece; }) + (in_pieces ? 1 : 0));
+        std::count_if(runs.begin(), runs.end(), [](const Run& r) { return !r.piece; }) + (in_pieces ? 1 : 0) + done);
     if (progress.total != nullptr) std::atomic_ref(*progress.total).store(estimators, std::memory_order_relaxed);
-    auto finished = [&] {
-        if (progress.finished != nullptr) std::atomic_ref(*progress.finished).fetch_add(1, std::memory_order_relaxed);
+    auto finished = [&](std::uint64_t count = 1) {
+        if (progress.finished != nullptr) std::atomic_ref(*progress.finished).fetch_add(count, std::memory_order_relaxed);
     };
+    finished(done);
     pool::run_tasks(tasks.size(), [&](std::size_t i) {
         pool::prepare_thread();
         for (Run* r : tasks[i].runs) {
