@@ -69,7 +69,7 @@ template <bool full, class Count>
         unsigned hit = 0;
 #pragma GCC unroll 16
         for (unsigned d = 1; d <= LONGEST; ++d) {
-            const auto& c = table.cell(history, d);
+            const auto c = table.cell(history, d);
             const Count n0 = c.n[0], n1 = c.n[1];
             if constexpr (full) {
                 if (n0 >= REFUSED<Count>) continue;
@@ -82,11 +82,11 @@ template <bool full, class Count>
         }
         outcomes |= std::uint64_t{hit} << t;
         if constexpr (!full) {
-            const auto& longest = table.cell(history, LONGEST);
+            const auto longest = table.cell(history, LONGEST);
             if ((longest.n[0] | longest.n[1]) == 0) {
                 unsigned fresh = 1;  // the new contexts: this many of the longest
                 while (fresh < LONGEST) {
-                    const auto& c = table.cell(history, LONGEST - fresh);
+                    const auto c = table.cell(history, LONGEST - fresh);
                     if ((c.n[0] | c.n[1]) != 0) break;
                     ++fresh;
                 }
@@ -104,8 +104,7 @@ template <bool full, class Count>
                 at.size += fresh;
             }
         }
-#pragma GCC unroll 16
-        for (unsigned d = 1; d <= LONGEST; ++d) ++table.cell(history, d).n[x];
+        table.count(history, x);
         history = (history << 1) | x;
     }
     at.history = history;
@@ -138,7 +137,7 @@ void play_lz78y_bits(Symbols s, CorrectTally& tally) {
         tally.add(right, played);
         start += played;
         if (!full && at.size == MAX_CONTEXTS) {
-            table.for_each_cell([](typename Table::Cell& c) {
+            table.for_each_cell([](typename Table::Cell c) {
                 if ((c.n[0] | c.n[1]) == 0) c.n[0] = c.n[1] = REFUSED<Count>;
             });
             full = true;
