@@ -53,15 +53,14 @@ BitTupleSort::BitTupleSort(const std::uint8_t* bits, std::uint64_t n) : bits_(bi
         }
         return;
     }
-    auto bucket_of = [&](std::uint64_t i) { return static_cast<std::size_t>(bits_.word_at(i) >> (64 - BUCKET_BITS)); };
-
     // Counting sort on the first BUCKET_BITS bits: counts per piece, then each piece
     // scatters its positions behind the earlier pieces' of the same bucket.
     const std::size_t parts = std::min<std::size_t>(pool::piece_count(m_), 8);
     std::vector<std::vector<std::uint32_t>> next(parts, std::vector<std::uint32_t>(BUCKETS, 0));
     pool::run_tasks(parts, [&](std::size_t p) {
         auto [begin, end] = pool::piece_range(m_, parts, p);
-        for (std::uint64_t i = begin; i < end; ++i) ++next[p][bucket_of(i)];
+        std::uint32_t* const counts = next[p].data();
+        bits_.for_each_window(begin, end, BUCKET_BITS, [&](std::uint64_t, std::uint64_t b) { ++counts[b]; });
     });
     bucket_start_.assign(BUCKETS + 1, 0);
     windows_.resize(BUCKETS);
@@ -79,7 +78,9 @@ BitTupleSort::BitTupleSort(const std::uint8_t* bits, std::uint64_t n) : bits_(bi
     sa_ = util::BigArray<std::uint32_t>(m_);  // every element written below
     pool::run_tasks(parts, [&](std::size_t p) {
         auto [begin, end] = pool::piece_range(m_, parts, p);
-        for (std::uint64_t i = begin; i < end; ++i) sa_[next[p][bucket_of(i)]++] = static_cast<std::uint32_t>(i);
+        std::uint32_t* const at = next[p].data();
+        std::uint32_t* const sa = sa_.data();
+        bits_.for_each_window(begin, end, BUCKET_BITS, [&](std::uint64_t i, std::uint64_t b) { sa[at[b]++] = static_cast<std::uint32_t>(i); });
     });
 
     // The buckets, in pieces of about equal size: piece p takes the buckets
@@ -97,7 +98,8 @@ void BitTupleSort::count_windows() {
     std::vector<std::vector<std::uint64_t>> counts(parts, std::vector<std::uint64_t>(BUCKETS, 0));
     pool::run_tasks(parts, [&](std::size_t p) {
         auto [begin, end] = pool::piece_range(m_, parts, p);
-        for (std::uint64_t i = begin; i < end; ++i) ++counts[p][static_cast<std::size_t>(bits_.word_at(i) >> (64 - BUCKET_BITS))];
+        std::uint64_t* const part = counts[p].data();
+        bits_.for_each_window(begin, end, BUCKET_BITS, [&](std::uint64_t, std::uint64_t b) { ++part[b]; });
     });
     windows_.assign(BUCKETS, 0);
     for (const auto& part : counts) {

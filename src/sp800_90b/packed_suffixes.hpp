@@ -29,6 +29,21 @@ public:
         const std::uint64_t w = p >> 6, r = p & 63;  // w + 1 <= n / 64 + 1
         return r == 0 ? words_[w] : (words_[w] << r) | (words_[w + 1] >> (64 - r));
     }
+    // f(p, the first `width` bits of the suffix at p) for p = begin..end-1 in
+    // order, zeros past the end: a word at a time, without word_at's tests.
+    template <class F>
+    void for_each_window(std::uint64_t begin, std::uint64_t end, unsigned width, F&& f) const {
+        const unsigned drop = 64 - width;
+        std::uint64_t p = begin;
+        for (; p < end && (p & 63) != 0; ++p) f(p, word_at(p) >> drop);
+        for (; p + 64 <= end; p += 64) {
+            const std::uint64_t now = words_[p >> 6], next = words_[(p >> 6) + 1];
+            f(p, now >> drop);
+            for (unsigned r = 1; r < 64; ++r) f(p + r, ((now << r) | (next >> (64 - r))) >> drop);
+        }
+        for (; p < end; ++p) f(p, word_at(p) >> drop);
+    }
+
     // The common prefix of the suffixes at a and b, from `from` bits on
     // (known equal before it); `words` counts the words compared.
     std::uint64_t common_prefix(std::uint64_t a, std::uint64_t b, std::uint64_t from, std::uint64_t& words) const {
