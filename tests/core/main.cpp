@@ -2,7 +2,8 @@
 //
 //   veltrane_core_tests                  the short form (what the test command runs)
 //   veltrane_core_tests --long           exhaustive variants as well
-//   veltrane_core_tests [--long] NAME... only the named suites (core, fragment, repeats, battery, sp800_estimators, sp800_predictors)
+//   veltrane_core_tests [--long] NAME... only the named suites (core, fragment, repeats, battery, sp800_estimators,
+//                                        sp800_predictors, sp800_bit_tuples, sp800_bit_predictors)
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,7 +26,9 @@ int main(int argc, char** argv) {
                                {"repeats", &run_repeats_tests},
                                {"battery", &run_battery_tests},
                                {"sp800_estimators", &run_sp800_estimator_tests},
-                               {"sp800_predictors", &run_sp800_predictor_tests}}) {
+                               {"sp800_predictors", &run_sp800_predictor_tests},
+                               {"sp800_bit_tuples", &run_sp800_bit_tuple_tests},
+                               {"sp800_bit_predictors", &run_sp800_bit_predictor_tests}}) {
         bool run = wanted.empty();
         for (const std::string& w : wanted) run = run || w == name;
         if (run) failures += suite(long_form);

@@ -17,15 +17,13 @@
 #include "suites.hpp"
 
 #include "sp800_90b/estimators.hpp"
-#include "sp800_90b/packed_suffixes.hpp"
-#include "sp800_90b/run_suffix_order.hpp"
 #include "sp800_90b/suffix_tuples.hpp"
-#include "strings/frag/byte_suffix_array.hpp"
+#include "sp800_tuple_model.hpp"
 
 namespace {
 
 namespace sp = veltrane::sp800_90b;
-using Bytes = std::vector<std::uint8_t>;
+using namespace sp800_tuple_model;
 
 int passed = 0, failed = 0;
 
@@ -33,7 +31,6 @@ bool close(double ours, double model, double tolerance = 1e-12) {
     return std::fabs(ours - model) <= tolerance * std::max(1.0, std::fabs(model));
 }
 
-sp::Symbols symbols(const Bytes& b, unsigned k) { return {b.data(), b.size(), k}; }
 
 // ---- the recorded assessments ----
 
@@ -130,49 +127,6 @@ void check_vectors() {
 
 // ---- direct models ----
 
-Bytes random_input(std::mt19937_64& rng, std::size_t n, unsigned k, double bias) {
-    // With probability `bias` symbol 0, otherwise uniform over all k.
-    std::uniform_real_distribution<double> coin(0, 1);
-    std::uniform_int_distribution<unsigned> any(0, k - 1);
-    Bytes b(n);
-    for (auto& x : b) x = static_cast<std::uint8_t>(coin(rng) < bias ? 0 : any(rng));
-    return b;
-}
-
-// Tuple counts from the common prefix of every pair of positions (the table
-// row by row, from the end): pairs of equal W-tuples are the pairs sharing W
-// symbols, and a tuple's count is one plus its start's partners.
-sp::TupleCounts model_tuples(const Bytes& s) {
-    const std::size_t n = s.size();
-    sp::TupleCounts m;
-    // shares[a][l]: partners b of start a whose common prefix is exactly l.
-    std::vector<std::vector<std::uint32_t>> shares(n, std::vector<std::uint32_t>(n + 1, 0));
-    std::vector<std::uint32_t> row(n + 1, 0), next(n + 1, 0);
-    for (std::size_t a = n; a-- > 0;) {
-        for (std::size_t b = 0; b < n; ++b) {
-            row[b] = (a != b && s[a] == s[b]) ? 1 + next[b + 1] : 0;
-            ++shares[a][row[b]];
-            m.longest_repeat = std::max<std::uint64_t>(m.longest_repeat, row[b]);
-        }
-        row[n] = 0;
-        std::swap(row, next);
-    }
-    const std::size_t v = m.longest_repeat;
-    m.top.assign(v, 0);
-    m.pairs.assign(v, 0);
-    std::vector<std::uint64_t> partners(n, 0);  // sharing at least w, w falling
-    for (std::size_t w = v; w >= 1; --w) {
-        std::uint64_t pairs = 0;
-        for (std::size_t a = 0; a + w <= n; ++a) {
-            partners[a] += shares[a][w];
-            m.top[w - 1] = std::max(m.top[w - 1], partners[a] + 1);
-            pairs += partners[a];
-        }
-        m.pairs[w - 1] = static_cast<double>(pairs / 2);
-    }
-    return m;
-}
-
 void check_tuple_counts(std::mt19937_64& rng) {
     std::vector<Bytes> inputs;
     for (int round = 0; round < 40; ++round) {
@@ -224,110 +178,6 @@ void check_tuple_methods(std::mt19937_64& rng) {
             if (!ok) std::fprintf(stderr, "tuple methods differ: n=%zu method=%d\n", s.size(), method);
             CHECK(ok);
         }
-    }
-}
-
-// The tuple counts of bits around the sizes where the bit sort changes its
-// ways: under and over the 64 bits it starts from, buckets (of the first 14
-// bits) whose suffixes share 14 + 63 bits or more (copies planted in noise),
-// buckets of about 128 suffixes, biased, periodic and constant stretches;
-// against the model where it is cheap, else against the byte suffix sort with
-// its linear prefix method.
-void check_bit_tuple_thresholds(std::mt19937_64& rng) {
-    auto planted = [&](std::size_t n, std::size_t copy, std::size_t copies) {
-        Bytes b = random_input(rng, n, 2, 0.0);
-        for (std::size_t c = 0; c < copies; ++c) {
-            const std::size_t from = rng() % (n - copy), to = rng() % (n - copy);
-            std::copy(b.begin() + from, b.begin() + from + copy, b.begin() + to);
-        }
-        return b;
-    };
-    std::vector<Bytes> small;
-    for (std::size_t n : {62, 63, 64, 65, 77, 78, 79, 80, 300}) {
-        for (double bias : {0.0, 0.6, 0.95}) small.push_back(random_input(rng, n, 2, bias));
-    }
-    for (std::size_t copy : {60, 76, 77, 78, 79, 90}) small.push_back(planted(1200, copy, 3));
-    Bytes periodic(1500);
-    for (std::size_t i = 0; i < periodic.size(); ++i) periodic[i] = (i % 97) * 31 % 7 < 3;
-    small.push_back(periodic);
-    small.push_back(Bytes(900, 1));
-    for (const Bytes& s : small) {
-        const sp::TupleCounts model = model_tuples(s);
-        const sp::TupleCounts c = sp::count_tuples(symbols(s, 2));
-        const bool ok = c.longest_repeat == model.longest_repeat && c.top == model.top && c.pairs == model.pairs;
-        if (!ok) std::fprintf(stderr, "bit tuple counts differ from the model: n=%zu\n", s.size());
-        CHECK(ok);
-    }
-    std::vector<Bytes> large;
-    for (std::size_t copy : {70, 77, 78, 85}) large.push_back(planted(400000, copy, 200));
-    large.push_back(random_input(rng, std::size_t{1} << 21, 2, 0.0));  // about 128 suffixes a bucket
-    for (const Bytes& s : large) {
-        const sp::TupleCounts reference = sp::count_tuples(symbols(s, 2), {true, true, false});
-        const sp::TupleCounts c = sp::count_tuples(symbols(s, 2));
-        const bool ok = c.longest_repeat == reference.longest_repeat && c.top == reference.top && c.pairs == reference.pairs;
-        if (!ok) std::fprintf(stderr, "bit tuple counts differ from the byte sort's: n=%zu\n", s.size());
-        CHECK(ok);
-    }
-}
-
-// The suffix order of bits in runs, induced from the run starts' order,
-// against the byte suffix sort: sticky bits that keep their value with
-// probability 0.5 to 0.999, ending in a run of 0s or of 1s, a single run, two,
-// alternating bits (every bit a run), sizes around the first sort's 12 bits;
-// and the tuple counts of such bits against the model and the byte sort's.
-void check_induced_order(std::mt19937_64& rng) {
-    std::uniform_real_distribution<double> unit(0, 1);
-    std::vector<Bytes> inputs;
-    for (double keep : {0.5, 0.8, 0.9, 0.97, 0.999}) {
-        for (std::size_t n : {1, 2, 13, 63, 64, 65, 4095, 4096, 4097, 30000}) {
-            Bytes b(n);
-            unsigned bit = rng() & 1;
-            for (auto& x : b) {
-                if (unit(rng) >= keep) bit ^= 1;
-                x = static_cast<std::uint8_t>(bit);
-            }
-            inputs.push_back(b);
-        }
-    }
-    inputs.push_back(Bytes(5000, 0));
-    inputs.push_back(Bytes(5000, 1));
-    Bytes two(3000, 0), alternating(2000);
-    std::fill(two.begin() + 1700, two.end(), 1);
-    for (std::size_t i = 0; i < alternating.size(); ++i) alternating[i] = i % 2;
-    inputs.push_back(two);
-    inputs.push_back(alternating);
-    bool ok = true;
-    for (const Bytes& s : inputs) {
-        const auto n = static_cast<std::uint32_t>(s.size());
-        std::vector<std::uint32_t> expected(n);
-        veltrane::strings::frag::build_byte_suffix_array(s.data(), n, expected.data());
-        const sp::PackedSuffixes packed(s.data(), n);
-        const auto induced = sp::induced_suffix_array(s.data(), packed, ~std::uint64_t{0});
-        const bool same = induced && std::equal(expected.begin(), expected.end(), induced->begin());
-        if (!same) std::fprintf(stderr, "induced suffix order differs: n=%u\n", n);
-        ok = ok && same;
-    }
-    CHECK(ok);
-    for (double keep : {0.8, 0.93}) {
-        Bytes b(1500);
-        unsigned bit = 0;
-        for (auto& x : b) {
-            if (unit(rng) >= keep) bit ^= 1;
-            x = static_cast<std::uint8_t>(bit);
-        }
-        const sp::TupleCounts model = model_tuples(b), c = sp::count_tuples(symbols(b, 2));
-        CHECK(c.longest_repeat == model.longest_repeat && c.top == model.top && c.pairs == model.pairs);
-    }
-    for (double keep : {0.8, 0.9, 0.95}) {
-        Bytes b(300000);
-        unsigned bit = 1;
-        for (auto& x : b) {
-            if (unit(rng) >= keep) bit ^= 1;
-            x = static_cast<std::uint8_t>(bit);
-        }
-        const sp::TupleCounts reference = sp::count_tuples(symbols(b, 2), {true, true, false});
-        const sp::TupleCounts c = sp::count_tuples(symbols(b, 2));
-        CHECK(c.longest_repeat == reference.longest_repeat && c.top == reference.top && c.pairs == reference.pairs);
     }
 }
 
@@ -470,8 +320,6 @@ int run_sp800_estimator_tests(bool) {
     check_vectors();
     check_tuple_counts(rng);
     check_tuple_methods(rng);
-    check_bit_tuple_thresholds(rng);
-    check_induced_order(rng);
     check_collision_and_mcv(rng);
     check_markov(rng);
     check_compression(rng);

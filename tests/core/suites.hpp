@@ -9,3 +9,5 @@ int run_battery_tests(bool long_form);   // battery_tests.cpp: the randomness ba
 int run_repeats_tests(bool long_form);   // repeats_tests.cpp: the repeats search against its model
 int run_sp800_estimator_tests(bool long_form);  // sp800_estimator_tests.cpp: MCV, collision, Markov, compression, tuples
 int run_sp800_predictor_tests(bool long_form);  // sp800_predictor_tests.cpp: the four predictors and their bounds
+int run_sp800_bit_tuple_tests(bool long_form);  // sp800_bit_tuple_tests.cpp: the tuple counts' ways made for bits
+int run_sp800_bit_predictor_tests(bool long_form);  // sp800_bit_predictor_tests.cpp: the predictors' ways made for bits
