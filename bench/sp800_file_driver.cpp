@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     for (const auto& [name, run] : all) {
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), name) == wanted.end()) continue;
         double best = 1e99, best_cpu = 1e99;
+        detail.clear();
         for (int r = 0; r < repeat; ++r) {
             const double c0 = process_cpu_seconds();
             const auto t0 = std::chrono::steady_clock::now();
