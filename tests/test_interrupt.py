@@ -70,6 +70,24 @@ def long_call():
     return veltrane.sp800_90b_iid(bytes(walk), seed=bytes(range(1, 33)))
 """
 
+# Binary samples: the tuple sort begun by one worker and its pieces taken by
+# both, beside the predictors; bits in long runs have their suffix order
+# induced from the run starts' first.
+LONG_BIT_ASSESSMENT = """
+import random, veltrane
+samples = bytes(b & 1 for b in random.Random(4).randbytes(24 << 20))
+def long_call():
+    return veltrane.sp800_90b(samples)
+"""
+LONG_RUN_ASSESSMENT = """
+import random, veltrane
+rng = random.Random(5)
+samples = bytes(bit for bit, length in zip([0, 1] * (1 << 20), (rng.randrange(1, 20) for _ in range(1 << 21)))
+                for _ in range(length))
+def long_call():
+    return veltrane.sp800_90b(samples)
+"""
+
 # A list of fifty million items is converted item by item on the calling thread.
 LONG_CONVERSION = """
 items = [1] * 50_000_000
@@ -151,6 +169,13 @@ def test_ctrl_c_stops_a_long_assessment():
 
 def test_ctrl_c_stops_a_long_iid_track():
     interrupt_twice(LONG_IID, delay=0.5, env={"RAYON_NUM_THREADS": "1"})
+
+
+@pytest.mark.parametrize("setup, delay", [(LONG_BIT_ASSESSMENT, 0.3), (LONG_BIT_ASSESSMENT, 0.05),
+                                          (LONG_RUN_ASSESSMENT, 0.3)])
+def test_ctrl_c_stops_a_long_assessment_of_bits(setup, delay):
+    # Both workers: the one that begins the sort and the one that waits for it.
+    interrupt_twice(setup, delay=delay, env={"RAYON_NUM_THREADS": "2"})
 
 
 @pytest.mark.skipif(UNDER_SANITIZER, reason="the sanitizer slows the list build; the search case covers it")

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -12,6 +13,8 @@
 
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
+#include "sp800_90b/shared_tuple_sort.hpp"
+#include "sp800_90b/suffix_tuples.hpp"
 #include "util/count_bytes.hpp"
 
 namespace veltrane::sp800_90b {
@@ -41,7 +44,7 @@ std::vector<std::uint8_t> bitstring_of(const std::uint8_t* data, std::size_t n, 
     return bits;
 }
 
-// One estimator on one track.
+// One estimator on one track, or one piece of one.
 struct Run {
     std::function<void()> body;
     double cost;  // rough relative run time, to start the long ones first
@@ -49,6 +52,7 @@ struct Run {
     // bytes a bit and more) and MultiMMC's bounded dictionaries of wide symbols
     // (28 MB). Wide symbols' tuple sort and LZ78Y take a few bytes a sample.
     bool large = false;
+    bool piece = false;  // a piece of an estimator, which counts as finished elsewhere
 };
 
 // Runs one after another on one worker of the pool. The large runs share one
@@ -87,24 +91,32 @@ double least_of(const Track& t) {
 
 // Costs in nanoseconds per symbol, measured on a million samples (2-core x86):
 // the longest runs start first, so that the last to finish is a short one.
+// (The most common value needs no run: the samples' counts give it.)
 struct Costs {
-    double mcv, collision, markov, compression, tuples, multi_mcw, lag, multi_mmc, lz78y;
+    double collision, markov, compression, tuples, multi_mcw, lag, multi_mmc, lz78y;
 };
-constexpr Costs BINARY_COSTS{1, 3, 1.5, 1.5, 62, 13, 25, 50, 80};
+constexpr Costs BINARY_COSTS{0.3, 0.1, 0.6, 20, 0.9, 1.5, 10, 9};
 // Wide symbols make the dictionary predictors the costly ones (and the tuple
 // sort short: the suffixes part within a few symbols).
-constexpr Costs WIDE_COSTS{5, 0, 0, 0, 90, 60, 20, 1000, 120};
+constexpr Costs WIDE_COSTS{0, 0, 0, 90, 60, 20, 1000, 120};
 
-void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary) {
+// `shared`: the tuple sort of a track of bits shared among the workers, begun
+// by the first run (the longest) and finished by helpers that run last, the
+// tuple estimates after them (by the caller); else the tuple estimates are one run.
+void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary, SharedBitTupleSort* shared = nullptr) {
     const double n = static_cast<double>(s.n);
     const Costs& c = binary ? BINARY_COSTS : WIDE_COSTS;
-    runs.push_back({[s, &t] { t.most_common_value = most_common_value(s); }, c.mcv * n});
     if (binary) {
         runs.push_back({[s, &t] { t.collision = collision(s); }, c.collision * n});
         runs.push_back({[s, &t] { t.markov = markov(s); }, c.markov * n});
         runs.push_back({[s, &t] { t.compression = compression(s); }, c.compression * n});
     }
-    runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, binary});
+    if (shared != nullptr) {
+        runs.push_back({[shared] { shared->begin_and_sort(); }, c.tuples * n, false, true});
+        for (std::size_t w = 0; w < pool::thread_count(); ++w) runs.push_back({[shared] { shared->help(); }, 0, false, true});
+    } else {
+        runs.push_back({[s, &t] { t.tuples = tuple_estimates(s); }, c.tuples * n, binary});
+    }
     runs.push_back({[s, &t] { t.multi_mcw = multi_mcw(s); }, c.multi_mcw * n});
     runs.push_back({[s, &t] { t.lag = lag(s); }, c.lag * n});
     runs.push_back({[s, &t] { t.multi_mmc = multi_mmc(s); }, c.multi_mmc * n, !binary});
@@ -163,24 +175,51 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
 
     std::vector<std::uint8_t> bits;
     std::vector<Run> runs;
-    plan(runs, {literal, n, literal_k}, a.literal, binary);
+    // Binary samples: the tuple sort, the longest estimator, shared among the
+    // workers, so that both finish together. (On wider samples the bitstring's
+    // sort stays one run, one after MultiMMC, to keep the memory down.)
+    std::optional<SharedBitTupleSort> shared;
+    if (binary) shared.emplace(literal, n);
+    const bool in_pieces = shared.has_value();
+    plan(runs, {literal, n, literal_k}, a.literal, binary, in_pieces ? &*shared : nullptr);
+    // The most common value of either track from the samples' counts: the
+    // values' own, and their bits' (each value's set bits, that many times).
+    a.literal.most_common_value = most_common_value_of(*std::max_element(counts.begin(), counts.end()), n);
     if (!binary && tracks == Tracks::BOTH) {
         bits = bitstring_of(data, n, a.width);
         a.bitstring.emplace();
         plan(runs, {bits.data(), bits.size(), 2}, *a.bitstring, true);
+        std::uint64_t ones = 0;
+        for (unsigned v = 0; v < 256; ++v) ones += counts[v] * static_cast<unsigned>(std::popcount(v));
+        a.bitstring->most_common_value = most_common_value_of(std::max<std::uint64_t>(ones, bits.size() - ones), bits.size());
     }
     std::vector<Task> tasks = tasks_of(runs);
-    if (progress.total != nullptr) std::atomic_ref(*progress.total).store(runs.size(), std::memory_order_relaxed);
+    // Every estimator counts: the runs, the tuple estimates of a shared sort,
+    // and the most common values, done already.
+    const std::uint64_t done = a.bitstring ? 2 : 1;
+    const auto estimators = static_cast<std::uint64_t>(
+        std::count_if(runs.begin(), runs.end(), [](const Run& r) { return !r.piece; }) + (in_pieces ? 1 : 0) + done);
+    if (progress.total != nullptr) std::atomic_ref(*progress.total).store(estimators, std::memory_order_relaxed);
+    auto finished = [&](std::uint64_t count = 1) {
+        if (progress.finished != nullptr) std::atomic_ref(*progress.finished).fetch_add(count, std::memory_order_relaxed);
+    };
+    finished(done);
     pool::run_tasks(tasks.size(), [&](std::size_t i) {
         pool::prepare_thread();
         for (Run* r : tasks[i].runs) {
             pool::checkpoint();
             r->body();
-            if (progress.finished != nullptr) {
-                std::atomic_ref(*progress.finished).fetch_add(1, std::memory_order_relaxed);
-            }
+            if (!r->piece) finished();
         }
     });
+    if (in_pieces) {
+        const Symbols s{literal, n, literal_k};
+        std::optional<TupleCounts> counts = shared->counts();
+        shared.reset();
+        // too repetitive for the bit sort: the byte suffix sort
+        a.literal.tuples = tuple_estimates_of(counts ? *counts : count_tuples(s, {true, false, false}), n);
+        finished();
+    }
 
     a.literal.min_entropy = least_of(a.literal);
     a.h_original = a.literal.min_entropy;

@@ -14,6 +14,12 @@ namespace veltrane::sp800_90b {
 
 enum class Counters { fitted, wide };
 
+// Where bits are counted: in the flat tables made for them, with the widest
+// vector instructions the processor has; for the tests, in the same tables
+// with the baseline instructions only, or in the dictionaries of wider symbols
+// (the same figures by other means).
+enum class BitTables { flat, portable, dictionary };
+
 // Calls run.template operator()<Count>() with the counter type for n.
 template <class Run>
 void with_counters(std::size_t n, Counters c, Run&& run) {
@@ -35,7 +41,9 @@ Prediction predict_counted(Symbols s, Counters c, std::size_t skipped, Play&& pl
     return prediction_result(tally, n, s.k);
 }
 
-Prediction multi_mmc(Symbols s, Counters c);
-Prediction lz78y(Symbols s, Counters c);
+Prediction multi_mmc(Symbols s, Counters c, BitTables b = BitTables::flat);
+// `portable`: without the vector instructions beyond the baseline (the tests).
+Prediction lag(Symbols s, bool portable);
+Prediction lz78y(Symbols s, Counters c, BitTables b = BitTables::flat);
 
 }  // namespace veltrane::sp800_90b

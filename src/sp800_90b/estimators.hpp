@@ -81,6 +81,8 @@ struct Prediction {
 };
 
 MostCommonValue most_common_value(Symbols s);
+// The same from the count of the most common symbol among n (where a caller has the counts).
+MostCommonValue most_common_value_of(std::uint64_t mode_count, std::uint64_t n);
 Collision collision(Symbols s);
 Markov markov(Symbols s);
 Compression compression(Symbols s);

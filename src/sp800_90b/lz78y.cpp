@@ -4,13 +4,14 @@
 // frequent successor of the context with the highest such count, the longest
 // context on equal counts. Predicted: every sample after the first 17
 // (N = n - 17).
+#include <algorithm>
 #include <array>
 #include <vector>
 
-#include "binary_contexts.hpp"
 #include "context_dictionary.hpp"
 #include "counters.hpp"
 #include "estimators.hpp"
+#include "lz78y_bits.hpp"
 #include "pool/cancel.hpp"
 #include "prediction_result.hpp"
 
@@ -18,116 +19,8 @@ namespace veltrane::sp800_90b {
 
 namespace {
 
-constexpr unsigned LONGEST = 16;
-constexpr std::size_t MAX_CONTEXTS = 65536;
-
-// Where the steps on bits are: the bits up to i - 1 (newest in the low bit)
-// before step i, and those up to i + LOOKAHEAD - 1 after it.
-struct BitsAt {
-    std::uint32_t history, ahead;
-};
-
-// Plays the steps predicting data[start..start + len) on bits (len <= 64): bit t
-// of the result is whether the prediction of start + t was right. `full`: the
-// dictionary holds MAX_CONTEXTS, so it counts only contexts it knows. The cell
-// a length reads to predict x is the one x is then counted in (the next step
-// would count it there first thing, longest first as here, so the dictionary
-// admits the same contexts), so each step touches one cell per length, once.
-// `peak` gathers the long counts read, for Table::crowded.
-// Not inlined: alone, its loop keeps its state in registers.
-template <bool full, class Table>
-[[gnu::noinline]] std::uint64_t play_bits_block(Symbols s, Table& table, std::size_t& size_of, BitsAt& at,
-                                                std::size_t start, unsigned len, unsigned& peak_of) {
-    using Count = typename Table::Cell::value_type;
-    const std::uint8_t* const data = s.data;
-    const std::size_t n = s.n;
-    std::size_t size = size_of;
-    std::uint32_t history = at.history, ahead = at.ahead;
-    std::uint64_t right = 0;
-    unsigned peak = 0;
-    for (unsigned t = 0; t < len; ++t) {
-        const std::size_t i = start + t;
-        if (i + Table::LOOKAHEAD - 1 < n) {
-            ahead = (ahead << 1) | data[i + Table::LOOKAHEAD - 1];
-            table.prefetch(ahead);
-        }
-        const unsigned x = data[i];
-        Count top = 0;
-        unsigned hit_bits = 0;  // 1 when the prediction so far is x
-        // reads and counts one length's cell; gives the count it read
-        auto visit = [&](auto& c) {
-            const auto mine = c.n[x], other = c.n[x ^ 1];
-            // the most frequent successor, 1 on a tie
-            const Count most = mine > other ? mine : other;
-            const bool better = most > top;
-            top = better ? most : top;
-            // select without a branch: GCC made one, mispredicted on data that looks random
-            const unsigned candidate = std::uint64_t{mine} + x > other;
-            hit_bits ^= (hit_bits ^ candidate) & (0u - static_cast<unsigned>(better));
-            const bool known = (mine | other) != 0;
-            if constexpr (full) {
-                c.n[x] = static_cast<decltype(mine)>(mine + known);
-            } else {
-                const bool admit = known || size < MAX_CONTEXTS;
-                size += admit && !known;
-                c.n[x] = static_cast<decltype(mine)>(mine + admit);
-            }
-            return mine;
-        };
-#pragma GCC unroll 16
-        for (unsigned j = LONGEST; j > Table::FLAT; --j) peak |= static_cast<unsigned>(visit(table.long_cell(history, j)));
-#pragma GCC unroll 16
-        for (unsigned j = Table::FLAT; j >= 1; --j) visit(table.short_cell(history, j));
-        right |= std::uint64_t{hit_bits} << t;
-        history = (history << 1) | x;
-    }
-    size_of = size;
-    at = {history, ahead};
-    peak_of |= peak;
-    return right;
-}
-
-// The steps predicting data[start..n) with `table`, while it has room in its
-// counts; gives where it stopped (n, or where it must be widened).
-template <class Table>
-std::size_t play_bits_from(Symbols s, Table& table, std::size_t& size, BitsAt& at, std::size_t start, CorrectTally& tally) {
-    for (; start < s.n; start += 64) {
-        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
-        unsigned peak = 0;
-        const std::uint64_t right = size == MAX_CONTEXTS ? play_bits_block<true>(s, table, size, at, start, len, peak)
-                                                         : play_bits_block<false>(s, table, size, at, start, len, peak);
-        tally.add(right, len);
-        pool::checkpoint();
-        if (Table::crowded(static_cast<typename Table::LongCell::value_type>(peak))) return start + len;
-    }
-    return start;
-}
-
-// The predictions of data[17..n) on bits into `tally`: on the narrow table
-// while its long counts have room, then on a wide one.
-template <class Count>
-void play_bits(Symbols s, CorrectTally& tally) {
-    using Narrow = BinaryContexts<Count, std::uint16_t>;
-    static_assert(Narrow::LONGEST == LONGEST);
-    std::size_t size = 0;
-    BitsAt at{0, 0};
-    for (std::size_t i = 0; i < LONGEST; ++i) at.history = (at.history << 1) | s.data[i];
-    std::size_t start = LONGEST + 1;
-    {
-        Narrow table;
-        // the contexts the first sample predicted, data[16], follows (all new)
-        const unsigned y = s.data[LONGEST];
-        for (unsigned j = LONGEST; j > Narrow::FLAT; --j) ++table.long_cell(at.history, j).n[y], ++size;
-        for (unsigned j = Narrow::FLAT; j >= 1; --j) ++table.short_cell(at.history, j).n[y], ++size;
-        at.history = (at.history << 1) | y;
-        for (std::size_t p = 0; p < LONGEST + Narrow::LOOKAHEAD && p < s.n; ++p) at.ahead = (at.ahead << 1) | s.data[p];
-        start = play_bits_from(s, table, size, at, start, tally);
-        if (start >= s.n) return;
-        BinaryContexts<Count> wide = table.widened();
-        table = Narrow{};  // freed before the rest is played
-        play_bits_from(s, wide, size, at, start, tally);
-    }
-}
+using lz78y_limits::LONGEST;
+using lz78y_limits::MAX_CONTEXTS;
 
 // The predictions of data[17..n) into `tally`, with Model the counts of the
 // contexts of one length.
@@ -175,7 +68,8 @@ void play(Symbols s, CorrectTally& tally) {
                 const unsigned upto = filter.length() - 1;
                 // past the filter's length only while the dictionary may still
                 // admit the context (on wide symbols nearly all of those are new)
-                const unsigned last = size < MAX_CONTEXTS ? LONGEST : upto;
+                // (the filter's length passes 16 on symbols of one bit)
+                const unsigned last = size < MAX_CONTEXTS ? LONGEST : std::min(upto, LONGEST);
                 for (unsigned j = Model::FIRST_PREFETCHED; j <= last; ++j) lengths[j - 1].prefetch(ahead & mask[j]);
                 filter.prefetch(ahead);
             }
@@ -209,10 +103,10 @@ void play(Symbols s, CorrectTally& tally) {
 
 Prediction lz78y(Symbols s) { return lz78y(s, Counters::fitted); }
 
-Prediction lz78y(Symbols s, Counters c) {
+Prediction lz78y(Symbols s, Counters c, BitTables b) {
     return predict_counted(s, c, LONGEST + 1, [&]<class Count>(CorrectTally& tally) {
-        if (s.k <= 2) {
-            play_bits<Count>(s, tally);
+        if (s.k <= 2 && b != BitTables::dictionary) {  // no vector way: portable is flat
+            play_lz78y_bits<Count>(s, tally);
         } else {
             play<ContextDictionary<Count>>(s, tally);
         }

@@ -8,6 +8,8 @@
 #include "sp800_90b/bit_input.hpp"
 #include "sp800_90b/entropy_of.hpp"
 #include "sp800_90b/estimators.hpp"
+#include "sp800_90b/packed_bits.hpp"
+#include "util/popcount.hpp"
 
 namespace veltrane::sp800_90b {
 
@@ -27,14 +29,26 @@ Markov markov(Symbols s) {
     if (s.n == 0) return r;  // no samples: every figure stays 0
     std::array<std::uint64_t, 4> pairs{};  // index 2a+b: a followed by b
     std::uint64_t ones = 0;
-    constexpr std::size_t STRIDE = std::size_t{1} << 20;
-    for (std::size_t begin = 0; begin < s.n; begin += STRIDE) {
-        pool::checkpoint();
-        const std::size_t end = std::min(s.n, begin + STRIDE);
-        for (std::size_t i = begin; i < end; ++i) {
-            ones += s.data[i];
-            if (i + 1 < s.n) ++pairs[2u * s.data[i] + s.data[i + 1]];
-        }
+    // 64 bits at a time, packed low bit first: a word and the same shifted by
+    // one, with the next word's first bit on top, pair each bit with its
+    // successor; the last bit has none.
+    std::uint64_t word = pack_low_first(s.data, static_cast<unsigned>(std::min<std::size_t>(64, s.n)));
+    for (std::size_t start = 0; start < s.n; start += 64) {
+        if ((start & 0xFFFFF) == 0) pool::checkpoint();
+        const auto len = static_cast<unsigned>(std::min<std::size_t>(64, s.n - start));
+        const std::size_t next_start = start + 64;
+        const std::uint64_t next =
+            next_start < s.n ? pack_low_first(s.data + next_start, static_cast<unsigned>(std::min<std::size_t>(64, s.n - next_start))) : 0;
+        // the pairs starting in this word: all 64 but where the sequence ends within it
+        const unsigned starting = next_start < s.n ? 64 : len - 1;
+        const std::uint64_t first = starting == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << starting) - 1;
+        const std::uint64_t after = (word >> 1) | (next << 63);
+        ones += util::popcount64(word);
+        pairs[3] += util::popcount64(word & after & first);
+        pairs[2] += util::popcount64(word & ~after & first);
+        pairs[1] += util::popcount64(~word & after & first);
+        pairs[0] += util::popcount64(~word & ~after & first);
+        word = next;
     }
     const double n = static_cast<double>(s.n);
     r.p_1 = static_cast<double>(ones) / n;

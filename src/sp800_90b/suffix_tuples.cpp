@@ -14,18 +14,15 @@
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "sp800_90b/bit_input.hpp"
-#include "sp800_90b/bit_suffix_sort.hpp"
+#include "sp800_90b/bit_tuples.hpp"
 #include "sp800_90b/neighbour_prefixes.hpp"
+#include "sp800_90b/tuple_intervals.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
 #include "util/big_array.hpp"
 
 namespace veltrane::sp800_90b {
 
 namespace {
-
-// Pair counts reach C(n, 2): 64 bits hold them for 32-bit indices only.
-template <class I>
-using PairCount = std::conditional_t<sizeof(I) == 4, std::uint64_t, unsigned __int128>;
 
 // The common prefix length of the suffixes at a and b, eight symbols a step;
 // `words` counts the steps.
@@ -73,50 +70,17 @@ void replace_by_prefixes(const std::uint8_t* s, std::uint64_t n, util::BigArray<
     for (std::uint64_t i = 0; i < n; ++i) sa[i] = text_order[sa[i]];
 }
 
-// The stack pass over the prefix lengths (`prefix(i)`: suffixes i-1 and i,
-// asked once each in increasing i). An interval of m suffixes sharing exactly
-// `lcp` symbols, inside one sharing `parent`, is one distinct i-tuple occurring
-// m times for every i in (parent, lcp].
+// The tuple counts of all n suffixes from their prefix lengths (`prefix(i)`:
+// suffixes i-1 and i, asked once each in increasing i, at most `longest`).
 template <class I, class Prefix>
 TupleCounts visit_intervals(std::uint64_t n, std::uint64_t longest, Prefix&& prefix) {
-    using P = PairCount<I>;
-    std::vector<P> pair_steps(longest + 2, 0);  // differences over i; unsigned wrap-around cancels
-    std::vector<I> biggest(longest + 1, 0);     // the largest interval of each lcp
-    struct Open {
-        I lcp, left;
-    };
-    std::vector<Open> stack{{0, 0}};
-    stack.reserve(std::min<std::uint64_t>(longest, n) + 2);  // the lcps on it rise strictly from 0
-    for (std::uint64_t i = 1; i <= n; ++i) {
-        if ((i & 0xFFFF) == 0) pool::checkpoint();
-        const I h = i < n ? static_cast<I>(prefix(i)) : 0;
-        I left = static_cast<I>(i - 1);
-        while (h < stack.back().lcp) {
-            const Open top = stack.back();
-            stack.pop_back();
-            left = top.left;
-            const I parent = std::max(h, stack.back().lcp);
-            const I m = static_cast<I>(i - top.left);
-            const P pairs = static_cast<P>(m) * static_cast<P>(m - 1) / 2;
-            pair_steps[parent + 1] += pairs;
-            pair_steps[top.lcp + 1] -= pairs;
-            biggest[top.lcp] = std::max(biggest[top.lcp], m);
-        }
-        if (h > stack.back().lcp) stack.push_back({h, left});
-    }
-    // The answers replace the working arrays one by one: on constant data each
-    // is as long as the input.
-    std::vector<Open>().swap(stack);
+    IntervalTally<I> tally;
+    tally.add(n, 0, longest, prefix);
     TupleCounts out;
-    out.longest_repeat = longest;
-    out.pairs.resize(longest);
-    P pairs = 0;
-    for (std::uint64_t i = 1; i <= longest; ++i) out.pairs[i - 1] = static_cast<double>(pairs += pair_steps[i]);
-    std::vector<P>().swap(pair_steps);
-    out.top.resize(longest);
-    // Every interval of lcp >= i lies in one of the i-tuples' intervals.
-    std::uint64_t top = 0;
-    for (std::uint64_t i = longest; i >= 1; --i) out.top[i - 1] = top = std::max<std::uint64_t>(top, biggest[i]);
+    out.longest_repeat = tally.longest();
+    out.top.resize(out.longest_repeat);
+    out.pairs.resize(out.longest_repeat);
+    tally.finish(0, out);
     return out;
 }
 
@@ -134,7 +98,7 @@ TupleCounts count_with(Symbols s, TupleMethod method) {
     const std::uint64_t n = s.n;
     if constexpr (sizeof(I) == 4) {
         if (!method.bits_as_bytes && !method.permuted_lcp_only && all_bits(s)) {
-            if (auto compact = sort_bit_suffixes(s.data, n)) return from_compact<I>(n, *compact);
+            if (auto counts = count_bit_tuples(s.data, n)) return *std::move(counts);
         }
     }
     util::BigArray<I> sa(n);

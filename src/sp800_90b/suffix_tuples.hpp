@@ -43,4 +43,8 @@ struct TupleMethod {
 // Time: the sort plus O(n), the direct methods giving up after O(n) work.
 TupleCounts count_tuples(Symbols s, TupleMethod method = {});
 
+// The t-Tuple and LRS estimates (6.3.5, 6.3.6) of `samples` samples from their
+// tuple counts (tuple_estimates() is this of count_tuples()).
+Tuples tuple_estimates_of(const TupleCounts& counts, std::uint64_t samples);
+
 }  // namespace veltrane::sp800_90b

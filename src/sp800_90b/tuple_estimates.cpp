@@ -17,9 +17,10 @@ constexpr std::uint64_t TUPLE_CUTOFF = 35;
 
 }  // namespace
 
-Tuples tuple_estimates(Symbols s) {
-    const TupleCounts counts = count_tuples(s);
-    const double n = static_cast<double>(s.n);
+Tuples tuple_estimates(Symbols s) { return tuple_estimates_of(count_tuples(s), s.n); }
+
+Tuples tuple_estimates_of(const TupleCounts& counts, std::uint64_t samples) {
+    const double n = static_cast<double>(samples);
     // top[] falls with the length, so t is where it drops below the cutoff.
     std::uint64_t t = 0;
     while (t < counts.top.size() && counts.top[t] >= TUPLE_CUTOFF) ++t;
@@ -33,7 +34,7 @@ Tuples tuple_estimates(Symbols s) {
             tt.p_hat_max = std::max(tt.p_hat_max, std::pow(share, 1.0 / static_cast<double>(i)));
         }
         // The bound counts samples, not tuples.
-        tt.p_u = upper_bound(tt.p_hat_max, s.n);
+        tt.p_u = upper_bound(tt.p_hat_max, samples);
         tt.min_entropy = min_entropy_of(tt.p_u);
         out.t_tuple = tt;
     }
@@ -49,7 +50,7 @@ Tuples tuple_estimates(Symbols s) {
             const double share = counts.pairs[w - 1] / (tuples * (tuples - 1.0) / 2.0);
             lrs.p_hat = std::max(lrs.p_hat, std::pow(share, 1.0 / static_cast<double>(w)));
         }
-        lrs.p_u = upper_bound(lrs.p_hat, s.n);
+        lrs.p_u = upper_bound(lrs.p_hat, samples);
         lrs.min_entropy = min_entropy_of(lrs.p_u);
         out.lrs = lrs;
     }

@@ -10,7 +10,7 @@
 
 #include "check.hpp"
 #include "reference_predictors.hpp"
-#include "sp800_90b/binary_contexts.hpp"
+#include "sp800_predictor_support.hpp"
 #include "sp800_90b/counters.hpp"
 #include "sp800_90b/estimators.hpp"
 #include "sp800_90b/prediction_result.hpp"
@@ -21,23 +21,9 @@ namespace sp = veltrane::sp800_90b;
 
 namespace {
 
+using namespace sp800_predictor_support;
+
 int passed = 0, failed = 0;
-
-using Seq = std::vector<std::uint8_t>;
-using Fast = sp::Prediction (*)(sp::Symbols);
-using Naive = std::vector<int> (*)(const Seq&);
-
-struct Predictor {
-    const char* label;  // as the recorded outputs name it
-    Fast fast;
-    Naive naive;
-};
-const Predictor PREDICTORS[] = {{"MultiMCW", sp::multi_mcw, sp800_reference::multi_mcw},
-                                {"Lag", sp::lag, sp800_reference::lag},
-                                {"MultiMMC", sp::multi_mmc, sp800_reference::multi_mmc},
-                                {"LZ78Y", sp::lz78y, sp800_reference::lz78y}};
-
-sp::Prediction run(const Predictor& p, const Seq& s, unsigned k) { return p.fast({s.data(), s.size(), k}); }
 
 // The literal track of wider samples: their distinct values as 0..k-1, in order.
 Seq literal(const Seq& samples, unsigned& k) {
@@ -88,43 +74,6 @@ void check_recorded(const std::string& name) {
     }
 }
 
-// C, r and N of the naive outcomes; the rest follows from those in the one
-// shared final step.
-bool same_as_naive(const Predictor& p, const Seq& s, unsigned k) {
-    const std::vector<int> outcomes = p.naive(s);
-    std::uint64_t c = 0, streak = 0, longest = 0;
-    for (int o : outcomes) {
-        c += o;
-        streak = o ? streak + 1 : 0;
-        longest = std::max(longest, streak);
-    }
-    const sp::Prediction r = run(p, s, k);
-    const bool ok = r.c == c && r.r == longest + 1 && r.n == outcomes.size();
-    if (!ok) {
-        std::fprintf(stderr, "  %s n=%zu k=%u: fast C %llu r %llu N %llu, naive C %llu r %llu N %zu\n", p.label,
-                     s.size(), k, (unsigned long long)r.c, (unsigned long long)r.r, (unsigned long long)r.n,
-                     (unsigned long long)c, (unsigned long long)(longest + 1), outcomes.size());
-    }
-    return ok;
-}
-
-// A de Bruijn sequence over 0..3 in which every 3-gram occurs once: only
-// contexts of 3 and more symbols tell what follows.
-Seq de_bruijn_4_3() {
-    Seq out, a(4 * 3, 0);
-    auto db = [&](auto&& self, unsigned t, unsigned p) -> void {
-        if (t > 3) {
-            if (3 % p == 0) out.insert(out.end(), a.begin() + 1, a.begin() + p + 1);
-            return;
-        }
-        a[t] = a[t - p];
-        self(self, t + 1, p);
-        for (unsigned j = a[t - p] + 1; j < 4; ++j) a[t] = static_cast<std::uint8_t>(j), self(self, t + 1, t);
-    };
-    db(db, 1, 1);
-    return out;
-}
-
 // Where MultiMMC's bound on pairs (not on contexts) decides: the 3-symbol
 // contexts of a de Bruijn cycle, each followed by 200, then random bytes above
 // 4 until every order holds 100,000 pairs, then the cycle over and over. Order
@@ -173,7 +122,7 @@ void check_against_naive(bool long_form) {
 // same figures as the 32-bit ones, and as the naive outcomes where those are
 // cheap, on bits and wider symbols, filling the bounded tables or not.
 void check_wide_counters() {
-    using Counted = sp::Prediction (*)(sp::Symbols, sp::Counters);
+    using Counted = sp::Prediction (*)(sp::Symbols, sp::Counters, sp::BitTables);
     const Counted counted[] = {sp::multi_mmc, sp::lz78y};
     auto same = [](const sp::Prediction& a, const sp::Prediction& b) {
         return a.c == b.c && a.r == b.r && a.n == b.n && a.p_global == b.p_global &&
@@ -199,22 +148,23 @@ void check_wide_counters() {
     cases.push_back({full_mmc_orders(), 256});
     for (const Case& c : cases) {
         const sp::Symbols in{c.s.data(), c.s.size(), c.k};
-        for (Counted f : counted) CHECK(same(f(in, sp::Counters::wide), f(in, sp::Counters::fitted)));
+        for (Counted f : counted) {
+            CHECK(same(f(in, sp::Counters::wide, sp::BitTables::flat), f(in, sp::Counters::fitted, sp::BitTables::flat)));
+        }
         if (c.s.size() > 3000) continue;
         for (int j = 2; j < 4; ++j) {
             const std::vector<int> outcomes = PREDICTORS[j].naive(c.s);
             std::uint64_t correct = 0, streak = 0, longest = 0;
             for (int o : outcomes) correct += o, streak = o ? streak + 1 : 0, longest = std::max(longest, streak);
-            const sp::Prediction r = counted[j - 2](in, sp::Counters::wide);
+            const sp::Prediction r = counted[j - 2](in, sp::Counters::wide, sp::BitTables::flat);
             CHECK(r.c == correct && r.r == longest + 1 && r.n == outcomes.size());
         }
     }
 }
 
-// LZ78Y on bits keeps its long contexts' counts in 16-bit cells until one
-// nears their limit, then moves to wide ones: constant stretches that stop just
-// short of that or go past it, at the start or after other data, followed by
-// noise and a noisy period; against the naive model and the 64-bit counters.
+// LZ78Y on bits with counts far above the other contexts': long constant
+// stretches, at the start or after other data, followed by noise and a noisy
+// period; against the naive model and the 64-bit counters.
 void check_crowded_contexts() {
     std::mt19937_64 rng(2041);
     const std::size_t lead[][2] = {{0, 32700}, {0, 40000}, {3000, 70000}};  // other bits, then constant ones
@@ -229,14 +179,6 @@ void check_crowded_contexts() {
         const sp::Prediction wide = sp::lz78y({s.data(), s.size(), 2}, sp::Counters::wide);
         CHECK(fitted.c == wide.c && fitted.r == wide.r && fitted.n == wide.n);
     }
-    // A table read with counts that OR to `peak` and not crowded can count the
-    // next block's 64 steps (and the one just read) without overflow.
-    using Narrow = sp::BinaryContexts<std::uint32_t, std::uint16_t>;
-    bool room = true;
-    for (std::uint32_t peak = 0; peak <= 0xFFFF; ++peak) {
-        if (!Narrow::crowded(static_cast<std::uint16_t>(peak))) room = room && peak + 1 + 64 <= 0xFFFF;
-    }
-    CHECK(room && Narrow::crowded(0xFFFF - 64) && !sp::BinaryContexts<std::uint32_t>::crowded(~std::uint32_t{0}));
 }
 
 // Sequences worked by hand.

@@ -15,3 +15,5 @@ int run_sp800_restart_run_tests(bool long_form);  // sp800_restart_run_tests.cpp
 int run_bz2_length_tests(bool long_form);  // bz2_length_tests.cpp: libbz2's output length, against the library
 int run_bz2_stage_tests(bool long_form);   // bz2_stage_tests.cpp: its stages against a plain model (run by the above)
 int run_bz2_rotation_tests(bool long_form);  // bz2_rotation_tests.cpp: its rotation sort (run by the above)
+int run_sp800_bit_tuple_tests(bool long_form);  // sp800_bit_tuple_tests.cpp: the tuple counts' ways made for bits
+int run_sp800_bit_predictor_tests(bool long_form);  // sp800_bit_predictor_tests.cpp: the predictors' ways made for bits
