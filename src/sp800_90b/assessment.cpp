@@ -127,8 +127,7 @@ void plan(std::vector<Run>& runs, Symbols s, Track& t, bool binary, SharedBitTup
 
 unsigned inferred_width(const std::uint8_t* data, std::size_t n) { return width_of(histogram(data, n)); }
 
-Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared, Progress progress,
-                  Tracks tracks) {
+unsigned checked_width(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared) {
     if (n == 0) throw std::invalid_argument("no samples to assess");
     if (declared && (*declared < 1 || *declared > MAX_WIDTH)) {
         throw std::invalid_argument("bits_per_symbol must be from 1 to 8, not " + std::to_string(*declared));
@@ -143,10 +142,15 @@ Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigne
         throw std::invalid_argument("a sample of value " + std::to_string(largest) + " does not fit in " +
                                     std::to_string(*declared) + " bits per symbol");
     }
+    return declared.value_or(needed);
+}
 
+Assessment assess(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared, Progress progress,
+                  Tracks tracks) {
     Assessment a;
     a.samples = n;
-    a.width = declared.value_or(needed);
+    a.width = checked_width(data, n, declared);
+    const auto counts = histogram(data, n);
 
     // The literal track works on the values renumbered 0..k-1, which is what the
     // predictors' "one in k" floor and the dictionaries' alphabet mean.

@@ -57,6 +57,11 @@ inline constexpr unsigned MAX_WIDTH = 8;
 // The width the samples need: bits of the largest value (1 for all zeros).
 unsigned inferred_width(const std::uint8_t* data, std::size_t n);
 
+// The width the samples are declared to have (1 to 8), else the one they need.
+// Throws std::invalid_argument for empty data, a width outside 1..8, or a
+// sample of `declared` bits or more.
+unsigned checked_width(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared);
+
 // Throws std::invalid_argument for empty data, a width outside 1..8, or a sample
 // of `width` bits or more. Throws pool::Cancelled when stopped, std::bad_alloc
 // when memory runs out. The restart tests assess the samples as they are only

@@ -40,9 +40,6 @@ struct IidAssessment {
 // Throws std::invalid_argument for empty data, a width outside 1..8, a sample
 // too wide for it, or an all-zero seed; pool::Cancelled when stopped;
 // std::bad_alloc.
-// The width the samples are declared or found to have (the checks above).
-unsigned checked_width(const std::uint8_t* data, std::size_t n, std::optional<unsigned> declared);
-
 // Throws std::invalid_argument for an all-zero seed.
 void check_seed(const Seed& seed);
 

@@ -79,7 +79,7 @@ RestartTest restart_test(const std::uint8_t* data, std::size_t n, double h_initi
     }
     RestartTest t;
     t.samples = n;
-    t.width = iid::checked_width(data, n, width);
+    t.width = checked_width(data, n, width);
     if (!(h_initial > 0.0 && h_initial <= t.width)) {
         throw std::invalid_argument("h_initial must lie in (0, " + std::to_string(t.width) + "], the bits of a sample");
     }
