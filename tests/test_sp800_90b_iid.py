@@ -81,10 +81,25 @@ def test_the_chi_square_tests_and_the_lrs_figures_are_the_models(case):
     chi = a.chi_square
     assert (chi.independence.statistic, chi.independence.df) == (t_ind, df_ind)
     assert (chi.goodness_of_fit.statistic, chi.goodness_of_fit.df) == (t_fit, df_fit)
+    from scipy.stats import chi2 as chi2_distribution
     for test in (chi.independence, chi.goodness_of_fit):
         assert test.passed == (test.p_value is not None and test.p_value >= 0.001)
+        if test.df > 0:
+            assert test.p_value == pytest.approx(chi2_distribution.sf(test.statistic, test.df), rel=1e-10, abs=1e-300)
     assert a.lrs.long_double("p_col") == exactly(iid_model.collision_probability(samples))
     assert a.lrs.w == iid_model.longest_repeat(iid_model.prepare(samples)[1])
+
+
+def test_p_values_against_scipy_also_with_tens_of_thousands_of_degrees_of_freedom():
+    # 10^6 8-bit samples: every pair expected more than 5 times, 65,280 degrees of
+    # freedom, where e^-T/2 underflows any floating type but the p-value does not.
+    from scipy.stats import chi2
+    samples = random.Random("p-values").randbytes(10**6)
+    a = veltrane.sp800_90b_iid(samples, seed=bytes(range(1, 33)))
+    for test in (a.chi_square.independence, a.chi_square.goodness_of_fit):
+        expected = chi2.sf(test.statistic, test.df)
+        assert test.p_value == pytest.approx(expected, rel=1e-10)
+    assert a.chi_square.independence.df == 256 * 255 and 0.001 < a.chi_square.independence.p_value < 0.999
 
 
 @pytest.mark.parametrize("case", range(6))

@@ -6,11 +6,57 @@
 
 namespace veltrane::battery {
 
+namespace {
+
+// e^-x underflows long double from here on: the closed forms, built from it,
+// would give 0 however large the sum of their terms (which df in the tens of
+// thousands, as the IID track's independence test has, makes enormous).
+constexpr long double CLOSED_FORM_LIMIT = 11000.0L;
+
+}  // namespace
+
+long double upper_gamma_by_logs(long double a, long double x) {
+    // The factor x^a e^-x / Gamma(a) in logarithms; a few terms past the peak of
+    // the series (x < a + 1) or of the continued fraction (beyond) suffice.
+    const long double factor = std::exp(a * std::log(x) - x - std::lgamma(a));
+    constexpr long double EPSILON = 1e-21L;
+    if (x < a + 1.0L) {
+        // P(a, x) = factor * sum_n x^n / (a (a + 1) ... (a + n)); Q = 1 - P, which
+        // is at least 1/2 or so here, so nothing cancels.
+        long double term = 1.0L / a, sum = term;
+        for (long double n = 1.0L; term > sum * EPSILON; n += 1.0L) {
+            term *= x / (a + n);
+            sum += term;
+        }
+        return 1.0L - factor * sum;
+    }
+    // Q(a, x) = factor * 1 / (x + 1 - a - 1 (1 - a) / (x + 3 - a - ...)), by
+    // the modified Lentz method.
+    constexpr long double TINY = 1e-4000L;
+    long double b = x + 1.0L - a, c = 1.0L / TINY, d = 1.0L / b, h = d;
+    for (long double i = 1.0L;; i += 1.0L) {
+        const long double an = -i * (i - a);
+        b += 2.0L;
+        d = an * d + b;
+        if (std::fabs(d) < TINY) d = TINY;
+        c = b + an / c;
+        if (std::fabs(c) < TINY) c = TINY;
+        d = 1.0L / d;
+        const long double step = d * c;
+        h *= step;
+        if (std::fabs(step - 1.0L) < EPSILON) break;
+    }
+    return factor * h;
+}
+
 double chi_square_survival(unsigned df, double chi2) {
     if (df == 0) throw std::invalid_argument("a chi-square distribution needs at least one degree of freedom");
     if (std::isnan(chi2)) return chi2;
     if (chi2 <= 0.0) return 1.0;
     if (std::isinf(chi2)) return 0.0;
+    if (static_cast<long double>(chi2) / 2 >= CLOSED_FORM_LIMIT) {
+        return static_cast<double>(upper_gamma_by_logs(df / 2.0L, static_cast<long double>(chi2) / 2));
+    }
     // Long double carries 64 significant bits on x86: the exponent of a term,
     // a difference of numbers up to about 1500 (beyond, the result underflows),
     // then costs less than one double rounding.

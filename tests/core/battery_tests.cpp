@@ -608,6 +608,27 @@ void test_survival() {
         if (!ok) std::fprintf(stderr, "Q(df %u, %g) = %.17g, expected %.17g\n", k.df, k.chi2, q, k.q);
         CHECK(ok);
     }
+    // Degrees of freedom in the tens of thousands (the IID track's independence
+    // test over 8-bit samples): the closed forms' e^-x underflows, the answer
+    // does not. Where both ways compute, they agree; beyond, the logarithmic way
+    // keeps the known shape: a half near the mean, the tails symmetric in z.
+    for (unsigned df : {2000u, 20001u, 21000u}) {
+        for (double z : {-6.0, -2.0, -0.3, 0.0, 0.7, 3.0, 8.0}) {
+            const double chi2 = df + z * std::sqrt(2.0 * df);
+            const double closed = chi_square_survival(df, chi2);
+            const double logs = static_cast<double>(upper_gamma_by_logs(df / 2.0L, chi2 / 2.0L));
+            const bool ok = std::fabs(closed - logs) <= 1e-12 * std::max(closed, 1e-300);
+            if (!ok) std::fprintf(stderr, "Q(df %u, %g): closed form %.17g, logarithms %.17g\n", df, chi2, closed, logs);
+            CHECK(ok);
+        }
+    }
+    for (unsigned df : {65280u, 300000u}) {
+        const double mean_side = chi_square_survival(df, df - 2.0 / 3.0);  // the median, to O(1/df)
+        CHECK(std::fabs(mean_side - 0.5) < 0.01);
+        const double low = chi_square_survival(df, df - 4.0 * std::sqrt(2.0 * df));
+        const double high = chi_square_survival(df, df + 4.0 * std::sqrt(2.0 * df));
+        CHECK(low > 0.9999 && low < 1.0 && high > 1e-6 && high < 1e-4);
+    }
     CHECK(chi_square_survival(255, 0.0) == 1.0 && chi_square_survival(1, -3.0) == 1.0);
     CHECK(chi_square_survival(255, std::numeric_limits<double>::infinity()) == 0.0);
     CHECK(std::isnan(chi_square_survival(255, std::nan(""))));
