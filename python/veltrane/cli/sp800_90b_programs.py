@@ -7,6 +7,7 @@ still reachable as ./iid).
 from __future__ import annotations
 
 import argparse
+import textwrap
 from collections.abc import Sequence
 from typing import Any, Callable, NamedTuple, Union
 
@@ -52,7 +53,8 @@ PROGRAMS_EPILOG = "programs:\n" + "".join(
 
 def program_parser(name: str) -> argparse.ArgumentParser:
     program = PROGRAMS[name]
-    parser = Parser(prog=f"veltrane sp800-90b {name}", description=program.description, epilog=EXIT_CODES,
+    parser = Parser(prog=f"veltrane sp800-90b {name}", description=textwrap.fill(program.description, 79),
+                    epilog=EXIT_CODES,
                     formatter_class=argparse.RawDescriptionHelpFormatter)
     module = _module(program)
     getattr(module, f"add_{name}_arguments")(parser)
