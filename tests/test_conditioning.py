@@ -48,7 +48,7 @@ def agrees_with_model(c, n_in, n_out, nw, h_in, h_prime=None):
     return {name: getattr(c, name) for name in expected} == expected
 
 
-@pytest.mark.parametrize("sizes, h_in, h_prime, tool", recorded_lines())
+@pytest.mark.parametrize("sizes, h_in, h_prime, tool", list(recorded_lines()))
 def test_every_recorded_output_rounds_to_ours(sizes, h_in, h_prime, tool):
     c = conditioning(*sizes, float(h_in), None if h_prime is None else float(h_prime))
     assert c.h_out == float(tool)
