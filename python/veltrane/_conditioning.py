@@ -94,9 +94,7 @@ def sp800_90b_conditioning(n_in: int, n_out: int, nw: int, h_in: Entropy, *, vet
     n = min(n_out, nw, n_in)
     f = settle(n_in, n_out, n, entropy_in, share)
     return Conditioning(n_in=n_in, n_out=n_out, nw=nw, h_in=float(entropy_in), vetted=vetted,
-                        h_prime=None if share is None else float(share), n=n, psi=f.psi, omega=f.omega,
-                        h_psi=f.h_psi, h_omega=f.h_omega, output_entropy=f.output_entropy, h_out=f.h_out,
-                        h_out_digits=f.h_out_digits, limited_by=f.limited_by, full_entropy=f.full_entropy)
+                        h_prime=None if share is None else float(share), n=n, **f._asdict())
 
 
 def _bits(name: str, value: object) -> int:
