@@ -4,7 +4,7 @@
 //   veltrane_core_tests --long           exhaustive variants as well
 //   veltrane_core_tests [--long] NAME... only the named suites (core, fragment, repeats, battery, sp800_estimators,
 //                                        sp800_predictors, sp800_bit_tuples, sp800_bit_predictors, sp800_restart,
-//                                        sp800_restart_run, sp800_iid, bz2_length)
+//                                        sp800_restart_run, sp800_iid, bz2_length, corpus)
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
                                {"sp800_iid", &run_sp800_iid_tests},
                                {"bz2_length", &run_bz2_length_tests},
                                {"sp800_bit_tuples", &run_sp800_bit_tuple_tests},
-                               {"sp800_bit_predictors", &run_sp800_bit_predictor_tests}}) {
+                               {"sp800_bit_predictors", &run_sp800_bit_predictor_tests},
+                               {"corpus", &run_corpus_tests}}) {
 
         bool run = wanted.empty();
         for (const std::string& w : wanted) run = run || w == name;

@@ -1,0 +1,50 @@
+// A set of positions as one bit each: n/8 bytes where a word per position
+// would cost 32 or 64 times as much on corpora of hundreds of megabytes.
+#pragma once
+
+#include <atomic>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+namespace veltrane::corpus {
+
+class Bitset {
+public:
+    Bitset() = default;
+    explicit Bitset(std::uint64_t size) : words_((size + 63) / 64, 0), size_(size) {}
+
+    std::uint64_t size() const { return size_; }
+    bool test(std::uint64_t p) const { return (words_[p >> 6] >> (p & 63)) & 1; }
+    void set(std::uint64_t p) { words_[p >> 6] |= std::uint64_t{1} << (p & 63); }
+    // For workers marking positions of one set at once.
+    void set_shared(std::uint64_t p) {
+        std::atomic_ref<std::uint64_t>(words_[p >> 6]).fetch_or(std::uint64_t{1} << (p & 63),
+                                                                std::memory_order_relaxed);
+    }
+    // Sets [a, b).
+    void set_range(std::uint64_t a, std::uint64_t b) {
+        for (; a < b && (a & 63) != 0; ++a) set(a);
+        for (; a + 64 <= b; a += 64) words_[a >> 6] = ~std::uint64_t{0};
+        for (; a < b; ++a) set(a);
+    }
+    bool any() const {
+        for (std::uint64_t w : words_) {
+            if (w != 0) return true;
+        }
+        return false;
+    }
+    // Calls f(p) for every set position, ascending.
+    template <class F>
+    void for_each(F&& f) const {
+        for (std::uint64_t i = 0; i < words_.size(); ++i) {
+            for (std::uint64_t w = words_[i]; w != 0; w &= w - 1) f(i * 64 + std::countr_zero(w));
+        }
+    }
+
+private:
+    std::vector<std::uint64_t> words_;
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace veltrane::corpus

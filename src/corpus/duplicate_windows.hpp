@@ -1,0 +1,36 @@
+// The windows of a corpus that repeat: a window is `length` bytes inside one
+// document, named by its start. Under Keep::first a window is a duplicate
+// when the same bytes fill a window that starts earlier in the corpus (an
+// earlier document, or earlier in its own; the two may overlap); under
+// Keep::none when they fill any other window. Windows that cross from one
+// document into the next do not exist.
+#pragma once
+
+#include <cstdint>
+
+#include "corpus/bitset.hpp"
+#include "corpus/corpus_text.hpp"
+
+namespace veltrane::corpus {
+
+enum class Keep { first, none };
+
+// The starts of every window (length >= 1).
+Bitset window_starts(const CorpusText& text, std::uint64_t length);
+
+// Every duplicate window, from the suffix array of the whole corpus: its
+// windows with the same bytes sit side by side in it. About the suffix
+// array's own time, and 4 (8 beyond 4 GiB) bytes per corpus byte.
+Bitset duplicate_windows_sorted(const CorpusText& text, std::uint64_t length, Keep keep);
+
+// The duplicate windows whose bytes also fill a window holding a byte of
+// `near` (a set over the corpus's positions), by hashing every window and
+// looking it up among those few; none of the others. Returns false, marking
+// nothing, when the windows near those bytes are more than `most_near` (by
+// default an eighth of the corpus, beyond which the lookup table stops paying
+// for itself and the sorted way serves).
+bool duplicate_windows_near(const CorpusText& text, std::uint64_t length, Keep keep, const Bitset& near,
+                            Bitset& duplicates, std::uint64_t most_near);
+inline std::uint64_t default_most_near(const CorpusText& text) { return text.size() / 8; }
+
+}  // namespace veltrane::corpus
