@@ -1,0 +1,34 @@
+// What the documents of a corpus share: the repeats search (maximal,
+// non-periodic, ranked fragments with greedy non-overlapping occurrences) on
+// the whole corpus, with no occurrence crossing from one document into the
+// next, and every occurrence placed in its document with its lines.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "corpus/corpus_text.hpp"
+#include "strings/repeats/options.hpp"
+#include "strings/repeats/result.hpp"
+
+namespace veltrane::corpus {
+
+// found: the fragments as the repeats search gives them, with every start
+// (max_starts is ignored) as a position of the corpus and firsts likewise.
+// Per stored start i: its document, its start inside it, and the lines (from
+// 1, counting '\n') of its first and last byte. Per fragment: how many
+// documents its occurrences touch.
+struct SharedRepeats {
+    strings::repeats::RepeatsResult found;
+    std::vector<std::uint64_t> documents;
+    std::vector<std::uint64_t> starts;
+    std::vector<std::uint64_t> lines;
+    std::vector<std::uint64_t> end_lines;
+    std::vector<std::uint64_t> documents_touched;
+};
+
+// Throws std::invalid_argument for bad offsets or options (min_count must be
+// at least 2 here), std::bad_alloc, pool::Cancelled.
+SharedRepeats find_shared_repeats(const CorpusText& text, strings::repeats::Options options);
+
+}  // namespace veltrane::corpus
