@@ -11,5 +11,6 @@ extern PyMethodDef REPEATS_FUNCTIONS[];  // repeats.cpp: the repeats search, the
 extern PyMethodDef SP800_90B_FUNCTIONS[];  // sp800_90b.cpp: the SP 800-90B non-IID assessment
 extern PyMethodDef SP800_90B_IID_FUNCTIONS[];  // sp800_90b_iid.cpp: the SP 800-90B IID track
 extern PyMethodDef SP800_90B_RESTART_FUNCTIONS[];  // sp800_90b_restart.cpp: the SP 800-90B restart tests
+extern PyMethodDef CORPUS_FUNCTIONS[];  // corpus.cpp: what documents share, exact deduplication
 
 }  // namespace veltrane::engine

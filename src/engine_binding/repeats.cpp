@@ -2,13 +2,12 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <optional>
 #include <span>
-#include <vector>
 
 #include "engine_binding/call.hpp"
 #include "engine_binding/functions.hpp"
 #include "engine_binding/input.hpp"
+#include "engine_binding/repeats_columns.hpp"
 #include "engine_binding/without_gil.hpp"
 #include "strings/repeats/search.hpp"
 #include "util/longest_run.hpp"
@@ -20,38 +19,6 @@ namespace {
 using py::check;
 using py::PyRef;
 namespace rp = strings::repeats;
-
-template <class T>
-PyRef column(const std::vector<T>& values) {
-    return PyRef::steal(check(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
-                                                        static_cast<Py_ssize_t>(values.size() * sizeof(T)))));
-}
-
-std::optional<std::uint64_t> optional_u64(PyObject* obj) {
-    if (obj == Py_None) return std::nullopt;
-    const unsigned long long value = PyLong_AsUnsignedLongLong(obj);
-    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) py::throw_python_error();
-    return value;
-}
-
-PyRef result_dict(const rp::RepeatsResult& found) {
-    PyRef dict = PyRef::steal(check(PyDict_New()));
-    const auto set = [&](const char* key, PyRef value) {
-        if (PyDict_SetItemString(dict.get(), key, value.get()) < 0) py::throw_python_error();
-    };
-    set("lengths", column(found.lengths));
-    set("counts", column(found.counts));
-    set("firsts", column(found.firsts));
-    set("scores", column(found.scores));
-    set("offsets", column(found.offsets));
-    set("starts", column(found.starts));
-    set("truncated", column(found.truncated));
-    set("few_non_overlapping", PyRef::steal(check(PyLong_FromUnsignedLongLong(found.left_out.few_non_overlapping))));
-    set("periodic", PyRef::steal(check(PyLong_FromUnsignedLongLong(found.left_out.periodic))));
-    set("low_entropy", PyRef::steal(check(PyLong_FromUnsignedLongLong(found.left_out.low_entropy))));
-    set("not_maximal", PyRef::steal(check(PyLong_FromUnsignedLongLong(found.left_out.not_maximal))));
-    return dict;
-}
 
 template <class T>
 rp::RepeatsResult search(const void* elements, std::size_t n, const rp::Options& options) {
@@ -71,22 +38,9 @@ PyObject* repeats(PyObject*, PyObject* args) noexcept {
                               &max_length, &rank, &maximal, &periodic, &min_entropy, &non_overlap, &max_starts)) {
             py::throw_python_error();
         }
-        rp::Options options;
-        options.top = optional_u64(top);
-        options.min_count = min_count;
-        options.min_length = min_length;
-        options.max_length = optional_u64(max_length);
-        options.rank = rp::parse_rank(rank);
-        options.maximal = maximal != 0;
-        options.exclude_periodic = periodic != 0;
-        if (min_entropy != Py_None) {
-            const double threshold = PyFloat_AsDouble(min_entropy);
-            if (threshold == -1.0 && PyErr_Occurred()) py::throw_python_error();
-            options.min_entropy = threshold;
-        }
-        options.non_overlap = non_overlap != 0;
-        options.max_starts = optional_u64(max_starts);
-        rp::validate(options);  // before any work, and before the lock is let go
+        // Validated before any work, and before the lock is let go.
+        const rp::Options options = repeats_options(top, min_count, min_length, max_length, rank, maximal, periodic,
+                                                    min_entropy, non_overlap, max_starts);
         rp::RepeatsResult found;
         if (text) {
             if (!PyUnicode_Check(data)) {
@@ -112,7 +66,9 @@ PyObject* repeats(PyObject*, PyObject* args) noexcept {
             WithoutGil unlocked;
             found = search<std::uint8_t>(input.bytes().data(), input.bytes().size(), options);
         }
-        return result_dict(found);
+        PyRef dict = PyRef::steal(check(PyDict_New()));
+        add_repeats_columns(dict.get(), found);
+        return dict;
     });
 }
 
