@@ -12,12 +12,13 @@ from dataclasses import dataclass
 from typing import Union
 
 from .. import _engine
-from .._locations import open_input
+from .._locations import describe_error, open_input
+from .._mapped import mapped_file
 from .._measures import Measures, measure
 from .._repeats import Repeats
-from .._scan import ScanResult, Unit, mapped_file, search_data
+from .._scan import ScanResult, Unit, search_data
 from .activity import STDIN, Activity
-from .._locations import describe_error
+from .numbers import format_size
 from .preview import hex_preview, preview
 
 #: The native pool's own sizing variable: set for each worker process unless the user set it.
@@ -115,8 +116,6 @@ def is_binary(head: Union[memoryview, bytes]) -> bool:
 def search_skipped(size: int, options: ScanOptions) -> Union[str, None]:
     """Why the search does not run on an input of `size` bytes although asked for; None when it runs."""
     if options.fragments and size > options.fragment_limit:
-        from .options import format_size
-
         return f"larger than --fragment-limit ({format_size(options.fragment_limit)})"
     return None
 
