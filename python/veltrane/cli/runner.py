@@ -30,9 +30,6 @@ THREADS_VARIABLE = "RAYON_NUM_THREADS"
 #: which leaves out padding, tables of small integers and other low-complexity filler.
 BINARY_SNIFF = 8000
 BINARY_MIN_ENTROPY = 1.0
-#: Peak memory of the repeats search per input element (suffix and LCP arrays, the walk),
-#: with room to spare: what sets the default --fragment-limit.
-SEARCH_BYTES_PER_ELEMENT = 40
 #: Starts written per fragment in JSON; the count stays exact and says how many there are.
 JSON_MAX_STARTS = 1000
 
@@ -51,22 +48,6 @@ class ScanOptions:
     raw: bool = False
     overlap: bool = False
     max_starts: Union[int, None] = None
-
-
-def default_fragment_limit(processes: int) -> int:
-    """The largest input the repeats search can take in the memory free now, shared by `processes` searches."""
-    available = 0
-    try:
-        with open("/proc/meminfo") as info:
-            for line in info:
-                if line.startswith("MemAvailable:"):
-                    available = int(line.split()[1]) * 1024
-                    break
-    except (OSError, ValueError, IndexError):
-        pass
-    if not available:
-        available = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") // 2
-    return max(16 << 20, available // (SEARCH_BYTES_PER_ELEMENT * max(1, processes)))
 
 
 @dataclass(frozen=True)

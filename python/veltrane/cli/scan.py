@@ -9,14 +9,14 @@ from .._cluster import DEFAULT_CHUNK_SIZE
 from .._locations import MissingExtra
 from .activity import STDIN, Activity, report_error
 from .exits import EXIT_CODES, EXIT_FAILED, EXIT_OK, UsageError
+from .fragment_limit import MEMORY_SHARE, SEARCH_BYTES_PER_ELEMENT, default_fragment_limit
 from .inputs import expand
-from .numbers import non_negative, parse_size, whole_number
+from .numbers import format_size, non_negative, parse_size, whole_number
 from .output import Output, progress_bar
 from .render_csv import SCAN_CSV_HEADER, ScanCsv
 from .render_json import ScanJson
 from .render_table import ScanTable
-from .runner import (BINARY_MIN_ENTROPY, JSON_MAX_STARTS, SEARCH_BYTES_PER_ELEMENT, ScannedInput, ScanOptions, Scanner,
-                     default_fragment_limit)
+from .runner import BINARY_MIN_ENTROPY, JSON_MAX_STARTS, ScannedInput, ScanOptions, Scanner
 from .subcommand import Subcommands, add_command
 
 if TYPE_CHECKING:
@@ -85,8 +85,10 @@ def add_parser(commands: Subcommands) -> None:
     scan.add_argument("--bits", action="store_true",
                       help="measure the bits of each input (most significant first), as ent -b does")
     scan.add_argument("--fragment-limit", type=parse_size, default=None, metavar="SIZE",
-                      help="skip the fragment search on inputs larger than SIZE (default: what the free memory "
-                      f"allows, {SEARCH_BYTES_PER_ELEMENT} bytes per input byte for each process searching)")
+                      help="skip the fragment search on inputs larger than SIZE (default: 1/"
+                      f"{MEMORY_SHARE} of the installed memory at {SEARCH_BYTES_PER_ELEMENT} bytes per input "
+                      "byte, shared by the processes searching, rounded down to a power of two; here "
+                      f"{format_size(default_fragment_limit(1))} for one process)")
     form = scan.add_mutually_exclusive_group()
     form.add_argument("--json", action="store_true", help="write JSON Lines, one object per input")
     form.add_argument("--csv", action="store_true", help="write CSV rows (ent -t compatible first columns)")
