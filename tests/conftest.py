@@ -8,6 +8,8 @@ import tomllib
 import pytest
 
 import _veltrane
+from children import WAIT_SECONDS
+from deadline import time_limit
 
 UNDER_SANITIZER = os.environ.get("VELTRANE_UNDER_SANITIZER") == "1"
 
@@ -55,7 +57,8 @@ def run_cli(capsys):
 
     def run(*args):
         capsys.readouterr()
-        code = main([str(arg) for arg in args])
+        with time_limit(WAIT_SECONDS, f"veltrane {' '.join(map(str, args))}"):
+            code = main([str(arg) for arg in args])
         out, err = capsys.readouterr()
         return CliDone(code, out, err)
 

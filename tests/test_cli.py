@@ -26,6 +26,8 @@ from _veltrane import min_entropy, shannon_entropy, strings_frag
 from veltrane.cli import main
 from veltrane.cli.runner import THREADS_VARIABLE, threads_per_worker
 
+from children import WAIT_SECONDS, bounded_child
+
 SCAN_KEYS = ({"path", "unit", "binary", "longest_run", "repeats", "repeats_skipped"}
              | {f.name for f in dataclasses.fields(veltrane.Measures)})
 REPEATS_KEYS = {"lengths", "counts", "scores", "firsts", "starts", "truncated", "previews", "left_out"}
@@ -401,14 +403,12 @@ def test_broken_pipe_is_one_line_and_exit_1(tmp_path):
         path = tmp_path / f"f{i:03}.bin"
         path.write_bytes(bytes([i]) * 64)
         paths.append(str(path))
-    child = subprocess.Popen(
-        [sys.executable, "-m", "veltrane", "scan", "--csv", *paths],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env(),
-    )
-    child.stdout.readline()
-    child.stdout.close()  # the reader goes away, like `| head -1`
-    err = child.stderr.read().decode()
-    assert child.wait(timeout=120) == 1
+    with bounded_child([sys.executable, "-m", "veltrane", "scan", "--csv", *paths],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env()) as child:
+        child.stdout.readline()
+        child.stdout.close()  # the reader goes away, like `| head -1`
+        err = child.stderr.read().decode()
+        assert child.wait(timeout=WAIT_SECONDS) == 1
     assert_no_traceback(err)
     lines = err.splitlines()
     assert len(lines) == 1
@@ -433,17 +433,14 @@ def wait_until_reading_stdin(pid, attempts=6000):
 def test_ctrl_c_stops_with_one_line_naming_the_input(tmp_path):
     first = tmp_path / "first.txt"
     first.write_bytes(ENGLISH)
-    child = subprocess.Popen(
-        [sys.executable, "-m", "veltrane", "scan", "--json", first, "-"],
-        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env(),
-    )
-    # Once the first result is out the child goes on to read standard input, which stays open.
-    assert json.loads(child.stdout.readline())["path"] == str(first)
-    wait_until_reading_stdin(child.pid)
-    child.send_signal(signal.SIGINT)
-    err = child.stderr.read().decode()
-    code = child.wait(timeout=120)
-    child.stdin.close()
+    with bounded_child([sys.executable, "-m", "veltrane", "scan", "--json", first, "-"],
+                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=child_env()) as child:
+        # Once the first result is out the child goes on to read standard input, which stays open.
+        assert json.loads(child.stdout.readline())["path"] == str(first)
+        wait_until_reading_stdin(child.pid)
+        child.send_signal(signal.SIGINT)
+        err = child.stderr.read().decode()
+        code = child.wait(timeout=WAIT_SECONDS)
     assert code == 130
     assert err == "veltrane: interrupted while scanning <stdin>\n"
 

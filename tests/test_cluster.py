@@ -24,6 +24,8 @@ import time
 import pytest
 
 import veltrane
+from children import bounded_child
+from deadline import time_limit
 from test_cli import child_env
 
 distributed = pytest.importorskip("distributed")
@@ -37,14 +39,8 @@ memory = fsspec.filesystem("memory")
 @pytest.fixture(autouse=True)
 def deadline():
     """Fails the test that runs past 120 s instead of hanging the suite."""
-    def expired(*_):
-        raise TimeoutError("test ran past its deadline")
-
-    previous = signal.signal(signal.SIGALRM, expired)
-    signal.alarm(120)
-    yield
-    signal.alarm(0)
-    signal.signal(signal.SIGALRM, previous)
+    with time_limit(120):
+        yield
 
 
 def start_cluster():
@@ -194,15 +190,12 @@ def test_ctrl_c_cancels_the_scan(cluster, tmp_path):
     slow.mkdir()
     (slow / "a").write_bytes(b"first")
     (slow / "b").write_bytes(random.Random(3).randbytes(24 << 20))  # its repeats search takes seconds
-    child = subprocess.Popen([sys.executable, "-m", "veltrane", "scan", "--json", "--scheduler", address(cluster),
-                              str(slow)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=child_env())
-    try:
+    with bounded_child([sys.executable, "-m", "veltrane", "scan", "--json", "--scheduler", address(cluster), slow],
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=child_env()) as child:
         first = child.stdout.readline()
         assert first.startswith(f'{{"path": "{slow / "a"}", ')
         child.send_signal(signal.SIGINT)
         _, err = child.communicate(timeout=30)
-    finally:
-        child.kill()
     assert child.returncode == 130
     # The signal may land just after a's result is written and before the command
     # names b as the input in progress; either way one line names a scanned input.

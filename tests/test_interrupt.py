@@ -14,11 +14,14 @@ import time
 import pytest
 
 import _veltrane
+from children import bounded_child
 from conftest import UNDER_SANITIZER
 
 # Far beyond any latency the polling allows (about 50 ms), far below the length
 # of the calls being interrupted (a minute or more).
 GENEROUS_SECONDS = 5.0
+# The whole child, setup and both interrupted calls: an interrupt that never lands fails the test here.
+CHILD_SECONDS = 300
 
 # Sets up `long_call()`, which must take far longer than the interrupt latency:
 # indexing 32 MiB of random bytes takes about 15 s (and 1 GiB) on a 2-core machine,
@@ -126,10 +129,9 @@ def interrupt_twice(setup, delay, env=None):
     """Interrupts the child's long call `delay` seconds into it, twice; returns the latencies."""
     full_env = dict(os.environ, PYTHONPATH=os.path.dirname(_veltrane.__file__) + os.pathsep
                     + os.environ.get("PYTHONPATH", ""), **(env or {}))
-    child = subprocess.Popen([sys.executable, "-c", CHILD.format(setup=textwrap.dedent(setup))],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=full_env)
     latencies = []
-    try:
+    with bounded_child([sys.executable, "-c", CHILD.format(setup=textwrap.dedent(setup))], seconds=CHILD_SECONDS,
+                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=full_env) as child:
         for _ in range(2):
             line = child.stdout.readline()
             assert line == "calling\n", line + child.stderr.read()
@@ -142,9 +144,6 @@ def interrupt_twice(setup, delay, env=None):
             latencies.append(float(words[1]) - sent)
             assert child.stdout.readline().split() == ["same", "True", "True"]
         assert child.wait(timeout=60) == 0, child.stderr.read()
-    finally:
-        child.kill()
-        child.wait()
     print(f"interrupt latencies: {', '.join(f'{x * 1000:.0f} ms' for x in latencies)}")
     assert all(0 <= x < GENEROUS_SECONDS for x in latencies), latencies
     return latencies

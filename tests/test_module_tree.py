@@ -147,7 +147,7 @@ def test_classic_initialisation_builds_the_same_module():
 @pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
 def test_exports_only_the_entry_points():
     listing = subprocess.run(["nm", "-D", "--defined-only", _veltrane.__file__], capture_output=True, text=True,
-                             check=True).stdout
+                             check=True, timeout=120).stdout
     symbols = sorted(line.split()[-1] for line in listing.splitlines() if line.strip())
     names = ["_veltrane", "min_entropy", "shannon_entropy", "strings_frag"]
     assert symbols == sorted([f"PyInit_{n}" for n in names] + [f"PyModExport_{n}" for n in names])

@@ -13,6 +13,8 @@ from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import Any, Union
 
+from ._mapped import mapped
+
 __all__ = ["URL", "CLUSTER_EXTRA", "MissingExtra", "describe_error", "is_url", "open_input", "read_range", "url_size", "walk_url"]
 
 #: What to install for URLs and clusters; named in every message about its absence.
@@ -88,8 +90,6 @@ def url_size(url: str) -> int:
 @contextmanager
 def open_input(name: str) -> Iterator[Union[memoryview, bytes]]:
     """The whole content of an input: a local file memory-mapped, a URL read whole."""
-    from ._scan import mapped  # which imports this module
-
     if not is_url(name):
         with mapped(name) as content:
             yield content
@@ -110,8 +110,6 @@ def read_range(name: str, start: int, end: int) -> Iterator[Union[memoryview, by
         _check_length(name, content, start, end)
         yield content
         return
-    from ._scan import mapped
-
     with mapped(name) as whole, memoryview(whole)[start:end] as piece:
         _check_length(name, piece, start, end)
         yield piece

@@ -11,14 +11,33 @@ from __future__ import annotations
 import argparse
 import sys
 
+from .._locations import describe_error
+from .._mapped import mapped, mapped_file
 from .._measures import measure
-from .._scan import mapped, mapped_file
 from .activity import STDIN, Activity, display, report_error
 from .exits import EXIT_FAILED, EXIT_OK, UsageError
-from .._locations import describe_error
 from .output import Output
 from .render_csv import csv_line
 from .render_ent import counts_table, report, terse_counts, terse_header, terse_values
+from .subcommand import Subcommands, add_command
+
+
+def add_parser(commands: Subcommands) -> None:
+    ent = add_command(
+        commands,
+        "ent",
+        run_ent,
+        help="the output of ent (Debian's randomness test), byte for byte, for any number of files",
+        description="Entropy, chi-square, mean, Monte Carlo pi and serial correlation of each FILE (standard "
+        "input when none is given), printed exactly as ent prints them. Flags combine (-bct) and ignore case.",
+        add_help=False,
+    )
+    ent.add_argument("files", nargs="*", metavar="FILE", help="a file, or - for standard input (the default)")
+    ent.add_argument("-b", "-B", dest="bits", action="store_true", help="treat the input as a stream of bits")
+    ent.add_argument("-c", "-C", dest="counts", action="store_true", help="print occurrence counts")
+    ent.add_argument("-f", "-F", dest="fold", action="store_true", help="fold upper to lower case letters")
+    ent.add_argument("-t", "-T", dest="terse", action="store_true", help="terse output in CSV format")
+    ent.add_argument("-u", "-U", "-h", "--help", action="help", help="print this message")
 
 
 def run_ent(args: argparse.Namespace, activity: Activity) -> int:

@@ -4,16 +4,46 @@ from __future__ import annotations
 import argparse
 import sys
 
-from .._profile import entropy_profile
-from .._scan import mapped, mapped_file
+from .._locations import describe_error
+from .._mapped import mapped, mapped_file
+from .._profile import MEASURES, entropy_profile
 from .activity import STDIN, Activity, display, report_error
 from .exits import EXIT_FAILED, EXIT_OK, UsageError
-from .._locations import describe_error
+from .numbers import fraction, parse_size
 from .output import Output
 from .plot import draw_profile, require_matplotlib
 from .render_csv import profile_csv
 from .render_json import profile_json
 from .render_table import profile_table
+from .subcommand import Subcommands, add_command
+
+
+def add_parser(commands: Subcommands) -> None:
+    profile = add_command(
+        commands,
+        "profile",
+        run_profile,
+        help="entropy window by window along a file, with its rising and falling edges",
+        description="Entropy of each window along FILE; rising and falling edges are found with hysteresis: "
+        "a rise when a window reaches --high after a low stretch, a fall when one drops below --low "
+        "after a high stretch. Edges are reported as the offset of the first window past the threshold.",
+    )
+    profile.add_argument("path", metavar="FILE", help="a file, or - for standard input")
+    profile.add_argument("--window", type=parse_size, required=True, metavar="SIZE",
+                         help="window size in bytes (suffixes K, M, G)")
+    profile.add_argument("--step", type=parse_size, default=None, metavar="STEP",
+                         help="distance between window starts (default: the window size)")
+    profile.add_argument("--high", type=fraction, default=0.95, help="rising threshold (default 0.95)")
+    profile.add_argument("--low", type=fraction, default=0.85, help="falling threshold (default 0.85)")
+    profile.add_argument("--measure", choices=sorted(MEASURES), default="metric",
+                         help="metric: H/8 (default); normalized: H over what random data of the window's "
+                         "length scores (better for windows under a few KiB)")
+    profile.add_argument("--windows", action="store_true", help="also list every window's value")
+    profile.add_argument("--plot", metavar="PNG", help="draw the profile and its edges into this PNG file "
+                         "(needs matplotlib: pip install 'veltrane[plot]')")
+    form = profile.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help="write one JSON object")
+    form.add_argument("--csv", action="store_true", help="write CSV: offset,end,value per window")
 
 
 def run_profile(args: argparse.Namespace, activity: Activity) -> int:

@@ -12,12 +12,13 @@ from dataclasses import dataclass
 from typing import Union
 
 from .. import _engine
-from .._locations import open_input
+from .._locations import describe_error, open_input
+from .._mapped import mapped_file
 from .._measures import Measures, measure
 from .._repeats import Repeats
-from .._scan import ScanResult, Unit, mapped_file, search_data
+from .._scan import ScanResult, Unit, search_data
 from .activity import STDIN, Activity
-from .._locations import describe_error
+from .numbers import format_size
 from .preview import hex_preview, preview
 
 #: The native pool's own sizing variable: set for each worker process unless the user set it.
@@ -29,9 +30,6 @@ THREADS_VARIABLE = "RAYON_NUM_THREADS"
 #: which leaves out padding, tables of small integers and other low-complexity filler.
 BINARY_SNIFF = 8000
 BINARY_MIN_ENTROPY = 1.0
-#: Peak memory of the repeats search per input element (suffix and LCP arrays, the walk),
-#: with room to spare: what sets the default --fragment-limit.
-SEARCH_BYTES_PER_ELEMENT = 40
 #: Starts written per fragment in JSON; the count stays exact and says how many there are.
 JSON_MAX_STARTS = 1000
 
@@ -50,22 +48,6 @@ class ScanOptions:
     raw: bool = False
     overlap: bool = False
     max_starts: Union[int, None] = None
-
-
-def default_fragment_limit(processes: int) -> int:
-    """The largest input the repeats search can take in the memory free now, shared by `processes` searches."""
-    available = 0
-    try:
-        with open("/proc/meminfo") as info:
-            for line in info:
-                if line.startswith("MemAvailable:"):
-                    available = int(line.split()[1]) * 1024
-                    break
-    except (OSError, ValueError, IndexError):
-        pass
-    if not available:
-        available = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") // 2
-    return max(16 << 20, available // (SEARCH_BYTES_PER_ELEMENT * max(1, processes)))
 
 
 @dataclass(frozen=True)
@@ -115,8 +97,6 @@ def is_binary(head: Union[memoryview, bytes]) -> bool:
 def search_skipped(size: int, options: ScanOptions) -> Union[str, None]:
     """Why the search does not run on an input of `size` bytes although asked for; None when it runs."""
     if options.fragments and size > options.fragment_limit:
-        from .options import format_size
-
         return f"larger than --fragment-limit ({format_size(options.fragment_limit)})"
     return None
 

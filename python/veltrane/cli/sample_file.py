@@ -7,7 +7,7 @@ import sys
 from typing import Callable, TypeVar, Union
 
 from .._locations import describe_error
-from .._scan import mapped, mapped_file
+from .._mapped import mapped, mapped_file
 from .activity import STDIN, Activity, display, report_error
 from .engine_progress import Words, with_progress_bar
 from .exits import EXIT_FAILED, EXIT_OK

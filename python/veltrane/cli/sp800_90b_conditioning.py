@@ -15,13 +15,14 @@ from typing import Union
 
 from .._conditioning import sp800_90b_conditioning
 from .._locations import describe_error
-from .._scan import mapped, mapped_file
+from .._mapped import mapped, mapped_file
+from .._sp800_90b import Assessment, assess
 from .activity import STDIN, Activity, display, report_error
+from .engine_progress import with_progress_bar
 from .exits import EXIT_FAILED, EXIT_OK, UsageError
 from .numbers import whole_number
 from .output import Output
 from .render_sp800_conditioning import HPrimeSource, as_json, as_text
-from .sp800_90b import assess_with_bar
 from .sp800_90b_arguments import bits_per_symbol
 
 
@@ -98,7 +99,7 @@ def _assess_h_prime(path: str, bits: Union[int, None], quiet: bool,
     activity.start("assessing", path, writing="the conditioning with h' from")
     try:
         with mapped_file(sys.stdin.buffer) if path == STDIN else mapped(path) as content:
-            assessment = assess_with_bar(content, bits, quiet=quiet)
+            assessment = _assess_with_bar(content, bits, quiet=quiet)
     except (OSError, MemoryError, ValueError) as error:
         report_error(path, describe_error(error))
         return None
@@ -107,3 +108,8 @@ def _assess_h_prime(path: str, bits: Union[int, None], quiet: bool,
         report_error(path, "its assessed entropy is 0 bits per bit: no h' for a function that adds none")
         return None
     return per_bit, HPrimeSource(display(path), assessment.samples, assessment.width)
+
+
+def _assess_with_bar(content: Union[memoryview, bytes], bits: Union[int, None], quiet: bool) -> Assessment:
+    return with_progress_bar(lambda words: assess(content, bits, words), unit=" estimators", desc="assessing",
+                             quiet=quiet)

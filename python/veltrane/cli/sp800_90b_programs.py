@@ -9,15 +9,18 @@ from __future__ import annotations
 import argparse
 import textwrap
 from collections.abc import Sequence
-from typing import Any, Callable, NamedTuple, Union
+from typing import Callable, NamedTuple, Union
 
+from . import sp800_90b_conditioning, sp800_90b_iid, sp800_90b_restart
 from .exits import EXIT_CODES, Parser
+from .subcommand import Run
 
 
 class Program(NamedTuple):
     summary: str
     description: str
-    module: str  # the module under veltrane.cli with add_NAME_arguments and run_NAME
+    add_arguments: Callable[[argparse.ArgumentParser], None]
+    run: Run
 
 
 PROGRAMS: dict[str, Program] = {
@@ -28,7 +31,7 @@ PROGRAMS: dict[str, Program] = {
         "substring test and the permutation test of 19 statistics over up to 10,000 shuffles, which NIST's "
         "tool makes from the same seed the same way. The data is IID when all three pass; its min-entropy "
         "is then the initial estimate.",
-        "sp800_90b_iid"),
+        sp800_90b_iid.add_iid_arguments, sp800_90b_iid.run_iid),
     "restart": Program(
         "the restart tests: the sanity check (its cutoff computed exactly) and the validation",
         "NIST SP 800-90B's restart tests (section 3.1.4) on FILE, 1000 restarts of 1000 samples each, one "
@@ -36,14 +39,14 @@ PROGRAMS: dict[str, Program] = {
         "or position against the cutoff for H_I, then the row and column datasets assessed with the "
         "non-IID estimators (or, with --iid, the most common value and the permutation tests); the "
         "validation passes when min(H_r, H_c) >= H_I / 2.",
-        "sp800_90b_restart"),
+        sp800_90b_restart.add_restart_arguments, sp800_90b_restart.run_restart),
     "conditioning": Program(
         "the entropy a conditioning component leaves (h_out), exactly",
         "NIST SP 800-90B's conditioning calculation (section 3.1.5): the entropy h_out of the N_OUT-bit "
         "output of a conditioning function given N_IN input bits of entropy H_IN and internal width NW, for "
         "a vetted function or, with --non-vetted, capped by the assessed entropy per bit h' of its outputs; "
         "evaluated exactly and rounded once, with NIST's tool's 22 digits.",
-        "sp800_90b_conditioning"),
+        sp800_90b_conditioning.add_conditioning_arguments, sp800_90b_conditioning.run_conditioning),
 }
 
 PROGRAMS_EPILOG = "programs:\n" + "".join(
@@ -56,10 +59,8 @@ def program_parser(name: str) -> argparse.ArgumentParser:
     parser = Parser(prog=f"veltrane sp800-90b {name}", description=textwrap.fill(program.description, 79),
                     epilog=EXIT_CODES,
                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    module = _module(program)
-    getattr(module, f"add_{name}_arguments")(parser)
-    run: Callable[[argparse.Namespace, Any], int] = getattr(module, f"run_{name}")
-    parser.set_defaults(run=run)
+    program.add_arguments(parser)
+    parser.set_defaults(run=program.run)
     return parser
 
 
@@ -69,8 +70,3 @@ def parse_program(argv: Sequence[str]) -> Union[argparse.Namespace, None]:
         return program_parser(argv[1]).parse_args(list(argv[2:]))
     return None
 
-
-def _module(program: Program) -> Any:
-    import importlib
-
-    return importlib.import_module(f"{__package__}.{program.module}")
