@@ -106,6 +106,14 @@ class Outputs:
         self.out = out
         self._made: set[str] = set()
 
+    def make_root(self) -> None:
+        """Makes the output directory itself, so that it exists even when nothing is written into it."""
+        if is_url(self.out):
+            fs, path = url_filesystem(self.out)
+            fs.makedirs(path, exist_ok=True)
+        else:
+            os.makedirs(self.out, exist_ok=True)
+
     @contextmanager
     def create(self, relative: str) -> Iterator[IO[bytes]]:
         """A new file at `relative` under the output, for writing; it appears only if the block ends without error."""

@@ -55,6 +55,17 @@ def _text_column(pa: Any, schema: Any, name: str, field: str) -> tuple[int, Any]
     return index, kind
 
 
+@contextmanager
+def _arrow_errors(pa: Any, name: str) -> Iterator[None]:
+    """pyarrow's own errors (a damaged file, a failed read) as the input's one-line reason."""
+    try:
+        yield
+    except pa.ArrowException as error:
+        if isinstance(error, OSError):
+            raise  # described like any other failed read
+        raise InputError(name, f"not a readable Parquet file ({error})") from None
+
+
 def read_parquet(name: str, field: str, buffer: DocumentBuffer) -> int:
     """Adds each row's value in column `field` to `buffer` as one document; returns how many rows there were.
 
@@ -62,7 +73,7 @@ def read_parquet(name: str, field: str, buffer: DocumentBuffer) -> int:
     column's buffers. Raises InputError naming NAME:N for a null value.
     """
     pa, pq = _pyarrow(name)
-    with _opened(name, "rb") as where:
+    with _arrow_errors(pa, name), _opened(name, "rb") as where:
         parquet = pq.ParquetFile(where)
         _, kind = _text_column(pa, parquet.schema_arrow, name, field)
         width, code = (8, "q") if pa.types.is_large_string(kind) or pa.types.is_large_binary(kind) else (4, "i")
@@ -119,7 +130,7 @@ def write_parquet(name: str, field: str, documents: range, out: Union[str, IO[by
     """
     pa, pq = _pyarrow(name)
     changed = removed = 0
-    with _opened(name, "rb") as where:
+    with _arrow_errors(pa, name), _opened(name, "rb") as where:
         parquet = pq.ParquetFile(where)
         schema = parquet.schema_arrow
         index, kind = _text_column(pa, schema, name, field)

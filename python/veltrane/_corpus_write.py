@@ -46,7 +46,7 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
     data are written as files named after them.
 
     Raises ValueError before writing anything when the output would write over
-    an input (it is one, or lies inside an input directory). An input that
+    an input (it is one, or lies inside an input directory), or cannot be made. An input that
     cannot be written (it changed since it was loaded, its kept text is not
     valid UTF-8, the output fails) raises InputError, or with `report` is
     reported, written nowhere, and listed in the summary's `failed`; the others
@@ -56,6 +56,10 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
         raise ValueError(f"out must be a non-empty path or URL, not {out!r}")
     refuse_overwriting(out, corpus.roots, corpus.sources)
     outputs = Outputs(out)
+    try:
+        outputs.make_root()
+    except OSError as error:
+        raise InputError(out, describe_error(error)) from None
     checked = _checked(kept)
     documents = changed = removed = 0
     failed: list[InputError] = []
