@@ -2,16 +2,13 @@
 from __future__ import annotations
 
 import array
-from typing import IO, Protocol, Union
+import os
+from typing import IO, Union
 
 Bytes = Union[bytes, bytearray, memoryview]
 
 #: Bytes asked of a stream at a time when its size is not known.
 STREAM_CHUNK = 1 << 20
-
-
-class ReadsInto(Protocol):
-    def readinto(self, buffer: memoryview, /) -> Union[int, None]: ...
 
 
 class DocumentBuffer:
@@ -27,6 +24,19 @@ class DocumentBuffer:
         self.data = bytearray(capacity)
         self.used = 0
         self.offsets = array.array("Q", [0])
+        # A view of the whole array, kept between files (making one per small file costs more than reading
+        # it), and let go before the array is resized, which no view may outlive.
+        self._view: Union[memoryview, None] = None
+
+    def _grow_to(self, end: int) -> None:
+        if end > len(self.data):
+            self._let_go()
+            self.data += bytes(end - len(self.data))
+
+    def _let_go(self) -> None:
+        if self._view is not None:
+            self._view.release()
+            self._view = None
 
     @property
     def documents(self) -> int:
@@ -35,22 +45,23 @@ class DocumentBuffer:
     def append(self, chunk: Bytes) -> None:
         """Adds `chunk` to the document being written."""
         end = self.used + len(chunk)
-        # Within the allocation this copies in place; past its end the array grows to fit.
+        if end > len(self.data):
+            self._let_go()
+        # Within the array this copies in place; past its end the array grows to fit.
         self.data[self.used:end] = chunk
         self.used = end
 
-    def read_into(self, handle: ReadsInto, size: int) -> None:
-        """Adds up to `size` bytes of `handle` (fewer if it ends first) to the document being written."""
-        shortfall = self.used + size - len(self.data)
-        if shortfall > 0:
-            self.data += bytes(shortfall)
-        with memoryview(self.data) as whole, whole[self.used:self.used + size] as room:
-            got = 0
-            while got < size:
-                count = handle.readinto(room[got:])
-                if not count:
-                    break
-                got += count
+    def read_file(self, fd: int, size: int) -> None:
+        """Adds up to `size` bytes of the open file `fd` (fewer if it ends first) to the document being written."""
+        self._grow_to(self.used + size)
+        if self._view is None:
+            self._view = memoryview(self.data)
+        got = 0
+        while got < size:
+            count = os.readv(fd, [self._view[self.used + got:self.used + size]])
+            if not count:
+                break
+            got += count
         self.used += got
 
     def read_stream(self, handle: IO[bytes]) -> None:
@@ -75,5 +86,6 @@ class DocumentBuffer:
 
     def finish(self) -> tuple[bytearray, array.array[int]]:
         """The documents' bytes (trimmed to what was written) and their offsets."""
+        self._let_go()
         del self.data[self.used:]
         return self.data, self.offsets

@@ -122,13 +122,17 @@ def _read_file(path: str, buffer: DocumentBuffer) -> Union[tuple[int, int], None
         with open_input(path) as content:
             buffer.append(content)
         return None
-    with open(path, "rb", buffering=0) as handle:
-        info = os.fstat(handle.fileno())
+    fd = os.open(path, os.O_RDONLY | os.O_CLOEXEC)
+    try:
+        info = os.fstat(fd)
         if stat.S_ISREG(info.st_mode):
             # The size now, not as listed: a file that changed since is read as it is.
-            buffer.read_into(handle, info.st_size)
+            buffer.read_file(fd, info.st_size)
         else:
-            buffer.read_stream(handle)
+            with open(fd, "rb", buffering=0, closefd=False) as stream:
+                buffer.read_stream(stream)
+    finally:
+        os.close(fd)
     return info.st_dev, info.st_ino
 
 

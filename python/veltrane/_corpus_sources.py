@@ -4,8 +4,7 @@ from __future__ import annotations
 import bisect
 import enum
 from collections.abc import Sequence
-from dataclasses import dataclass
-from typing import Union, overload
+from typing import NamedTuple, Union, overload
 
 JSONL_SUFFIXES = (".jsonl", ".jsonl.gz")
 PARQUET_SUFFIXES = (".parquet",)
@@ -24,9 +23,11 @@ class Kind(enum.Enum):
     DATA = "data"
 
 
-@dataclass(frozen=True)
-class Source:
-    """One input of a corpus and the documents it gave: documents first .. first+count-1."""
+class Source(NamedTuple):
+    """One input of a corpus and the documents it gave: documents first .. first+count-1.
+
+    (A named tuple: a corpus of many small files makes one per file, and these are made fastest.)
+    """
 
     name: str
     kind: Kind
