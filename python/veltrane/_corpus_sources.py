@@ -24,7 +24,7 @@ class Kind(enum.Enum):
 
 
 class Source(NamedTuple):
-    """One input of a corpus and the documents it gave: documents first .. first+count-1.
+    """One input of a corpus and the documents it gave: documents first .. first + documents - 1.
 
     (A named tuple: a corpus of many small files makes one per file, and these are made fastest.)
     """
@@ -32,7 +32,7 @@ class Source(NamedTuple):
     name: str
     kind: Kind
     first: int
-    count: int
+    documents: int
     #: A JSON Lines input read through gzip (and so written back through it).
     gzip: bool = False
     #: (device, inode) of a local file, so that the writer never writes over it.
@@ -84,9 +84,9 @@ class DocumentNames(Sequence[str]):
     """
 
     def __init__(self, sources: Sequence[Source]) -> None:
-        self._sources = [source for source in sources if source.count > 0]
+        self._sources = [source for source in sources if source.documents > 0]
         self._firsts = [source.first for source in self._sources]
-        self._length = sum(source.count for source in self._sources)
+        self._length = sum(source.documents for source in self._sources)
 
     def __len__(self) -> int:
         return self._length

@@ -81,7 +81,7 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
             where = getattr(error, "filename", None)
             failed.append(InputError(source.name, f"{reason} ({where})" if where and where != source.name else reason))
         else:
-            documents += source.count
+            documents += source.documents
             changed += source_changed
             removed += source_removed
             continue
@@ -111,7 +111,7 @@ def _check_unchanged(source: Source) -> None:
 
 def _write_source(corpus: LoadedCorpus, source: Source, handle: IO[bytes], kept: Callable[[int], Bytes]) -> tuple[int, int]:
     """Writes one input's documents; returns (documents changed, bytes removed)."""
-    documents = range(source.first, source.first + source.count)
+    documents = range(source.first, source.first + source.documents)
     assert corpus.field is not None or source.kind in (Kind.FILE, Kind.DATA)
     if source.kind is Kind.JSONL:
         return write_jsonl(source.name, source.gzip, corpus.field or "", documents, handle, corpus.document, kept)
