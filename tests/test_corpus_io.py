@@ -183,11 +183,13 @@ def test_jsonl_edits_keep_the_spelling_around_the_field(tmp_path):
 def test_without_a_field_every_file_is_raw_and_with_one_other_files_stay_whole(tmp_path):
     (tmp_path / "a.jsonl").write_bytes(b'{"text": "x"}\n{"text": "y"}\n')
     (tmp_path / "b.txt").write_bytes(b"plain")
-    raw = load_corpus([str(tmp_path)])
+    raw = load_corpus([tmp_path])  # a pathlib.Path is a path too
     assert documents(raw) == [b'{"text": "x"}\n{"text": "y"}\n', b"plain"]
     fielded = load_corpus([str(tmp_path)], field="text")
     assert list(fielded.names) == [f"{tmp_path}/a.jsonl:1", f"{tmp_path}/a.jsonl:2", f"{tmp_path}/b.txt"]
     assert documents(fielded) == [b"x", b"y", b"plain"]
+    with pytest.raises(TypeError, match="not one str"):
+        load_corpus(str(tmp_path))
 
 
 def test_load_documents_takes_bytes_text_and_paths(tmp_path):

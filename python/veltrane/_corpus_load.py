@@ -56,7 +56,7 @@ class LoadedCorpus:
         return memoryview(self.data)[self.offsets[index]:self.offsets[index + 1]]
 
 
-def load_corpus(paths: Sequence[str], *, field: Union[str, None] = None,
+def load_corpus(paths: Sequence[Union[str, os.PathLike[str]]], *, field: Union[str, None] = None,
                 report: Union[Report, None] = None) -> LoadedCorpus:
     """Reads the inputs at `paths` (files, directories walked in name order, fsspec URLs) as one corpus.
 
@@ -77,6 +77,10 @@ def load_corpus(paths: Sequence[str], *, field: Union[str, None] = None,
                         "write [path] for a single input")
     if field is not None and (not isinstance(field, str) or not field):
         raise ValueError(f"field must be a non-empty str or None, not {field!r}")
+    arguments = [os.fspath(path) if isinstance(path, os.PathLike) else path for path in paths]
+    for argument in arguments:
+        if not isinstance(argument, str):
+            raise TypeError(f"paths must be str or os.PathLike, not {type(argument).__name__} ({argument!r})")
     failed: list[InputError] = []
 
     def fail(error: InputError) -> None:
@@ -86,7 +90,7 @@ def load_corpus(paths: Sequence[str], *, field: Union[str, None] = None,
         left_out = "" if error.name == error.input else f"; {error.input} is left out"
         report(error.name, error.reason + left_out)
 
-    listing = list_files(list(paths), lambda name, reason: fail(InputError(name, reason)))
+    listing = list_files(arguments, lambda name, reason: fail(InputError(name, reason)))
     kinds = [kind_of(path, field) for path in listing.paths]
     buffer = DocumentBuffer(sum(size for size, kind in zip(listing.sizes, kinds) if kind is Kind.FILE))
     sources = []
@@ -100,7 +104,7 @@ def load_corpus(paths: Sequence[str], *, field: Union[str, None] = None,
         except (OSError, EOFError, zlib.error) as error:
             buffer.rollback(mark)
             fail(InputError(path, describe_error(error)))
-    return _finish(buffer, sources, tuple(paths), field, tuple(failed))
+    return _finish(buffer, sources, tuple(arguments), field, tuple(failed))
 
 
 def _read_source(path: str, kind: Kind, field: Union[str, None], buffer: DocumentBuffer) -> Source:
