@@ -15,7 +15,7 @@ from typing import Any, Union
 
 from ._mapped import mapped
 
-__all__ = ["URL", "CLUSTER_EXTRA", "MissingExtra", "describe_error", "is_url", "open_input", "read_range", "url_size", "walk_url"]
+__all__ = ["URL", "CLUSTER_EXTRA", "MissingExtra", "describe_error", "is_url", "open_input", "read_range", "url_filesystem", "url_size", "walk_url"]
 
 #: What to install for URLs and clusters; named in every message about its absence.
 CLUSTER_EXTRA = "pip install 'veltrane[cluster]'"
@@ -69,6 +69,11 @@ def _filesystem(url: str) -> tuple[Any, str]:
     except (ImportError, ValueError) as error:
         # An unknown scheme, or a backend whose own package (s3fs, gcsfs...) is missing.
         raise OSError(0, str(error) or "no fsspec backend for this URL") from None
+
+
+def url_filesystem(url: str) -> tuple[Any, str]:
+    """The fsspec filesystem that serves `url`, and the path within it (to open, list or write)."""
+    return _filesystem(url)
 
 
 def walk_url(url: str) -> list[tuple[str, int]]:

@@ -1,0 +1,123 @@
+"""Writing a deduplicated corpus back, mirroring its inputs: files as files, JSON Lines and Parquet re-written."""
+from __future__ import annotations
+
+import os
+import zlib
+from collections.abc import Callable
+from dataclasses import dataclass
+from typing import IO, Union
+
+from ._corpus_buffer import Bytes
+from ._corpus_jsonl import write_jsonl
+from ._corpus_load import LoadedCorpus
+from ._corpus_outputs import Outputs, mirrored_path, refuse_overwriting
+from ._corpus_parquet import write_parquet
+from ._corpus_sources import InputError, Kind, Source
+from ._locations import describe_error
+from ._walk import Report
+
+Kept = Callable[[int], Union[bytes, bytearray, memoryview]]
+
+
+@dataclass(frozen=True)
+class WriteSummary:
+    """What `write_deduplicated` wrote."""
+
+    #: Documents written (those of the inputs that failed are not counted).
+    documents: int
+    #: Documents written with something removed.
+    changed: int
+    #: Bytes removed from the documents written (of records' and rows' text: its UTF-8).
+    bytes_removed: int
+    #: The inputs that could not be written, each with the reason (when written with a `report`).
+    failed: tuple[InputError, ...] = ()
+
+
+def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
+                       report: Union[Report, None] = None) -> WriteSummary:
+    """Writes every document i as kept(i) under `out` (a directory or fsspec URL), mirroring the inputs.
+
+    A file goes to OUT/<its name without a root "/" or URL scheme>
+    (see `mirrored_path`). A JSON Lines input is written there again, through
+    gzip if it was compressed, with each record's field replaced by its kept
+    text; a record whose document did not change is copied byte for byte. A
+    Parquet input is written again with the column replaced, its schema,
+    metadata, row groups and other columns as they were. Documents loaded as
+    data are written as files named after them.
+
+    Raises ValueError before writing anything when the output would write over
+    an input (it is one, or lies inside an input directory), or cannot be made. An input that
+    cannot be written (it changed since it was loaded, its kept text is not
+    valid UTF-8, the output fails) raises InputError, or with `report` is
+    reported, written nowhere, and listed in the summary's `failed`; the others
+    are written.
+    """
+    if not isinstance(out, str) or not out:
+        raise ValueError(f"out must be a non-empty path or URL, not {out!r}")
+    refuse_overwriting(out, corpus.roots, corpus.sources)
+    outputs = Outputs(out)
+    try:
+        outputs.make_root()
+    except OSError as error:
+        raise InputError(out, describe_error(error)) from None
+    checked = _checked(kept)
+    documents = changed = removed = 0
+    failed: list[InputError] = []
+    targets: dict[str, str] = {}
+    for source in corpus.sources:
+        try:
+            relative = mirrored_path(source.name)
+            if relative in targets:
+                raise InputError(source.name, f"would be written where {targets[relative]} is "
+                                 f"({relative} under the output); written once only")
+            targets[relative] = source.name
+            _check_unchanged(source)
+            with outputs.create(relative) as handle:
+                source_changed, source_removed = _write_source(corpus, source, handle, checked)
+        except InputError as error:
+            failed.append(error)
+        except (OSError, EOFError, zlib.error) as error:
+            reason = describe_error(error)
+            where = getattr(error, "filename", None)
+            failed.append(InputError(source.name, f"{reason} ({where})" if where and where != source.name else reason))
+        else:
+            documents += source.documents
+            changed += source_changed
+            removed += source_removed
+            continue
+        if report is None:
+            raise failed[-1]
+        report(failed[-1].name, failed[-1].reason)
+    return WriteSummary(documents, changed, removed, tuple(failed))
+
+
+def _checked(kept: Kept) -> Callable[[int], Bytes]:
+    def call(index: int) -> Bytes:
+        result = kept(index)
+        if not isinstance(result, (bytes, bytearray, memoryview)):
+            raise TypeError(f"kept({index}) returned {type(result).__name__}, not bytes")
+        return result
+
+    return call
+
+
+def _check_unchanged(source: Source) -> None:
+    if source.stamp is None:
+        return
+    info = os.stat(source.name)
+    if (info.st_size, info.st_mtime_ns) != source.stamp:
+        raise InputError(source.name, "changed since it was read; not written")
+
+
+def _write_source(corpus: LoadedCorpus, source: Source, handle: IO[bytes], kept: Callable[[int], Bytes]) -> tuple[int, int]:
+    """Writes one input's documents; returns (documents changed, bytes removed)."""
+    documents = range(source.first, source.first + source.documents)
+    assert corpus.field is not None or source.kind in (Kind.FILE, Kind.DATA)
+    if source.kind is Kind.JSONL:
+        return write_jsonl(source.name, source.gzip, corpus.field or "", documents, handle, corpus.document, kept)
+    if source.kind is Kind.PARQUET:
+        return write_parquet(source.name, corpus.field or "", documents, handle, corpus.document, kept)
+    after = kept(source.first)
+    handle.write(after)
+    with corpus.document(source.first) as before:
+        return (0, 0) if before == after else (1, len(before) - len(after))
