@@ -14,6 +14,9 @@ Python signatures and English documentation, plus conveniences:
   restart tests, reproducible from a seed;
 - `sp800_90b_conditioning(n_in, n_out, nw, h_in)`: the entropy a conditioning component
   leaves (SP 800-90B 3.1.5), the double nearest the exact value;
+- `shared_repeats(documents)`: what the documents of a corpus share, no occurrence crossing
+  from one into the next; `duplicate_spans(documents)` and `deduplicate(documents)`: its exact
+  deduplication (repeated spans of 100 bytes or more), to a fixed point;
 - `scan_many(inputs, client)`: scans of files and URLs on a Dask cluster, in input order;
 - `entropy_profile(data, window)`: entropy window by window, with rising and
   falling edges found with hysteresis (packed or encrypted regions);
@@ -30,6 +33,8 @@ import _veltrane
 
 from . import min_entropy, shannon_entropy, strings_frag
 from ._conditioning import Conditioning, sp800_90b_conditioning
+from ._corpus import (DuplicateSpans, Occurrence, SharedRepeat, SharedRepeats, deduplicate, duplicate_spans,
+                      shared_repeats)
 from ._display import format_measure
 from ._locations import URL
 from ._measures import EntFigures, Measures, MeasureState, measure, measure_state
@@ -67,6 +72,7 @@ __all__ = [
     "Collision",
     "Compression",
     "Conditioning",
+    "DuplicateSpans",
     "Edge",
     "EntFigures",
     "IidAssessment",
@@ -77,6 +83,7 @@ __all__ = [
     "MeasureState",
     "Measures",
     "MostCommonValue",
+    "Occurrence",
     "PermutationStatistic",
     "PermutationTest",
     "Prediction",
@@ -88,9 +95,13 @@ __all__ = [
     "RestartTest",
     "ScanFailure",
     "ScanResult",
+    "SharedRepeat",
+    "SharedRepeats",
     "TTuple",
     "Track",
     "URL",
+    "deduplicate",
+    "duplicate_spans",
     "entropy_profile",
     "find_edges",
     "format_measure",
@@ -102,6 +113,7 @@ __all__ = [
     "scan",
     "scan_many",
     "shannon_entropy",
+    "shared_repeats",
     "sp800_90b",
     "sp800_90b_iid",
     "sp800_90b_restart",

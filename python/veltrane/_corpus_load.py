@@ -22,7 +22,7 @@ from ._corpus_sources import DocumentNames, InputError, Kind, Source, kind_of
 from ._locations import URL, describe_error, is_url, open_input
 from ._scan import byte_view
 from ._walk import Report, list_files
-from .cli.runner import BINARY_SNIFF
+from ._binary import BINARY_SNIFF
 
 Document = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]", URL]
 

@@ -78,8 +78,8 @@ PyObject* corpus_dedup(PyObject*, PyObject* args) noexcept {
 
 // corpus_repeats(data, offsets, top, min_count, min_length, max_length, rank, maximal,
 //                exclude_periodic, min_entropy, non_overlap) -> dict: the repeats columns
-// (starts and firsts as corpus positions), and per start its document, start in it,
-// line and end line; per fragment the documents it touches.
+// (starts and firsts as corpus positions), and per start its document, start and end in
+// it, line and end line; per fragment the documents it touches.
 PyObject* corpus_repeats(PyObject*, PyObject* args) noexcept {
     return guarded([&] {
         PyObject *data, *offsets_obj, *top, *max_length, *min_entropy;
@@ -104,6 +104,13 @@ PyObject* corpus_repeats(PyObject*, PyObject* args) noexcept {
         add_repeats_columns(dict.get(), shared.found);
         set_item(dict.get(), "documents", column(shared.documents));
         set_item(dict.get(), "document_starts", column(shared.starts));
+        std::vector<std::uint64_t> ends(shared.starts.size());
+        for (std::size_t f = 0; f < shared.found.size(); ++f) {
+            for (std::uint64_t i = shared.found.offsets[f]; i < shared.found.offsets[f + 1]; ++i) {
+                ends[i] = shared.starts[i] + shared.found.lengths[f];
+            }
+        }
+        set_item(dict.get(), "document_ends", column(ends));
         set_item(dict.get(), "lines", column(shared.lines));
         set_item(dict.get(), "end_lines", column(shared.end_lines));
         set_item(dict.get(), "documents_touched", column(shared.documents_touched));

@@ -7,12 +7,13 @@ from contextlib import ExitStack
 from dataclasses import dataclass
 from typing import Any, Union
 
+from .._binary import is_binary
 from .._cluster import ClusterScan, Run, connect, worker_name
 from .._locations import MissingExtra, open_input
 from .._measures import Measures
 from .activity import STDIN, Activity
 from .exits import UsageError
-from .runner import (THREADS_VARIABLE, Found, Outcome, ScannedInput, ScanOptions, is_binary, scan_one,
+from .runner import (THREADS_VARIABLE, Found, Outcome, ScannedInput, ScanOptions, scan_one,
                      scanned_input, search_content, search_skipped)
 
 

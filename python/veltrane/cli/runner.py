@@ -12,6 +12,7 @@ from dataclasses import dataclass
 from typing import Union
 
 from .. import _engine
+from .._binary import is_binary
 from .._locations import describe_error, open_input
 from .._mapped import mapped_file
 from .._measures import Measures, measure
@@ -25,10 +26,8 @@ from .preview import hex_preview, preview
 THREADS_VARIABLE = "RAYON_NUM_THREADS"
 
 
-#: Inputs with a NUL byte among their first bytes are binary (as grep and git decide): their
-#: repeats are shown in hex, and unless asked otherwise they must carry this many bits per byte,
-#: which leaves out padding, tables of small integers and other low-complexity filler.
-BINARY_SNIFF = 8000
+#: Binary inputs' repeats are shown in hex, and unless asked otherwise they must carry this many
+#: bits per byte, which leaves out padding, tables of small integers and other low-complexity filler.
 BINARY_MIN_ENTROPY = 1.0
 #: Starts written per fragment in JSON; the count stays exact and says how many there are.
 JSON_MAX_STARTS = 1000
@@ -87,11 +86,6 @@ class Found:
     previews: tuple[str, ...]
     unit: Unit
     skipped: Union[str, None]
-
-
-def is_binary(head: Union[memoryview, bytes]) -> bool:
-    """A NUL byte among the first bytes (byte values: the same test for bytes and a view of a map)."""
-    return 0 in head[:BINARY_SNIFF]
 
 
 def search_skipped(size: int, options: ScanOptions) -> Union[str, None]:
