@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "corpus/duplicate_ranges.hpp"
@@ -171,12 +169,10 @@ DedupResult detail::find_duplicate_spans(const CorpusText& original, const Dedup
             duplicates = duplicate_windows_sorted(text, options.min_length, options.keep);
         }
         const Marked marked = mark(text, duplicates, options);
-        if (std::getenv("VELTRANE_DEDUP_TRACE")) std::fprintf(stderr, "pass %u n %llu\n", pass, (unsigned long long)text.size());
         std::uint64_t removed_total = 0;
         for (const Range& range : marked.removed) removed_total += range.end - range.start;
         if (removed_total == 0) break;
         current = remove(text, current.pieces, marked, removed_total);
-        if (std::getenv("VELTRANE_DEDUP_TRACE")) std::fprintf(stderr, "removed\n");
     }
     removed_ranges(original, current.pieces, result);
     return result;

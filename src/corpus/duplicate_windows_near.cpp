@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "corpus/duplicate_windows.hpp"

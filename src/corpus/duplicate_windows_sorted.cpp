@@ -5,8 +5,6 @@
 // document; they are no windows and are passed over.
 #include <algorithm>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 #include "corpus/duplicate_windows.hpp"
 #include "pool/cancel.hpp"
@@ -34,7 +32,6 @@ void mark_runs(const CorpusText& text, std::uint64_t length, Keep keep, Bitset& 
     const I n = static_cast<I>(text.size());
     util::BigArray<I> sa(n);
     strings::frag::sort_suffixes<std::uint8_t, I>(t, n, I{256}, sa.data());
-    if (std::getenv("VELTRANE_DEDUP_TRACE")) std::fprintf(stderr, "sorted\n");
     const Bitset windows = window_starts(text, length);
     // Neighbouring rows mostly differ within their first eight bytes: those
     // are compared in a register before any call.
@@ -87,7 +84,6 @@ void mark_runs(const CorpusText& text, std::uint64_t length, Keep keep, Bitset& 
             }
         }
     });
-    if (std::getenv("VELTRANE_DEDUP_TRACE")) std::fprintf(stderr, "scanned\n");
 }
 
 }  // namespace

@@ -4,13 +4,25 @@
 // as it is. Bytes keep their values 0..255; the separators take 256 on, so the
 // sequence needs 16-bit symbols up to 65,280 documents and 32-bit ones beyond
 // (a corpus of one document is searched as bytes).
+//
+// The suffixes need not be sorted in that sequence's own order: any order in
+// which the suffixes that begin with a fragment lie side by side serves. When
+// some byte value occurs in no document, it stands for every separator in a
+// copy of the bytes, which libdivsufsort sorts several times faster than the
+// wide symbols sort: suffixes that begin with a fragment (no separator in it)
+// begin with the same bytes in the copy, and only they do, since that byte is
+// in no fragment.
 #include "corpus/shared_repeats.hpp"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 #include <span>
 #include <stdexcept>
 
 #include "pool/cancel.hpp"
+#include "strings/frag/byte_suffix_array.hpp"
+#include "strings/frag/suffix_array.hpp"
 #include "strings/repeats/search.hpp"
 #include "util/big_array.hpp"
 
@@ -20,8 +32,33 @@ namespace {
 
 namespace rp = strings::repeats;
 
+// A byte value that occurs nowhere in the corpus, if there is one.
+std::optional<std::uint8_t> unused_byte(const CorpusText& text) {
+    std::array<bool, 256> seen{};
+    for (std::uint64_t p = 0; p < text.size(); ++p) {
+        if ((p & 0xFFFFF) == 0) pool::checkpoint();
+        seen[text.bytes[p]] = true;
+    }
+    for (unsigned b = 0; b < 256; ++b) {
+        if (!seen[b]) return static_cast<std::uint8_t>(b);
+    }
+    return std::nullopt;
+}
+
+// Sorts the separated sequence's suffixes as libdivsufsort sorts the bytes
+// with `stand_in` for every separator.
+struct SortWithStandIn {
+    std::uint8_t stand_in;
+    template <class S, class I>
+    void operator()(const S* symbols, I n, I, I* sa) const {
+        util::BigArray<std::uint8_t> bytes(n);
+        for (I i = 0; i < n; ++i) bytes[i] = symbols[i] < 256 ? static_cast<std::uint8_t>(symbols[i]) : stand_in;
+        strings::frag::build_byte_suffix_array(bytes.data(), n, sa);
+    }
+};
+
 template <class I, class S>
-rp::RepeatsResult search_separated(const CorpusText& text, const rp::Options& options) {
+rp::RepeatsResult search_separated(const CorpusText& text, const rp::Options& options, bool by_bytes) {
     const std::size_t documents = text.documents();
     const std::uint64_t n = text.size() + documents - 1;
     util::BigArray<S> symbols(n);
@@ -31,17 +68,21 @@ rp::RepeatsResult search_separated(const CorpusText& text, const rp::Options& op
         for (std::uint64_t p = text.offsets[d]; p < text.offsets[d + 1]; ++p) symbols[at++] = text.bytes[p];
         if (d + 1 < documents) symbols[at++] = static_cast<S>(256 + d);
     }
-    return rp::detail::search_ranked<I, S>(symbols.data(), static_cast<I>(n), static_cast<I>(256 + documents - 1),
-                                           options);
+    const I alphabet = static_cast<I>(256 + documents - 1);
+    if (const auto stand_in = by_bytes ? unused_byte(text) : std::nullopt; stand_in) {
+        return rp::detail::search_ranked<I, S>(symbols.data(), static_cast<I>(n), alphabet, options,
+                                               SortWithStandIn{*stand_in});
+    }
+    return rp::detail::search_ranked<I, S>(symbols.data(), static_cast<I>(n), alphabet, options);
 }
 
 template <class I>
-rp::RepeatsResult search_with_index(const CorpusText& text, const rp::Options& options) {
+rp::RepeatsResult search_with_index(const CorpusText& text, const rp::Options& options, bool by_bytes) {
     if (text.documents() <= 1) {
         return rp::detail::search_ranked<I, std::uint8_t>(text.bytes, static_cast<I>(text.size()), I{256}, options);
     }
-    if (256 + text.documents() - 1 <= 65536) return search_separated<I, std::uint16_t>(text, options);
-    return search_separated<I, I>(text, options);
+    if (256 + text.documents() - 1 <= 65536) return search_separated<I, std::uint16_t>(text, options, by_bytes);
+    return search_separated<I, I>(text, options, by_bytes);
 }
 
 // Lines of every stored start and of the last byte of its occurrence, by one
@@ -80,7 +121,12 @@ void place_lines(const CorpusText& text, SharedRepeats& shared) {
 
 }  // namespace
 
-SharedRepeats find_shared_repeats(const CorpusText& text, rp::Options options) {
+SharedRepeats find_shared_repeats(const CorpusText& text, const rp::Options& options) {
+    const std::uint64_t n = text.size() + (text.documents() == 0 ? 0 : text.documents() - 1);
+    return detail::find_shared_repeats(text, options, n >= strings::frag::BYTE_SORT_FROM);
+}
+
+SharedRepeats detail::find_shared_repeats(const CorpusText& text, rp::Options options, bool sort_bytes) {
     check_offsets(text.offsets, text.size());
     rp::validate(options);
     if (options.min_count < 2) {
@@ -91,8 +137,8 @@ SharedRepeats find_shared_repeats(const CorpusText& text, rp::Options options) {
     SharedRepeats shared;
     const std::uint64_t n = text.size() + (text.documents() == 0 ? 0 : text.documents() - 1);
     if (text.size() == 0 || options.top == std::uint64_t{0} || options.min_length > text.size()) return shared;
-    shared.found = n < UINT32_MAX - 1 ? search_with_index<std::uint32_t>(text, options)
-                                      : search_with_index<std::uint64_t>(text, options);
+    shared.found = n < UINT32_MAX - 1 ? search_with_index<std::uint32_t>(text, options, sort_bytes)
+                                      : search_with_index<std::uint64_t>(text, options, sort_bytes);
     // Positions of the separated sequence back to documents: document d begins at offsets[d] + d.
     const bool separated = text.documents() > 1;
     auto place = [&](std::uint64_t s, std::uint64_t& document, std::uint64_t& start) {

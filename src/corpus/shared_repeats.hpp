@@ -29,6 +29,13 @@ struct SharedRepeats {
 
 // Throws std::invalid_argument for bad offsets or options (min_count must be
 // at least 2 here), std::bad_alloc, pool::Cancelled.
-SharedRepeats find_shared_repeats(const CorpusText& text, strings::repeats::Options options);
+SharedRepeats find_shared_repeats(const CorpusText& text, const strings::repeats::Options& options);
+
+namespace detail {
+// The same, sorting the suffixes through a byte that stands for every
+// separator when `sort_bytes` and some byte value is free (by default from
+// 16 KiB on, where libdivsufsort serves bytes); tests reach both ways on any size.
+SharedRepeats find_shared_repeats(const CorpusText& text, strings::repeats::Options options, bool sort_bytes);
+}  // namespace detail
 
 }  // namespace veltrane::corpus

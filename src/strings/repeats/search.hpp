@@ -50,14 +50,25 @@ struct RepeatIndex {
     std::vector<I> depths;
 };
 
+// Sorts the suffixes of the symbols themselves.
+struct SortSymbols {
+    template <class S, class I>
+    void operator()(const S* symbols, I n, I alphabet, I* sa) const {
+        frag::sort_suffixes<S, I>(symbols, n, alphabet, sa);
+    }
+};
+
 // Clips every node to the candidate lengths and cuts what the node alone rules
 // out, counting each cut length once: lengths beyond the longest that can hold
-// min_count non-overlapping occurrences, then periodic lengths.
-template <class I, class S>
-RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& options, LeftOut& left_out) {
+// min_count non-overlapping occurrences, then periodic lengths. `sort` fills
+// the suffix array: any order in which the suffixes beginning with any one
+// fragment of at least two occurrences lie side by side serves.
+template <class I, class S, class Sort>
+RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& options, LeftOut& left_out,
+                           const Sort& sort) {
     RepeatIndex<I> index;
     index.sa = util::BigArray<I>(n);
-    frag::sort_suffixes<S, I>(symbols, n, alphabet, index.sa.data());
+    sort(symbols, n, alphabet, index.sa.data());
     const std::uint64_t times = options.min_count;
     const std::uint64_t shortest = options.min_length;
     const std::uint64_t longest = std::min<std::uint64_t>(options.max_length.value_or(n), n);
@@ -129,10 +140,10 @@ void add_fragment(RepeatsResult& result, std::uint64_t length, std::uint64_t cou
     result.truncated.push_back(stored < count ? 1 : 0);
 }
 
-template <class I, class S, class Rank>
-RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& options) {
+template <class I, class S, class Rank, class Sort>
+RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& options, const Sort& sort) {
     RepeatsResult result;
-    const RepeatIndex<I> index = build_index<I, S>(symbols, n, alphabet, options, result.left_out);
+    const RepeatIndex<I> index = build_index<I, S>(symbols, n, alphabet, options, result.left_out, sort);
     const frag::OccurrenceChooser<I> chooser(index.sa.data(), n);
     frag::RankedWalk<I, Rank> walk(index.nodes, chooser, options.min_count);
     FragmentFilters<I, S> filters(symbols, n, alphabet, index.sa.data(), index.nodes, index.depths, chooser, options,
@@ -194,10 +205,12 @@ RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& o
     return result;
 }
 
-template <class I, class S>
-RepeatsResult search_ranked(const S* symbols, I n, I alphabet, const Options& options) {
-    if (options.rank == Rank::savings) return search_symbols<I, S, frag::SavingsRank>(symbols, n, alphabet, options);
-    return search_symbols<I, S, frag::CoverageRank>(symbols, n, alphabet, options);
+template <class I, class S, class Sort = SortSymbols>
+RepeatsResult search_ranked(const S* symbols, I n, I alphabet, const Options& options, const Sort& sort = {}) {
+    if (options.rank == Rank::savings) {
+        return search_symbols<I, S, frag::SavingsRank>(symbols, n, alphabet, options, sort);
+    }
+    return search_symbols<I, S, frag::CoverageRank>(symbols, n, alphabet, options, sort);
 }
 
 // The search with I-bit positions (the caller checks that n fits).
