@@ -166,7 +166,7 @@ DedupResult detail::find_duplicate_spans(const CorpusText& original, const Dedup
         const std::uint64_t most_near = always_near ? UINT64_MAX : default_most_near(text);
         if (pass == 1 ||
             !duplicate_windows_near(text, options.min_length, options.keep, current.near, duplicates, most_near)) {
-            duplicates = duplicate_windows_sorted(text, options.min_length, options.keep);
+            duplicates = duplicate_windows_hashed(text, options.min_length, options.keep);
         }
         const Marked marked = mark(text, duplicates, options);
         std::uint64_t removed_total = 0;

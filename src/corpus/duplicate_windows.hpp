@@ -23,6 +23,10 @@ Bitset window_starts(const CorpusText& text, std::uint64_t length);
 // array's own time, and 4 (8 beyond 4 GiB) bytes per corpus byte.
 Bitset duplicate_windows_sorted(const CorpusText& text, std::uint64_t length, Keep keep);
 
+// Every duplicate window, by hashing every window in a few scans of the
+// corpus (far faster than the suffix array, about 2 bytes per corpus byte).
+Bitset duplicate_windows_hashed(const CorpusText& text, std::uint64_t length, Keep keep);
+
 // The duplicate windows whose bytes also fill a window holding a byte of
 // `near` (a set over the corpus's positions), by hashing every window and
 // looking it up among those few; none of the others. Returns false, marking

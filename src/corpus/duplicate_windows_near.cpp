@@ -110,25 +110,6 @@ private:
     std::vector<Content> contents_;
 };
 
-// Calls f(p, hash) for every window starting in [begin, end), ascending.
-template <class F>
-void for_each_window(const CorpusText& text, const WindowHash& hash, std::uint64_t length, std::uint64_t begin,
-                     std::uint64_t end, F&& f) {
-    for (std::size_t d = document_of(text.offsets, begin); d < text.documents() && text.offsets[d] < end; ++d) {
-        const std::uint64_t doc_end = text.offsets[d + 1];
-        if (doc_end - text.offsets[d] < length) continue;
-        const std::uint64_t first = std::max(begin, text.offsets[d]);
-        const std::uint64_t stop = std::min(end, doc_end - length + 1);
-        if (first >= stop) continue;
-        std::uint64_t h = hash.of(text.bytes + first);
-        for (std::uint64_t p = first;; h = hash.roll(h, text.bytes + p++)) {
-            if ((p & 0xFFFF) == 0) pool::checkpoint();
-            f(p, h);
-            if (p + 1 == stop) break;
-        }
-    }
-}
-
 }  // namespace
 
 bool duplicate_windows_near(const CorpusText& text, std::uint64_t length, Keep keep, const Bitset& near,
@@ -150,7 +131,7 @@ bool duplicate_windows_near(const CorpusText& text, std::uint64_t length, Keep k
     near_content.reserve(candidates);
     for (auto [lo, hi] : ranges) {
         near_index.push_back(near_content.size());
-        for_each_window(text, hash, length, lo, hi,
+        for_each_window_hash(text, hash, length, lo, hi,
                         [&](std::uint64_t p, std::uint64_t h) { near_content.push_back(table.add(h, t, p, length)); });
     }
     // The windows with one of those contents, found on the workers piece by
@@ -162,7 +143,7 @@ bool duplicate_windows_near(const CorpusText& text, std::uint64_t length, Keep k
         std::size_t r = static_cast<std::size_t>(
             std::partition_point(ranges.begin(), ranges.end(), [&](const auto& range) { return range.second <= begin; }) -
             ranges.begin());
-        for_each_window(text, hash, length, begin, end, [&](std::uint64_t p, std::uint64_t h) {
+        for_each_window_hash(text, hash, length, begin, end, [&](std::uint64_t p, std::uint64_t h) {
             while (r < ranges.size() && ranges[r].second <= p) ++r;
             const std::uint32_t c = r < ranges.size() && p >= ranges[r].first
                                         ? near_content[near_index[r] + (p - ranges[r].first)]

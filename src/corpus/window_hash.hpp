@@ -5,9 +5,14 @@
 // most bases). Every match is still confirmed byte for byte by its users.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <random>
+
+#include "corpus/corpus_text.hpp"
+#include "pool/cancel.hpp"
 
 namespace veltrane::corpus {
 
@@ -16,8 +21,7 @@ public:
     static constexpr std::uint64_t MODULUS = (std::uint64_t{1} << 61) - 1;
 
     explicit WindowHash(std::uint64_t length) : length_(length) {
-        std::random_device seed;
-        base_ = (((std::uint64_t{seed()} << 32) | seed()) % (MODULUS - 1024)) + 512;
+        base_ = (fresh_seed() % (MODULUS - 1024)) + 512;
         std::uint64_t top = 1;  // base^(length - 1)
         for (std::uint64_t e = length - 1, b = base_; e != 0; e >>= 1, b = multiply(b, b)) {
             if (e & 1) top = multiply(top, b);
@@ -37,6 +41,20 @@ public:
     }
 
 private:
+    // A new 64-bit number for every hash: the system's randomness once per
+    // process (opening it costs as much as hashing a small corpus), stepped
+    // through SplitMix64 from there.
+    static std::uint64_t fresh_seed() {
+        static std::atomic<std::uint64_t> state = [] {
+            std::random_device device;
+            return (std::uint64_t{device()} << 32) | device();
+        }();
+        std::uint64_t z = state.fetch_add(0x9E3779B97F4A7C15ull, std::memory_order_relaxed) + 0x9E3779B97F4A7C15ull;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+
     static std::uint64_t multiply(std::uint64_t a, std::uint64_t b) {
         const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
         return add(static_cast<std::uint64_t>(product & MODULUS), static_cast<std::uint64_t>(product >> 61));
@@ -50,5 +68,26 @@ private:
     std::uint64_t base_;
     std::array<std::uint64_t, 256> leaving_{};  // -(c + 1) * base^(length - 1)
 };
+
+// Calls f(p, hash) for every window (inside one document) starting in
+// [begin, end), ascending.
+template <class F>
+void for_each_window_hash(const CorpusText& text, const WindowHash& hash, std::uint64_t length, std::uint64_t begin,
+                          std::uint64_t end, F&& f) {
+    for (std::size_t d = begin < text.size() ? document_of(text.offsets, begin) : text.documents();
+         d < text.documents() && text.offsets[d] < end; ++d) {
+        const std::uint64_t doc_end = text.offsets[d + 1];
+        if (doc_end - text.offsets[d] < length) continue;
+        const std::uint64_t first = std::max(begin, text.offsets[d]);
+        const std::uint64_t stop = std::min(end, doc_end - length + 1);
+        if (first >= stop) continue;
+        std::uint64_t h = hash.of(text.bytes + first);
+        for (std::uint64_t p = first;; h = hash.roll(h, text.bytes + p++)) {
+            if ((p & 0xFFFF) == 0) pool::checkpoint();
+            f(p, h);
+            if (p + 1 == stop) break;
+        }
+    }
+}
 
 }  // namespace veltrane::corpus
