@@ -9,12 +9,12 @@ from __future__ import annotations
 import os
 from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass
-from typing import Literal, Union, overload
+from typing import Literal, Union
 
 from . import _engine
 from ._corpus_load import LoadedCorpus, load_documents
 from ._locations import URL
-from ._repeats import LeftOut, Rank
+from ._repeats import LeftOut, Rank, RankedColumns, u64_column
 
 __all__ = ["DuplicateSpans", "Occurrence", "SharedRepeat", "SharedRepeats", "deduplicate", "duplicate_spans",
            "shared_repeats"]
@@ -25,10 +25,6 @@ Document = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]", URL]
 #: The repetition of a corpus is counted in spans of this many bytes or more by default, the threshold
 #: exact substring deduplication of training corpora uses.
 CORPUS_MIN_LENGTH = 100
-
-
-def _u64(columns: dict[str, object], name: str) -> memoryview:
-    return memoryview(columns[name]).cast("Q")  # type: ignore[arg-type]
 
 
 def _engine_view(corpus: LoadedCorpus) -> memoryview:
@@ -66,7 +62,7 @@ class SharedRepeat:
         return (self.count - 1) * self.length
 
 
-class SharedRepeats(Sequence[SharedRepeat]):
+class SharedRepeats(RankedColumns[SharedRepeat]):
     """What documents share, in rank order, with its columns as unsigned 64-bit buffers.
 
     Per fragment: `lengths`, `counts`, `scores`, `documents_touched`, and `offsets`
@@ -78,27 +74,15 @@ class SharedRepeats(Sequence[SharedRepeat]):
 
     def __init__(self, columns: dict[str, object], names: Sequence[str], binary: bytes) -> None:
         self.names = names
-        self.lengths, self.counts, self.scores = _u64(columns, "lengths"), _u64(columns, "counts"), _u64(columns, "scores")
-        self.documents_touched, self.offsets = _u64(columns, "documents_touched"), _u64(columns, "offsets")
-        self.documents, self.starts = _u64(columns, "documents"), _u64(columns, "document_starts")
-        self.ends = _u64(columns, "document_ends")
-        self.lines, self.end_lines = _u64(columns, "lines"), _u64(columns, "end_lines")
+        self.lengths, self.counts, self.scores = u64_column(columns, "lengths"), u64_column(columns, "counts"), u64_column(columns, "scores")
+        self.documents_touched, self.offsets = u64_column(columns, "documents_touched"), u64_column(columns, "offsets")
+        self.documents, self.starts = u64_column(columns, "documents"), u64_column(columns, "document_starts")
+        self.ends = u64_column(columns, "document_ends")
+        self.lines, self.end_lines = u64_column(columns, "lines"), u64_column(columns, "end_lines")
         self._binary = binary
-        self.left_out = LeftOut(*(int(columns[name]) for name in  # type: ignore[call-overload]
-                                  ("few_non_overlapping", "periodic", "low_entropy", "not_maximal")))
+        self.left_out = LeftOut.from_columns(columns)
 
-    def __len__(self) -> int:
-        return len(self.lengths)
-
-    @overload
-    def __getitem__(self, index: int) -> SharedRepeat: ...
-    @overload
-    def __getitem__(self, index: slice) -> list[SharedRepeat]: ...
-
-    def __getitem__(self, index: Union[int, slice]) -> Union[SharedRepeat, list[SharedRepeat]]:
-        if isinstance(index, slice):
-            return [self[i] for i in range(*index.indices(len(self)))]
-        i = range(len(self))[index]
+    def _item(self, i: int) -> SharedRepeat:
         length = self.lengths[i]
         occurrences = []
         for row in range(self.offsets[i], self.offsets[i + 1]):
@@ -107,9 +91,6 @@ class SharedRepeats(Sequence[SharedRepeat]):
             occurrences.append(Occurrence(document, self.names[document], start, start + length,
                                           self.lines[row] if text else None, self.end_lines[row] if text else None))
         return SharedRepeat(length, self.counts[i], self.scores[i], self.documents_touched[i], tuple(occurrences))
-
-    def __iter__(self) -> Iterator[SharedRepeat]:
-        return (self[i] for i in range(len(self)))
 
     def __repr__(self) -> str:
         return f"SharedRepeats({list(self)!r}, left_out={self.left_out!r})"
@@ -236,8 +217,8 @@ def duplicate_spans(
         raise ValueError(f"keep must be 'first' or 'none', not {keep!r}")
     corpus = _corpus(documents, names)
     columns = _engine.corpus_dedup(_engine_view(corpus), corpus.offsets, min_length, keep, whole_lines)
-    return DuplicateSpans(corpus.names, _u64(columns, "documents"), _u64(columns, "starts"), _u64(columns, "ends"),
-                          int(columns["passes"]), int(columns["removed_bytes"]))  # type: ignore[call-overload]
+    return DuplicateSpans(corpus.names, u64_column(columns, "documents"), u64_column(columns, "starts"), u64_column(columns, "ends"),
+                          int(columns["passes"]), int(columns["removed_bytes"]))
 
 
 def deduplicate(

@@ -27,6 +27,21 @@ def repeats(
     /,
 ) -> dict[str, Any]: ...
 def longest_run(data: _Bytes, /) -> tuple[int, int, int]: ...
+def corpus_dedup(data: Buffer, offsets: Buffer, min_length: int, keep: str, whole_lines: bool, /) -> dict[str, Any]: ...
+def corpus_repeats(
+    data: Buffer,
+    offsets: Buffer,
+    top: int | None,
+    min_count: int,
+    min_length: int,
+    max_length: int | None,
+    rank: str,
+    maximal: bool,
+    exclude_periodic: bool,
+    min_entropy: float | None,
+    non_overlap: bool,
+    /,
+) -> dict[str, Any]: ...
 def sp800_90b(data: _Bytes, bits_per_symbol: int | None = ..., progress: Buffer | None = ...) -> dict[str, Any]: ...
 def sp800_90b_iid(
     data: _Bytes,

@@ -3,7 +3,7 @@ from __future__ import annotations
 
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Literal, Union, overload
+from typing import TYPE_CHECKING, Literal, TypeVar, Union, overload
 
 from . import _engine
 
@@ -50,8 +50,47 @@ class LeftOut:
     low_entropy: int  # below min_entropy
     not_maximal: int  # an extension by one element has as many occurrences
 
+    @classmethod
+    def from_columns(cls, columns: dict[str, object]) -> LeftOut:
+        """The counts as the engine's searches return them, beside their columns."""
+        return cls(*(int(columns[name]) for name in  # type: ignore[call-overload]
+                     ("few_non_overlapping", "periodic", "low_entropy", "not_maximal")))
 
-class Repeats(Sequence[Repeat]):
+
+def u64_column(columns: dict[str, object], name: str) -> memoryview:
+    """One of the engine's columns (native bytes) as a memoryview of format "Q"."""
+    return memoryview(columns[name]).cast("Q")  # type: ignore[arg-type]
+
+
+T = TypeVar("T")
+
+
+class RankedColumns(Sequence[T]):
+    """A sequence of fragments kept as columns: item i is made on demand by `_item(i)`."""
+
+    lengths: memoryview
+
+    def _item(self, i: int) -> T:
+        raise NotImplementedError
+
+    def __len__(self) -> int:
+        return len(self.lengths)
+
+    @overload
+    def __getitem__(self, index: int) -> T: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[T]: ...
+
+    def __getitem__(self, index: Union[int, slice]) -> Union[T, list[T]]:
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        return self._item(range(len(self))[index])  # negative indexes, and IndexError past the end
+
+    def __iter__(self) -> Iterator[T]:
+        return (self._item(i) for i in range(len(self)))
+
+
+class Repeats(RankedColumns[Repeat]):
     """The fragments in rank order, and their columns as unsigned 64-bit buffers.
 
     `lengths`, `counts`, `scores`, `firsts`, `offsets` (one more than there are
@@ -61,34 +100,17 @@ class Repeats(Sequence[Repeat]):
     """
 
     def __init__(self, columns: dict[str, object], unit: Unit) -> None:
-        def u64(name: str) -> memoryview:
-            return memoryview(columns[name]).cast("Q")  # type: ignore[arg-type]
-
-        self.lengths, self.counts, self.scores = u64("lengths"), u64("counts"), u64("scores")
-        self.firsts, self.offsets, self.starts = u64("firsts"), u64("offsets"), u64("starts")
+        self.lengths, self.counts = u64_column(columns, "lengths"), u64_column(columns, "counts")
+        self.scores, self.firsts = u64_column(columns, "scores"), u64_column(columns, "firsts")
+        self.offsets, self.starts = u64_column(columns, "offsets"), u64_column(columns, "starts")
         self._truncated = memoryview(columns["truncated"])  # type: ignore[arg-type]
         self._columns = columns
-        self.left_out = LeftOut(*(int(columns[name]) for name in  # type: ignore[call-overload]
-                                  ("few_non_overlapping", "periodic", "low_entropy", "not_maximal")))
+        self.left_out = LeftOut.from_columns(columns)
         self.unit: Unit = unit
 
-    def __len__(self) -> int:
-        return len(self.lengths)
-
-    @overload
-    def __getitem__(self, index: int) -> Repeat: ...
-    @overload
-    def __getitem__(self, index: slice) -> list[Repeat]: ...
-
-    def __getitem__(self, index: Union[int, slice]) -> Union[Repeat, list[Repeat]]:
-        if isinstance(index, slice):
-            return [self[i] for i in range(*index.indices(len(self)))]
-        i = range(len(self))[index]  # negative indexes, and IndexError past the end
+    def _item(self, i: int) -> Repeat:
         return Repeat(self.lengths[i], self.counts[i], self.scores[i], self.firsts[i],
                       tuple(self.starts[self.offsets[i] : self.offsets[i + 1]]), bool(self._truncated[i]))
-
-    def __iter__(self) -> Iterator[Repeat]:
-        return (self[i] for i in range(len(self)))
 
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Repeats):

@@ -11,7 +11,8 @@ from .._locations import MissingExtra
 from .activity import Activity, report_error
 from .corpus_dedup import deduplicate_corpus
 from .exits import EXIT_CODES, EXIT_FAILED, EXIT_OK, UsageError
-from .numbers import non_negative, whole_number
+from .fragment_options import add_fragment_filters
+from .numbers import whole_number
 from .output import Output
 from .render_corpus import render_json, render_table
 from .render_cpd import render_cpd
@@ -69,17 +70,7 @@ def add_parser(commands: Subcommands) -> None:
                         help="how many fragments to report (default 20; every one with --format cpd)")
     shared.add_argument("--times", type=whole_number(2), default=2, metavar="T",
                         help="least number of non-overlapping occurrences of a fragment (default 2)")
-    shared.add_argument("--max-length", type=whole_number(1), default=None, metavar="L",
-                        help="longest fragment to report (default: no limit)")
-    shared.add_argument("--rank", choices=("savings", "coverage"), default="savings",
-                        help="savings: (count - 1) x length (default); coverage: count x length")
-    shared.add_argument("--min-entropy", type=non_negative, default=None, metavar="BITS",
-                        help="leave out fragments whose own bytes carry fewer bits each (default: none)")
-    shared.add_argument("--raw", action="store_true",
-                        help="no maximal, periodic or entropy filter: every fragment that repeats")
-    shared.add_argument("--overlap", action="store_true",
-                        help="let fragments share positions (by default one that shares a position with a "
-                        "fragment ranked above it is left out)")
+    add_fragment_filters(shared, elements="bytes", entropy_default="none")
     shared.add_argument("--min-lines", type=whole_number(1), default=None, metavar="N",
                         help="only fragments whose first occurrence spans N lines or more (from its first "
                         "line to its last)")

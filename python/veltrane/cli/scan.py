@@ -9,9 +9,10 @@ from .._cluster import DEFAULT_CHUNK_SIZE
 from .._locations import MissingExtra
 from .activity import STDIN, Activity, report_error
 from .exits import EXIT_CODES, EXIT_FAILED, EXIT_OK, UsageError
+from .fragment_options import add_fragment_filters
 from .fragment_limit import MEMORY_SHARE, SEARCH_BYTES_PER_ELEMENT, default_fragment_limit
 from .inputs import expand
-from .numbers import format_size, non_negative, parse_size, whole_number
+from .numbers import format_size, parse_size, whole_number
 from .output import Output, progress_bar
 from .render_csv import SCAN_CSV_HEADER, ScanCsv
 from .render_json import ScanJson
@@ -65,19 +66,7 @@ def add_parser(commands: Subcommands) -> None:
                       help="least number of non-overlapping occurrences of a fragment (default 2)")
     scan.add_argument("--min-length", type=whole_number(1), default=4, metavar="L",
                       help="shortest fragment to report, in elements (default 4)")
-    scan.add_argument("--max-length", type=whole_number(1), default=None, metavar="L",
-                      help="longest fragment to report (default: no limit)")
-    scan.add_argument("--rank", choices=("savings", "coverage"), default="savings",
-                      help="savings: what storing a fragment once saves, (count - 1) x length (default); "
-                      "coverage: what its occurrences cover, count x length")
-    scan.add_argument("--min-entropy", type=non_negative, default=None, metavar="BITS",
-                      help="leave out fragments whose own elements carry fewer bits each (default: none, "
-                      f"{BINARY_MIN_ENTROPY} for binary inputs)")
-    scan.add_argument("--raw", action="store_true",
-                      help="no maximal, periodic or entropy filter: every fragment that repeats")
-    scan.add_argument("--overlap", action="store_true",
-                      help="let fragments share positions (by default one that shares a position with a "
-                      "fragment ranked above it is left out)")
+    add_fragment_filters(scan, elements="elements", entropy_default=f"none, {BINARY_MIN_ENTROPY} for binary inputs")
     # The search leaves out overlapping fragments by default now; the old flag stays accepted.
     scan.add_argument("--global-non-overlap", action="store_true", help=argparse.SUPPRESS)
     scan.add_argument("--text", action="store_true",
