@@ -24,17 +24,18 @@ Bitset window_starts(const CorpusText& text, std::uint64_t length);
 Bitset duplicate_windows_sorted(const CorpusText& text, std::uint64_t length, Keep keep);
 
 // Every duplicate window, by hashing every window in a few scans of the
-// corpus (far faster than the suffix array, about 2 bytes per corpus byte).
+// corpus (far faster than the suffix array; at most 3 bytes per corpus byte).
 Bitset duplicate_windows_hashed(const CorpusText& text, std::uint64_t length, Keep keep);
 
 // The duplicate windows whose bytes also fill a window holding a byte of
 // `near` (a set over the corpus's positions), by hashing every window and
 // looking it up among those few; none of the others. Returns false, marking
 // nothing, when the windows near those bytes are more than `most_near` (by
-// default an eighth of the corpus, beyond which the lookup table stops paying
-// for itself and the sorted way serves).
+// default a 32nd of the corpus, beyond which the lookup table would take more
+// memory than hashing every window does, which then serves).
 bool duplicate_windows_near(const CorpusText& text, std::uint64_t length, Keep keep, const Bitset& near,
                             Bitset& duplicates, std::uint64_t most_near);
-inline std::uint64_t default_most_near(const CorpusText& text) { return text.size() / 8; }
+// The table takes about 90 bytes a window near: up to 3 bytes per corpus byte.
+inline std::uint64_t default_most_near(const CorpusText& text) { return text.size() / 32; }
 
 }  // namespace veltrane::corpus

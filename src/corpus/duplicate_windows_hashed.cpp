@@ -96,8 +96,10 @@ Bitset duplicate_windows_hashed(const CorpusText& text, std::uint64_t length, Ke
     Bitset duplicates(n);
     if (length == 0 || n < length) return duplicates;
     const WindowHash hash(length);
-    // Parts of about 128 Mi windows, two arrays of 1 GiB: a scan of the corpus each.
-    const std::uint64_t parts = std::bit_ceil(std::max<std::uint64_t>(1, n >> 27));
+    // Parts of at most 64 Mi windows (the lists, the sorted copy and the
+    // sort's spare take 8 bytes a window each, 3 bytes a corpus byte at most):
+    // a scan of the corpus each.
+    const std::uint64_t parts = std::bit_ceil(std::max<std::uint64_t>(1, (n + (1u << 26) - 1) >> 26));
     const unsigned below = 61 - static_cast<unsigned>(std::countr_zero(parts));
     const std::size_t pieces = n < (1u << 20) ? 1 : pool::piece_count(n);
     std::vector<std::vector<Listed>> lists(pieces);
