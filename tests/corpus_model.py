@@ -5,9 +5,14 @@ from __future__ import annotations
 
 
 def _boundary(doc: bytes, i: int, lines: bool) -> bool:
+    # A character is a byte that is not 10xxxxxx with up to three continuation bytes after it; every
+    # continuation byte past the third in a row stands alone (bytes that are not UTF-8).
     if i in (0, len(doc)):
         return True
-    return doc[i - 1] == 0x0A if lines else (doc[i] & 0xC0) != 0x80
+    if lines:
+        return doc[i - 1] == 0x0A
+    run = len(doc[:i + 1]) - len(doc[:i + 1].rstrip(bytes(range(0x80, 0xC0))))
+    return run == 0 or run >= 4
 
 
 def _one_pass(docs: list[bytes], length: int, keep: str, lines: bool) -> list[bytes]:

@@ -23,9 +23,17 @@ std::vector<Range> covered_ranges(const CorpusText& text, const Bitset& windows,
 
 namespace {
 
-constexpr int MAX_CONTINUATION = 3;
-
 bool continues_character(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
+
+// Whether a character begins at p (or p is the document's end). A character
+// is a byte that is not 10xxxxxx and the continuation bytes after it, three at
+// most: in bytes that are not UTF-8, a continuation byte after three others
+// begins a character of its own. So a boundary lies within any four positions.
+bool character_starts(const std::uint8_t* t, std::uint64_t p, std::uint64_t doc_start, std::uint64_t doc_end) {
+    if (p == doc_start || p == doc_end || !continues_character(t[p])) return true;
+    return p >= doc_start + 3 && continues_character(t[p - 1]) && continues_character(t[p - 2]) &&
+           continues_character(t[p - 3]);
+}
 
 }  // namespace
 
@@ -43,10 +51,8 @@ Range shrink_range(const CorpusText& text, Range range, std::uint64_t doc_start,
             while (b > a && t[b - 1] != '\n') --b;
         }
     } else {
-        for (int step = 0; step < MAX_CONTINUATION && a < b && continues_character(t[a]); ++step) ++a;
-        if (b != doc_end) {
-            for (int step = 0; step < MAX_CONTINUATION && b > a && continues_character(t[b]); ++step) --b;
-        }
+        while (a < b && !character_starts(t, a, doc_start, doc_end)) ++a;
+        while (b > a && !character_starts(t, b, doc_start, doc_end)) --b;
     }
     return a < b ? Range{a, b} : Range{a, a};
 }

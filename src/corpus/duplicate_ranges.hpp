@@ -24,12 +24,12 @@ struct Range {
 std::vector<Range> covered_ranges(const CorpusText& text, const Bitset& windows, std::uint64_t length);
 
 // `range` (inside the document [doc_start, doc_end)) less the bytes of the
-// characters it holds only in part: it starts and ends at a UTF-8 character
-// boundary (a byte that is not 10xxxxxx, looking at most three bytes on,
-// the most a character has after its lead; so bytes that are not UTF-8 lose
-// at most three bytes at either end). With whole_lines, it is further cut to
-// the whole lines it holds, a line ending after its '\n' or at the document's
-// end. Empty when nothing is left.
+// characters it holds only in part: it starts and ends where a UTF-8
+// character begins (at a byte that is not 10xxxxxx, or at the document's
+// edges; in bytes that are not UTF-8, a continuation byte after three others
+// begins one too, so a range loses at most three bytes at either end). With
+// whole_lines it is cut to the whole lines it holds instead, a line ending
+// after its '\n' or at the document's end. Empty when nothing is left.
 Range shrink_range(const CorpusText& text, Range range, std::uint64_t doc_start, std::uint64_t doc_end,
                    bool whole_lines);
 

@@ -139,9 +139,10 @@ bool duplicate_windows_near(const CorpusText& text, std::uint64_t length, Keep k
     const std::size_t pieces = text.size() < (1u << 20) ? 1 : pool::piece_count(text.size());
     std::vector<std::vector<std::pair<std::uint64_t, std::uint32_t>>> hits(pieces);
     pool::run_tasks(pieces, [&](std::size_t piece) {
-        auto [begin, end] = pool::piece_range(text.size(), pieces, piece);
+        const auto [begin, end] = pool::piece_range(text.size(), pieces, piece);
+        const std::uint64_t from = begin;  // clang 14 lets no lambda capture a structured binding
         std::size_t r = static_cast<std::size_t>(
-            std::partition_point(ranges.begin(), ranges.end(), [&](const auto& range) { return range.second <= begin; }) -
+            std::partition_point(ranges.begin(), ranges.end(), [&](const auto& range) { return range.second <= from; }) -
             ranges.begin());
         for_each_window_hash(text, hash, length, begin, end, [&](std::uint64_t p, std::uint64_t h) {
             while (r < ranges.size() && ranges[r].second <= p) ++r;

@@ -16,10 +16,14 @@ struct DedupModel {
     unsigned passes = 0;
 };
 
+// A character is a byte that is not 10xxxxxx with up to three continuation
+// bytes after it; every continuation byte past the third in a row stands alone.
 inline bool model_boundary(const std::string& doc, std::size_t i, bool lines) {
     if (i == 0 || i == doc.size()) return true;
     if (lines) return doc[i - 1] == '\n';
-    return (static_cast<unsigned char>(doc[i]) & 0xC0) != 0x80;
+    std::size_t continuations = 0;  // this byte and those before it, in a row
+    for (std::size_t k = i + 1; k-- > 0 && (static_cast<unsigned char>(doc[k]) & 0xC0) == 0x80;) ++continuations;
+    return continuations == 0 || continuations >= 4;
 }
 
 inline DedupModel dedup_model(const std::vector<std::string>& documents, std::size_t length, bool keep_first,
