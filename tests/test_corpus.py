@@ -198,5 +198,8 @@ def test_cli_failures_name_the_input_and_the_rest_goes_on(tree, tmp_path, run_cl
     assert len(json.loads(done.stdout)["groups"]) == 1
     usage = run_cli("corpus", tree, "--keep", "none")
     assert usage.returncode == 2 and "--keep and --whole-lines need --dedup OUT" in usage.stderr
+    usage = run_cli("corpus", tree, "--mark", tmp_path / "spans.jsonl", "--json")
+    assert usage.returncode == 2 and "--dedup and --mark write no report" in usage.stderr
+    assert not (tmp_path / "spans.jsonl").exists()
     inside = run_cli("corpus", tree, "--dedup", tree / "out")
     assert inside.returncode == 1 and inside.stderr.count("\n") == 1 and str(tree) in inside.stderr

@@ -95,6 +95,8 @@ def run_corpus(args: argparse.Namespace, activity: Activity) -> int:
     deduplicating = args.dedup is not None or args.mark is not None
     if not deduplicating and (args.keep != "first" or args.whole_lines):
         raise UsageError("--keep and --whole-lines need --dedup OUT or --mark SPANS.jsonl")
+    if deduplicating and (args.json or args.format or args.top is not None or args.min_lines):
+        raise UsageError("--json, --format, --top and --min-lines shape the report; --dedup and --mark write no report")
     activity.start("reading", args.paths[0] if len(args.paths) == 1 else f"{len(args.paths)} inputs")
     try:
         corpus = load_corpus(args.paths, field=args.field, report=report_error)
