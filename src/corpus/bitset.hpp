@@ -28,12 +28,6 @@ public:
         for (; a + 64 <= b; a += 64) words_[a >> 6] = ~std::uint64_t{0};
         for (; a < b; ++a) set(a);
     }
-    bool any() const {
-        for (std::uint64_t w : words_) {
-            if (w != 0) return true;
-        }
-        return false;
-    }
     // Calls f(p) for every set position, ascending.
     template <class F>
     void for_each(F&& f) const {
