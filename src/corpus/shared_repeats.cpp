@@ -15,7 +15,6 @@
 #include "corpus/shared_repeats.hpp"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -25,6 +24,7 @@
 #include "strings/frag/suffix_array.hpp"
 #include "strings/repeats/search.hpp"
 #include "util/big_array.hpp"
+#include "util/count_bytes.hpp"
 
 namespace veltrane::corpus {
 
@@ -34,13 +34,9 @@ namespace rp = strings::repeats;
 
 // A byte value that occurs nowhere in the corpus, if there is one.
 std::optional<std::uint8_t> unused_byte(const CorpusText& text) {
-    std::array<bool, 256> seen{};
-    for (std::uint64_t p = 0; p < text.size(); ++p) {
-        if ((p & 0xFFFFF) == 0) pool::checkpoint();
-        seen[text.bytes[p]] = true;
-    }
+    const util::ByteHistogram counts = util::count_bytes(text.bytes, text.size());
     for (unsigned b = 0; b < 256; ++b) {
-        if (!seen[b]) return static_cast<std::uint8_t>(b);
+        if (counts[b] == 0) return static_cast<std::uint8_t>(b);
     }
     return std::nullopt;
 }
