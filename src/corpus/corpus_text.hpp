@@ -3,6 +3,7 @@
 // document into the next.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -26,5 +27,21 @@ void check_offsets(std::span<const std::uint64_t> offsets, std::uint64_t size);
 // The document that holds position p (p < size), by binary search; empty
 // documents hold no position.
 std::size_t document_of(std::span<const std::uint64_t> offsets, std::uint64_t p);
+
+// Calls run(first, stop) for each document in turn whose windows of `length`
+// bytes (inside the document) start in [begin, end): their starts are
+// [first, stop), positions of the corpus.
+template <class Run>
+void for_each_window_run(const CorpusText& text, std::uint64_t length, std::uint64_t begin, std::uint64_t end,
+                         Run&& run) {
+    for (std::size_t d = begin < text.size() ? document_of(text.offsets, begin) : text.documents();
+         d < text.documents() && text.offsets[d] < end; ++d) {
+        const std::uint64_t doc_end = text.offsets[d + 1];
+        if (doc_end - text.offsets[d] < length) continue;
+        const std::uint64_t first = std::max(begin, text.offsets[d]);
+        const std::uint64_t stop = std::min(end, doc_end - length + 1);
+        if (first < stop) run(first, stop);
+    }
+}
 
 }  // namespace veltrane::corpus

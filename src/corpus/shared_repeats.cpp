@@ -1,17 +1,20 @@
-// The corpus is searched as one sequence in which every document is followed
-// by a symbol of its own that occurs nowhere else: no fragment that occurs
-// twice can hold one, so none crosses a boundary, and the search itself stays
-// as it is. Bytes keep their values 0..255; the separators take 256 on, so the
-// sequence needs 16-bit symbols up to 65,280 documents and 32-bit ones beyond
-// (a corpus of one document is searched as bytes).
+// The corpus is searched as a few sequences, side by side (region_bins.hpp),
+// each made of regions that can hold a repeat (repeat_regions.hpp; with a
+// short min_length, the documents), each region followed by a separator that
+// matches nothing. No fragment that occurs twice can hold
+// a separator, so none crosses a boundary, and the search itself stays as it
+// is. The regions hold every occurrence of every string of at least
+// min_length bytes that occurs twice, so each candidate has the same
+// occurrences there as in the corpus; a one-element extension of a candidate
+// that occurs twice is such a string too, and one that occurs once counts
+// fewer than the candidate either way: counts, maximality and the rest are
+// those of the corpus. Positions map back region by region, in order, so the
+// ranking's ties (the earlier first start) stay as they are.
 //
-// The suffixes need not be sorted in that sequence's own order: any order in
-// which the suffixes that begin with a fragment lie side by side serves. When
-// some byte value occurs in no document, it stands for every separator in a
-// copy of the bytes, which libdivsufsort sorts several times faster than the
-// wide symbols sort: suffixes that begin with a fragment (no separator in it)
-// begin with the same bytes in the copy, and only they do, since that byte is
-// in no fragment.
+// The separator is a byte value that occurs in no region: the sequence stays
+// bytes, which libdivsufsort sorts. Without one the regions' bytes keep their
+// values 0..255 and each separator is a symbol of its own from 256 on (16-bit
+// symbols up to 65,280 regions, 32-bit ones beyond), sorted by induced sorting.
 #include "corpus/shared_repeats.hpp"
 
 #include <algorithm>
@@ -19,9 +22,11 @@
 #include <span>
 #include <stdexcept>
 
+#include "corpus/region_bins.hpp"
+#include "corpus/repeat_regions.hpp"
 #include "pool/cancel.hpp"
-#include "strings/frag/byte_suffix_array.hpp"
-#include "strings/frag/suffix_array.hpp"
+#include "pool/pool.hpp"
+#include "strings/repeats/merge_ranked.hpp"
 #include "strings/repeats/search.hpp"
 #include "util/big_array.hpp"
 #include "util/count_bytes.hpp"
@@ -32,53 +37,82 @@ namespace {
 
 namespace rp = strings::repeats;
 
-// A byte value that occurs nowhere in the corpus, if there is one.
-std::optional<std::uint8_t> unused_byte(const CorpusText& text) {
-    const util::ByteHistogram counts = util::count_bytes(text.bytes, text.size());
-    for (unsigned b = 0; b < 256; ++b) {
-        if (counts[b] == 0) return static_cast<std::uint8_t>(b);
-    }
-    return std::nullopt;
-}
+// The regions back to back, a separator between two: where each begins in
+// that sequence, and the way back to positions of the corpus.
+struct Joined {
+    const CorpusText& text;
+    std::vector<Region> regions;
+    std::vector<std::uint64_t> starts;  // of each region in the sequence
+    std::uint64_t size = 0;
 
-// Sorts the separated sequence's suffixes as libdivsufsort sorts the bytes
-// with `stand_in` for every separator.
-struct SortWithStandIn {
-    std::uint8_t stand_in;
-    template <class S, class I>
-    void operator()(const S* symbols, I n, I, I* sa) const {
-        util::BigArray<std::uint8_t> bytes(n);
-        for (I i = 0; i < n; ++i) bytes[i] = symbols[i] < 256 ? static_cast<std::uint8_t>(symbols[i]) : stand_in;
-        strings::frag::build_byte_suffix_array(bytes.data(), n, sa);
+    Joined(const CorpusText& t, std::vector<Region>&& r) : text(t), regions(std::move(r)) {
+        starts.reserve(regions.size());
+        for (const Region& region : regions) {
+            if (!starts.empty()) ++size;
+            starts.push_back(size);
+            size += region.end - region.start;
+        }
+    }
+
+    // Writes the sequence: `separator(j)` follows region j.
+    template <class S, class Separator>
+    void write(S* out, Separator&& separator) const {
+        for (std::size_t j = 0; j < regions.size(); ++j) {
+            pool::checkpoint();
+            if (j > 0) *out++ = separator(j - 1);
+            out = std::copy(text.bytes + regions[j].start, text.bytes + regions[j].end, out);
+        }
+    }
+
+    // A byte value that occurs in no region, if there is one.
+    std::optional<std::uint8_t> unused_byte() const {
+        util::ByteHistogram counts{};
+        for (const Region& region : regions) {
+            for (std::uint64_t p = region.start; p < region.end;) {
+                pool::checkpoint();
+                const std::uint64_t stop = std::min<std::uint64_t>(region.end, p + (1u << 24));
+                util::count_block(text.bytes + p, stop - p, counts);
+                p = stop;
+            }
+        }
+        for (unsigned b = 0; b < 256; ++b) {
+            if (counts[b] == 0) return static_cast<std::uint8_t>(b);
+        }
+        return std::nullopt;
+    }
+
+    std::uint64_t corpus_position(std::uint64_t s) const {
+        const std::size_t j = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), s) -
+                                                       starts.begin()) - 1;
+        return regions[j].start + (s - starts[j]);
     }
 };
 
+template <class I>
+rp::RepeatsResult search_as_bytes(const Joined& joined, const rp::Options& options, std::uint8_t separator) {
+    util::BigArray<std::uint8_t> bytes(joined.size);
+    joined.write(bytes.data(), [&](std::size_t) { return separator; });
+    const std::uint64_t marks = joined.regions.size() > 1 ? separator : strings::frag::NO_SEPARATOR;
+    return rp::detail::search_ranked<I, std::uint8_t>(bytes.data(), static_cast<I>(joined.size), I{256}, options,
+                                                      rp::detail::SortSymbols{}, marks);
+}
+
 template <class I, class S>
-rp::RepeatsResult search_separated(const CorpusText& text, const rp::Options& options, bool by_bytes) {
-    const std::size_t documents = text.documents();
-    const std::uint64_t n = text.size() + documents - 1;
-    util::BigArray<S> symbols(n);
-    std::uint64_t at = 0;
-    for (std::size_t d = 0; d < documents; ++d) {
-        pool::checkpoint();
-        for (std::uint64_t p = text.offsets[d]; p < text.offsets[d + 1]; ++p) symbols[at++] = text.bytes[p];
-        if (d + 1 < documents) symbols[at++] = static_cast<S>(256 + d);
-    }
-    const I alphabet = static_cast<I>(256 + documents - 1);
-    if (const auto stand_in = by_bytes ? unused_byte(text) : std::nullopt; stand_in) {
-        return rp::detail::search_ranked<I, S>(symbols.data(), static_cast<I>(n), alphabet, options,
-                                               SortWithStandIn{*stand_in});
-    }
-    return rp::detail::search_ranked<I, S>(symbols.data(), static_cast<I>(n), alphabet, options);
+rp::RepeatsResult search_as_symbols(const Joined& joined, const rp::Options& options) {
+    util::BigArray<S> symbols(joined.size);
+    joined.write(symbols.data(), [](std::size_t j) { return static_cast<S>(256 + j); });
+    const I alphabet = static_cast<I>(256 + joined.regions.size() - 1);
+    return rp::detail::search_ranked<I, S>(symbols.data(), static_cast<I>(joined.size), alphabet, options);
 }
 
 template <class I>
-rp::RepeatsResult search_with_index(const CorpusText& text, const rp::Options& options, bool by_bytes) {
-    if (text.documents() <= 1) {
-        return rp::detail::search_ranked<I, std::uint8_t>(text.bytes, static_cast<I>(text.size()), I{256}, options);
+rp::RepeatsResult search_joined(const Joined& joined, const rp::Options& options, bool by_bytes) {
+    if (joined.regions.size() <= 1) return search_as_bytes<I>(joined, options, 0);
+    if (const auto separator = by_bytes ? joined.unused_byte() : std::nullopt; separator) {
+        return search_as_bytes<I>(joined, options, *separator);
     }
-    if (256 + text.documents() - 1 <= 65536) return search_separated<I, std::uint16_t>(text, options, by_bytes);
-    return search_separated<I, I>(text, options, by_bytes);
+    if (256 + joined.regions.size() - 1 <= 65536) return search_as_symbols<I, std::uint16_t>(joined, options);
+    return search_as_symbols<I, I>(joined, options);
 }
 
 // Lines of every stored start and of the last byte of its occurrence, by one
@@ -118,11 +152,10 @@ void place_lines(const CorpusText& text, SharedRepeats& shared) {
 }  // namespace
 
 SharedRepeats find_shared_repeats(const CorpusText& text, const rp::Options& options) {
-    const std::uint64_t n = text.size() + (text.documents() == 0 ? 0 : text.documents() - 1);
-    return detail::find_shared_repeats(text, options, n >= strings::frag::BYTE_SORT_FROM);
+    return detail::find_shared_repeats(text, options, {});
 }
 
-SharedRepeats detail::find_shared_repeats(const CorpusText& text, rp::Options options, bool sort_bytes) {
+SharedRepeats detail::find_shared_repeats(const CorpusText& text, rp::Options options, Paths paths) {
     check_offsets(text.offsets, text.size());
     rp::validate(options);
     if (options.min_count < 2) {
@@ -131,36 +164,30 @@ SharedRepeats detail::find_shared_repeats(const CorpusText& text, rp::Options op
     }
     options.max_starts.reset();
     SharedRepeats shared;
-    const std::uint64_t n = text.size() + (text.documents() == 0 ? 0 : text.documents() - 1);
     if (text.size() == 0 || options.top == std::uint64_t{0} || options.min_length > text.size()) return shared;
-    shared.found = n < UINT32_MAX - 1 ? search_with_index<std::uint32_t>(text, options, sort_bytes)
-                                      : search_with_index<std::uint64_t>(text, options, sort_bytes);
-    // Positions of the separated sequence back to documents: document d begins at offsets[d] + d.
-    const bool separated = text.documents() > 1;
-    auto place = [&](std::uint64_t s, std::uint64_t& document, std::uint64_t& start) {
-        if (!separated) {
-            document = 0;
-            start = s;
-            return;
-        }
-        std::size_t lo = 0, hi = text.documents();  // the last d with offsets[d] + d <= s
-        while (hi - lo > 1) {
-            const std::size_t mid = (lo + hi) / 2;
-            (text.offsets[mid] + mid <= s ? lo : hi) = mid;
-        }
-        document = lo;
-        start = s - text.offsets[lo] - lo;
+    std::vector<std::vector<Region>> sets = region_bins(repeat_regions(text, paths.sampled ? options.min_length : 0),
+                                                        paths.sets ? paths.sets : pool::thread_count());
+    std::vector<rp::RepeatsResult> parts(sets.size());
+    auto search_set = [&](std::size_t i) {
+        const Joined joined(text, std::move(sets[i]));
+        parts[i] = joined.size < UINT32_MAX - 1 ? search_joined<std::uint32_t>(joined, options, paths.by_bytes)
+                                                : search_joined<std::uint64_t>(joined, options, paths.by_bytes);
+        for (std::uint64_t& s : parts[i].starts) s = joined.corpus_position(s);
+        for (std::uint64_t& first : parts[i].firsts) first = joined.corpus_position(first);
     };
+    // One set keeps the pool for the search's own steps; several share it.
+    if (sets.size() == 1) {
+        search_set(0);
+    } else {
+        pool::run_tasks(sets.size(), [&](std::size_t i) { search_set(i); });
+    }
+    if (parts.empty()) return shared;
+    shared.found = rp::merge_ranked(std::move(parts), options.top);
     shared.documents.resize(shared.found.starts.size());
     shared.starts.resize(shared.found.starts.size());
     for (std::size_t i = 0; i < shared.found.starts.size(); ++i) {
-        place(shared.found.starts[i], shared.documents[i], shared.starts[i]);
-        shared.found.starts[i] = text.offsets[shared.documents[i]] + shared.starts[i];
-    }
-    for (std::uint64_t& first : shared.found.firsts) {
-        std::uint64_t document = 0, start = 0;
-        place(first, document, start);
-        first = text.offsets[document] + start;
+        shared.documents[i] = document_of(text.offsets, shared.found.starts[i]);
+        shared.starts[i] = shared.found.starts[i] - text.offsets[shared.documents[i]];
     }
     for (std::size_t f = 0; f < shared.found.size(); ++f) {
         std::uint64_t touched = 0;

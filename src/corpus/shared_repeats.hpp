@@ -4,6 +4,7 @@
 // next, and every occurrence placed in its document with its lines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -32,10 +33,15 @@ struct SharedRepeats {
 SharedRepeats find_shared_repeats(const CorpusText& text, const strings::repeats::Options& options);
 
 namespace detail {
-// The same, sorting the suffixes through a byte that stands for every
-// separator when `sort_bytes` and some byte value is free (by default from
-// 16 KiB on, where libdivsufsort serves bytes); tests reach both ways on any size.
-SharedRepeats find_shared_repeats(const CorpusText& text, strings::repeats::Options options, bool sort_bytes);
+// The ways the search can go, for tests to compare: the sampled regions or
+// whole documents; bytes with a free byte value as separator, or wide
+// symbols; at most `sets` searches side by side (0: one per pool thread).
+struct Paths {
+    bool sampled = true;
+    bool by_bytes = true;
+    std::size_t sets = 0;
+};
+SharedRepeats find_shared_repeats(const CorpusText& text, strings::repeats::Options options, Paths paths);
 }  // namespace detail
 
 }  // namespace veltrane::corpus

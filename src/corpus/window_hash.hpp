@@ -74,20 +74,14 @@ private:
 template <class F>
 void for_each_window_hash(const CorpusText& text, const WindowHash& hash, std::uint64_t length, std::uint64_t begin,
                           std::uint64_t end, F&& f) {
-    for (std::size_t d = begin < text.size() ? document_of(text.offsets, begin) : text.documents();
-         d < text.documents() && text.offsets[d] < end; ++d) {
-        const std::uint64_t doc_end = text.offsets[d + 1];
-        if (doc_end - text.offsets[d] < length) continue;
-        const std::uint64_t first = std::max(begin, text.offsets[d]);
-        const std::uint64_t stop = std::min(end, doc_end - length + 1);
-        if (first >= stop) continue;
+    for_each_window_run(text, length, begin, end, [&](std::uint64_t first, std::uint64_t stop) {
         std::uint64_t h = hash.of(text.bytes + first);
         for (std::uint64_t p = first;; h = hash.roll(h, text.bytes + p++)) {
             if ((p & 0xFFFF) == 0) pool::checkpoint();
             f(p, h);
             if (p + 1 == stop) break;
         }
-    }
+    });
 }
 
 }  // namespace veltrane::corpus

@@ -18,32 +18,17 @@
 #include "suites.hpp"
 
 #include "corpus/dedup.hpp"
-#include "corpus/shared_repeats.hpp"
 #include "reference_dedup.hpp"
-#include "reference_repeats.hpp"
+#include "test_corpus.hpp"
 
 namespace {
 
 namespace corpus = veltrane::corpus;
 using veltrane::reference::dedup_model;
+using veltrane::testing::Corpus;
+using veltrane::testing::show;
 
 int passed = 0, failed = 0;
-
-struct Corpus {
-    std::string bytes;
-    std::vector<std::uint64_t> offsets{0};
-    std::vector<std::string> documents;
-
-    explicit Corpus(const std::vector<std::string>& docs) : documents(docs) {
-        for (const std::string& d : docs) {
-            bytes += d;
-            offsets.push_back(bytes.size());
-        }
-    }
-    corpus::CorpusText text() const {
-        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), offsets};
-    }
-};
 
 std::vector<std::string> split_documents(const std::string& s) {
     std::vector<std::string> docs(1);
@@ -55,12 +40,6 @@ std::vector<std::string> split_documents(const std::string& s) {
         }
     }
     return docs;
-}
-
-std::string show(const std::vector<std::string>& docs) {
-    std::string out;
-    for (const std::string& d : docs) out += "[" + d + "]";
-    return out;
 }
 
 // The engine's ranges as the positions that stay, document by document.
@@ -250,95 +229,6 @@ void sorted_windows_against_a_map() {
     }
 }
 
-// What documents share, against the repeats model run on the documents with
-// a symbol of each one's own after it (a fragment that occurs twice there is
-// one that occurs twice without crossing a boundary), occurrences placed in
-// their documents and lines counted here.
-void shared_repeats_against_the_model(bool long_form) {
-    std::mt19937_64 random(31);
-    bool ok = true;
-    const int cases = long_form ? 3000 : 600;
-    for (int t = 0; t < cases && ok; ++t) {
-        std::vector<std::string> docs(1 + random() % 4);
-        const std::string letters = random() % 2 ? "ab\n" : "abc";
-        for (std::string& d : docs) {
-            for (std::size_t i = random() % 9; i-- > 0;) d += letters[random() % letters.size()];
-        }
-        const Corpus c(docs);
-        std::vector<std::uint32_t> separated;
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> placed;  // separated position -> (document, start)
-        for (std::size_t d = 0; d < docs.size(); ++d) {
-            for (std::size_t i = 0; i < docs[d].size(); ++i) {
-                separated.push_back(static_cast<unsigned char>(docs[d][i]));
-                placed.emplace_back(d, i);
-            }
-            separated.push_back(1000 + d);
-            placed.emplace_back(d, docs[d].size());
-        }
-        const veltrane::reference::RepeatsModel<std::uint32_t> model{std::span<const std::uint32_t>(separated)};
-        veltrane::strings::repeats::Options options;
-        options.top = std::nullopt;
-        options.min_length = 1 + random() % 3;
-        options.min_count = 2 + random() % 2;
-        options.maximal = random() % 2;
-        options.exclude_periodic = random() % 2;
-        options.non_overlap = random() % 2;
-        const auto expected = model.repeats(options);
-        const auto shared = corpus::detail::find_shared_repeats(c.text(), options, t % 2 == 0);
-        ok = shared.found.size() == expected.size();
-        for (std::size_t f = 0; f < expected.size() && ok; ++f) {
-            const auto& e = expected[f];
-            ok = shared.found.lengths[f] == e.length && shared.found.counts[f] == e.count &&
-                 shared.found.offsets[f + 1] - shared.found.offsets[f] == e.starts.size();
-            std::set<std::uint64_t> touched;
-            for (std::size_t k = 0; k < e.starts.size() && ok; ++k) {
-                const std::uint64_t i = shared.found.offsets[f] + k;
-                const auto [document, start] = placed[e.starts[k]];
-                const std::string& doc = docs[document];
-                const auto line_at = [&](std::uint64_t p) {
-                    return 1 + static_cast<std::uint64_t>(std::count(doc.begin(), doc.begin() + p, '\n'));
-                };
-                touched.insert(document);
-                ok = shared.documents[i] == document && shared.starts[i] == start &&
-                     shared.found.starts[i] == c.offsets[document] + start && shared.lines[i] == line_at(start) &&
-                     shared.end_lines[i] == line_at(start + e.length - 1);
-            }
-            ok = ok && shared.documents_touched[f] == touched.size();
-        }
-        if (!ok) std::fprintf(stderr, "shared repeats differ on %s\n", show(docs).c_str());
-    }
-    CHECK(ok);
-}
-
-// Sorting through a stand-in byte gives what sorting the wide symbols gives,
-// column for column, on corpora of many documents sharing long spans.
-void stand_in_sort_agrees(bool long_form) {
-    std::mt19937_64 random(5);
-    bool ok = true;
-    for (int t = 0; t < (long_form ? 40 : 8) && ok; ++t) {
-        std::string block;
-        for (int i = 0; i < 3000; ++i) block += static_cast<char>('a' + random() % (2 + t % 5));
-        std::vector<std::string> docs(2 + random() % 300);
-        for (std::string& d : docs) {
-            for (int k = random() % 6; k-- > 0;) {
-                d += random() % 2 ? block.substr(random() % 2000, random() % 400) : std::string(random() % 9, 'z');
-            }
-        }
-        const Corpus c(docs);
-        veltrane::strings::repeats::Options options;
-        options.top = std::nullopt;
-        options.min_length = 3 + random() % 40;
-        options.non_overlap = random() % 2;
-        const auto wide = corpus::detail::find_shared_repeats(c.text(), options, false);
-        const auto bytes = corpus::detail::find_shared_repeats(c.text(), options, true);
-        ok = wide.found.lengths == bytes.found.lengths && wide.found.counts == bytes.found.counts &&
-             wide.found.starts == bytes.found.starts && wide.documents == bytes.documents &&
-             wide.lines == bytes.lines && wide.documents_touched == bytes.documents_touched &&
-             !wide.found.lengths.empty();
-    }
-    CHECK(ok);
-}
-
 }  // namespace
 
 int run_corpus_tests(bool long_form) {
@@ -346,8 +236,6 @@ int run_corpus_tests(bool long_form) {
     random_corpora(long_form);
     fixed_point();
     sorted_windows_against_a_map();
-    shared_repeats_against_the_model(long_form);
-    stand_in_sort_agrees(long_form);
     std::printf("corpus: %d passed, %d failed\n", passed, failed);
     return failed;
 }

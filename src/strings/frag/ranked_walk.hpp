@@ -212,9 +212,12 @@ private:
         heap_.reserve(heap_.size() + count);
         for (std::size_t i = 0; i < nodes_.size(); ++i) {
             if ((i & 0xFFFF) == 0) pool::checkpoint();
-            const Item item = initial_item(i);
+            Item item = initial_item(i);
             const unsigned b = band(item.cover);
-            if (b >= lowest && b < bands_out_) heap_.push_back(item);
+            // The cap applies now as it would when the item comes out: on
+            // inputs made of whole copies most items are dead by the time
+            // their band comes in, and a heap without them is much smaller.
+            if (b >= lowest && b < bands_out_ && (!limit_ || capped(item))) heap_.push_back(item);
         }
         std::make_heap(heap_.begin(), heap_.end(), Order{});
         bands_out_ = lowest;
@@ -268,9 +271,8 @@ private:
         push(item);
     }
 
-    // Applies the installed cap; false when nothing of the item is left.
-    // A capped item goes back into the heap with its lower key.
-    bool apply_limit(Item& item) {
+    // Applies the installed cap to the item; false when nothing of it is left.
+    bool capped(Item& item) {
         const std::uint64_t cap = limit_(limit_context_, nodes_[item.node], exact(item) ? item.k_hi : times_);
         if (cap >= item.b) return true;
         if (cap < item.a) return false;
@@ -278,6 +280,15 @@ private:
         if (!exact(item)) item.k_lo = 0;
         if (item.known_a && item.a == item.b) item.k_lo = item.k_hi;
         settle(item);
+        return true;
+    }
+
+    // Applies the cap to an item just out of the heap; false when it is not
+    // to be used now: nothing is left, or it goes back with its lower key.
+    bool apply_limit(Item& item) {
+        const I b = item.b;
+        if (!capped(item)) return false;
+        if (item.b == b) return true;
         push(item);
         return false;
     }

@@ -16,6 +16,7 @@
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 #include "strings/frag/byte_suffix_array.hpp"
+#include "strings/frag/separator.hpp"
 #include "util/big_array.hpp"
 
 namespace veltrane::strings::frag {
@@ -168,23 +169,40 @@ void sort_suffixes(const S* s, I n, I alphabet, I* sa) {
 // Each position starts from the previous one's value minus one; the text is
 // cut into pieces on the worker pool, a piece starting from 0, which costs at
 // most one extra long comparison per piece. O(n) time, no words beyond plcp.
+//
+// With a `separator` (separator.hpp), sequences joined by it and sorted with
+// it as a plain symbol get the LCPs they have kept apart. The step from
+// one position to the next still holds: a match of h symbols holds no
+// separator, so the suffixes one further on match over h - 1 and keep their order.
 template <class S, class I>
-util::BigArray<I> build_text_order_lcp(const S* s, I n, const I* sa) {
+util::BigArray<I> build_text_order_lcp(const S* s, I n, const I* sa, std::uint64_t separator = NO_SEPARATOR) {
     util::BigArray<I> plcp(n);
     if (n == 0) return plcp;
     // First the suffix just before suffix p in the order (n for the first one);
-    // each is replaced by the LCP with it.
-    plcp[sa[0]] = n;
-    for (I r = 1; r < n; ++r) {
-        if ((r & 0xFFFF) == 0) pool::checkpoint();
-        plcp[sa[r]] = sa[r - 1];
-    }
+    // each is replaced by the LCP with it. Both passes wait on memory at
+    // random places: asking for it some steps ahead keeps several reads in
+    // flight (within a piece, where nothing else writes).
+    constexpr std::size_t AHEAD = 16;
     const std::size_t pieces = pool::piece_count(static_cast<std::size_t>(n) / 65536 + 1);
+    plcp[sa[0]] = n;
+    pool::run_tasks(pieces, [&](std::size_t piece) {
+        auto [begin, end] = pool::piece_range(n, pieces, piece);
+        for (std::size_t r = std::max<std::size_t>(begin, 1); r < end; ++r) {
+            if ((r & 0xFFFF) == 0) pool::checkpoint();
+            if (r + AHEAD < end) __builtin_prefetch(plcp.data() + sa[r + AHEAD], 1);
+            plcp[sa[r]] = sa[r - 1];
+        }
+    });
     pool::run_tasks(pieces, [&](std::size_t piece) {
         auto [begin, end] = pool::piece_range(n, pieces, piece);
         I h = 0;
         for (std::size_t pos = begin; pos < end; ++pos) {
             if ((pos & 0xFFFF) == 0) pool::checkpoint();
+            // The suffix AHEAD on matches at least h - AHEAD of its predecessor.
+            if (pos + AHEAD < end) {
+                const I ahead = plcp[pos + AHEAD];
+                if (ahead != n) __builtin_prefetch(s + ahead + (h > AHEAD ? h - AHEAD : 0));
+            }
             const I p = static_cast<I>(pos);
             const I q = plcp[p];
             if (q == n) {
@@ -192,7 +210,7 @@ util::BigArray<I> build_text_order_lcp(const S* s, I n, const I* sa) {
                 plcp[p] = 0;
                 continue;
             }
-            while (p + h < n && q + h < n && s[p + h] == s[q + h]) ++h;
+            while (p + h < n && q + h < n && s[p + h] == s[q + h] && std::uint64_t{s[p + h]} != separator) ++h;
             plcp[p] = h;
             h = h > 0 ? h - 1 : 0;
         }

@@ -9,7 +9,8 @@
 // element after the fragment). The left extensions by an element a start one
 // before the node's starts that follow an a; g(aw) is the greedy count of
 // those starts at L + 1. As g never rises under extension, w is maximal when
-// no such set reaches g(w) occurrences, and a count can stop there.
+// no such set reaches g(w) occurrences, and a count can stop there. A
+// separator (frag/separator.hpp) extends nothing on either side.
 #pragma once
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "strings/frag/occurrences.hpp"
 #include "strings/frag/ranked_walk.hpp"
 #include "strings/frag/repeat_nodes.hpp"
+#include "strings/frag/separator.hpp"
 #include "strings/frag/wavelet_matrix.hpp"
 #include "strings/repeats/entropy.hpp"
 #include "strings/repeats/options.hpp"
@@ -48,8 +50,9 @@ public:
 
     FragmentFilters(const S* symbols, I n, I alphabet, const I* sa, const std::vector<frag::RepeatNode<I>>& nodes,
                     const std::vector<I>& depths, const frag::OccurrenceChooser<I>& chooser, const Options& options,
-                    LeftOut& left_out)
-        : sym_(symbols), n_(n), alphabet_(alphabet), sa_(sa), nodes_(nodes), depths_(depths), chooser_(chooser), left_out_(left_out), maximal_(options.maximal), periodic_(options.exclude_periodic),
+                    LeftOut& left_out, std::uint64_t separator = frag::NO_SEPARATOR)
+        : sym_(symbols), n_(n), alphabet_(alphabet), sa_(sa), nodes_(nodes), depths_(depths), chooser_(chooser),
+          left_out_(left_out), separator_(separator), maximal_(options.maximal), periodic_(options.exclude_periodic),
           entropy_(options.min_entropy.has_value()), min_entropy_(options.min_entropy.value_or(0.0)),
           max_length_(options.max_length.value_or(UINT64_MAX)) {}
 
@@ -161,7 +164,7 @@ private:
                     hi = mid - 1;
                 }
             }
-            if (std::uint64_t{lo} - row + 1 >= k) {
+            if (std::uint64_t{lo} - row + 1 >= k && c != separator_) {
                 frag::RepeatNode<I> child{row, lo, static_cast<I>(length + 1), static_cast<I>(length + 1), 0, 0};
                 child.minpos = *std::min_element(sa_ + row, sa_ + lo + 1);
                 child.maxpos = n_ - 1;  // an upper bound serves the count
@@ -174,16 +177,19 @@ private:
 
     // ---- left extensions: the starts grouped by the element before them ----
 
+    // Whether a start has an element before it that a fragment can extend by.
+    bool follows_element(I p) const { return p > 0 && std::uint64_t{sym_[p - 1]} != separator_; }
+
     bool left_keeps_count(I v, I length, std::uint64_t k) {
         const frag::RepeatNode<I>& node = nodes_[v];
-        bool same = true, at_zero = false;
+        bool same = true, without_element = false;
         S first_before{};
         bool have_first = false;
         for (I r = node.lb; r <= node.rb; ++r) {
             if (((r - node.lb) & 0xFFFF) == 0xFFFF) pool::checkpoint();
             const I p = sa_[r];
-            if (p == 0) {
-                at_zero = true;
+            if (!follows_element(p)) {
+                without_element = true;
                 continue;
             }
             const S before = sym_[p - 1];
@@ -196,7 +202,7 @@ private:
             add_count(before);
         }
         // One element before every start: its extension starts at all of them, shifted.
-        if (same && !at_zero) {
+        if (same && !without_element) {
             clear_counts();
             return count(node, length + 1, k) == k;
         }
@@ -209,7 +215,7 @@ private:
         pairs_.clear();
         for (I r = node.lb; r <= node.rb; ++r) {
             const I p = sa_[r];
-            if (p > 0 && counts_[sym_[p - 1]] >= k) pairs_.push_back({sym_[p - 1], p});
+            if (follows_element(p) && counts_[sym_[p - 1]] >= k) pairs_.push_back({sym_[p - 1], p});
         }
         clear_counts();
         std::sort(pairs_.begin(), pairs_.end());
@@ -280,6 +286,7 @@ private:
     const std::vector<I>& depths_;
     const frag::OccurrenceChooser<I>& chooser_;
     LeftOut& left_out_;
+    std::uint64_t separator_;
     bool maximal_, periodic_, entropy_;
     double min_entropy_;
     std::uint64_t max_length_;

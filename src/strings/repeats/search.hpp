@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -33,6 +34,7 @@
 #include "strings/frag/taken_positions.hpp"
 #include "strings/frag/wavelet_matrix.hpp"
 #include "strings/repeats/filters.hpp"
+#include "strings/repeats/node_maximality.hpp"
 #include "strings/repeats/options.hpp"
 #include "strings/repeats/result.hpp"
 #include "util/big_array.hpp"
@@ -60,12 +62,18 @@ struct SortSymbols {
 
 // Clips every node to the candidate lengths and cuts what the node alone rules
 // out, counting each cut length once: lengths beyond the longest that can hold
-// min_count non-overlapping occurrences, then periodic lengths. `sort` fills
+// min_count non-overlapping occurrences, then periodic lengths, then lengths
+// the node shows not maximal (node_maximality.hpp). `sort` fills
 // the suffix array: any order in which the suffixes beginning with any one
-// fragment of at least two occurrences lie side by side serves.
+// fragment of at least two occurrences lie side by side serves. A separator
+// symbol joins sequences searched as one (frag/separator.hpp); it needs
+// min_count >= 2, as a fragment that occurs once could run past one.
 template <class I, class S, class Sort>
 RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& options, LeftOut& left_out,
-                           const Sort& sort) {
+                           const Sort& sort, std::uint64_t separator) {
+    if (separator != frag::NO_SEPARATOR && options.min_count < 2) {
+        throw std::invalid_argument("a search with a separator needs min_count >= 2");
+    }
     RepeatIndex<I> index;
     index.sa = util::BigArray<I>(n);
     sort(symbols, n, alphabet, index.sa.data());
@@ -74,12 +82,11 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
     const std::uint64_t longest = std::min<std::uint64_t>(options.max_length.value_or(n), n);
     const std::uint64_t longest_fit = n / times;
     {
-        const util::BigArray<I> plcp = frag::build_text_order_lcp<S, I>(symbols, n, index.sa.data());
+        const util::BigArray<I> plcp = frag::build_text_order_lcp<S, I>(symbols, n, index.sa.data(), separator);
         frag::reserve_for_intervals(index.nodes, n, times == 1);
         frag::reserve_for_intervals(index.depths, n, times == 1);
-        const bool two_start_check = options.maximal && times == 2;
         const frag::SamePreceding same_preceding =
-            two_start_check ? frag::SamePreceding(symbols, n, index.sa.data()) : frag::SamePreceding();
+            options.maximal ? frag::SamePreceding(symbols, n, index.sa.data(), separator) : frag::SamePreceding();
         frag::scan_lcp_intervals<I>(
             index.sa.data(), plcp.data(), n, times == 1, [&](frag::RepeatNode<I> node, I depth, I second) {
                 if (node.positions() < times) return;
@@ -107,17 +114,9 @@ RepeatIndex<I> build_index(const S* symbols, I n, I alphabet, const Options& opt
                     }
                 }
                 if (lo > hi) return;
-                // Two starts and min_count 2: the count is 2 at every length
-                // left, so only the longest can be maximal; and it is not when
-                // both starts follow the same element and the extension to the
-                // left still fits between them (most nodes of a repeated block).
-                if (two_start_check && node.positions() == 2) {
-                    left_out.not_maximal += hi - lo;
-                    lo = hi;
-                    if (same_preceding(node.rb) && hi + 1 <= node.spread() && hi + 1 <= longest) {
-                        ++left_out.not_maximal;
-                        return;
-                    }
+                if (options.maximal &&
+                    !cut_by_node(index.sa.data(), same_preceding, node, longest, lo, hi, left_out.not_maximal)) {
+                    return;
                 }
                 node.shortest = static_cast<I>(lo);
                 node.longest = static_cast<I>(hi);
@@ -141,13 +140,14 @@ void add_fragment(RepeatsResult& result, std::uint64_t length, std::uint64_t cou
 }
 
 template <class I, class S, class Rank, class Sort>
-RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& options, const Sort& sort) {
+RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& options, const Sort& sort,
+                             std::uint64_t separator) {
     RepeatsResult result;
-    const RepeatIndex<I> index = build_index<I, S>(symbols, n, alphabet, options, result.left_out, sort);
+    const RepeatIndex<I> index = build_index<I, S>(symbols, n, alphabet, options, result.left_out, sort, separator);
     const frag::OccurrenceChooser<I> chooser(index.sa.data(), n);
     frag::RankedWalk<I, Rank> walk(index.nodes, chooser, options.min_count);
     FragmentFilters<I, S> filters(symbols, n, alphabet, index.sa.data(), index.nodes, index.depths, chooser, options,
-                                  result.left_out);
+                                  result.left_out, separator);
     if (filters.active()) walk.set_filter(&filters);
     const std::uint64_t top = options.top.value_or(UINT64_MAX);
     const std::uint64_t max_starts = options.max_starts.value_or(UINT64_MAX);
@@ -206,11 +206,12 @@ RepeatsResult search_symbols(const S* symbols, I n, I alphabet, const Options& o
 }
 
 template <class I, class S, class Sort = SortSymbols>
-RepeatsResult search_ranked(const S* symbols, I n, I alphabet, const Options& options, const Sort& sort = {}) {
+RepeatsResult search_ranked(const S* symbols, I n, I alphabet, const Options& options, const Sort& sort = {},
+                            std::uint64_t separator = frag::NO_SEPARATOR) {
     if (options.rank == Rank::savings) {
-        return search_symbols<I, S, frag::SavingsRank>(symbols, n, alphabet, options, sort);
+        return search_symbols<I, S, frag::SavingsRank>(symbols, n, alphabet, options, sort, separator);
     }
-    return search_symbols<I, S, frag::CoverageRank>(symbols, n, alphabet, options, sort);
+    return search_symbols<I, S, frag::CoverageRank>(symbols, n, alphabet, options, sort, separator);
 }
 
 // The search with I-bit positions (the caller checks that n fits).
