@@ -160,6 +160,18 @@ def test_cli_report_as_json_and_cpd_with_lines_from_the_files(tree, run_cli):
     assert f"{tree / 'a.py'}:1-5" in table and f"{tree / 'pkg' / 'b.py'}:3-7" in table
 
 
+def test_cpd_xml_stays_well_formed_with_characters_xml_cannot_hold(tmp_path, run_cli):
+    # Control characters and the noncharacter U+FFFF are valid UTF-8 but have no place in XML 1.0.
+    shared = "line one\x01\x1b[0m\uffff\n" * 12
+    for name in ("x.txt", "y.txt"):
+        (tmp_path / name).write_text("head " + name + "\n" + shared, encoding="utf-8")
+    done = run_cli("corpus", tmp_path / "x.txt", tmp_path / "y.txt", "--format", "cpd", "--min-lines", "3")
+    assert done.returncode == 0, done.stderr
+    [duplication] = ElementTree.fromstring(done.stdout).findall("duplication")
+    fragment = duplication.find("codefragment").text
+    assert "line one\ufffd\ufffd[0m\ufffd\n" in fragment and "\x01" not in fragment
+
+
 def test_cli_dedup_writes_a_fixed_point_mirroring_the_inputs(tree, tmp_path, run_cli):
     out = tmp_path / "out"
     done = run_cli("corpus", tree, "--min-length", "40", "--dedup", out)

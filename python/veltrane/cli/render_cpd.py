@@ -18,11 +18,14 @@ from .._corpus_load import LoadedCorpus
 from .output import Output
 
 _TOKEN = re.compile(r"\w+|[^\w\s]")
+# XML 1.0 has no place for these, even escaped: most control characters and
+# the two noncharacters U+FFFE and U+FFFF (decoding never leaves surrogates).
+_NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ufffe\uffff]")
 
 
 def tokens(text: str) -> int:
     """Words (runs of letters, digits and _) and single punctuation marks."""
-    return sum(1 for _ in _TOKEN.finditer(text))
+    return len(_TOKEN.findall(text))
 
 
 def _column(corpus: LoadedCorpus, document: int, position: int) -> int:
@@ -37,8 +40,7 @@ def _cdata(text: str) -> str:
 
 
 def _xml_text(text: str) -> str:
-    # XML 1.0 has no place for most control characters, even escaped.
-    return "".join(ch if ch in "\t\n\r" or ch >= " " else "\ufffd" for ch in text)
+    return _NOT_XML.sub("\ufffd", text)
 
 
 def render_cpd(output: Output, corpus: LoadedCorpus, found: Sequence[SharedRepeat]) -> None:
