@@ -17,4 +17,6 @@ int run_bz2_stage_tests(bool long_form);   // bz2_stage_tests.cpp: its stages ag
 int run_bz2_rotation_tests(bool long_form);  // bz2_rotation_tests.cpp: its rotation sort (run by the above)
 int run_sp800_bit_tuple_tests(bool long_form);  // sp800_bit_tuple_tests.cpp: the tuple counts' ways made for bits
 int run_sp800_bit_predictor_tests(bool long_form);  // sp800_bit_predictor_tests.cpp: the predictors' ways made for bits
-int run_corpus_tests(bool long_form);  // corpus_tests.cpp: deduplication against its byte-by-byte model; shared repeats
+int run_corpus_tests(bool long_form);
+int run_sp800_22_tests(bool long_form);  // sp800_22_tests.cpp: SP 800-22's tests, worked examples and plain models
+int run_sp800_22_run_tests(bool long_form);  // sp800_22_run_tests.cpp: its probabilities, transforms, runs, second level, limits  // corpus_tests.cpp: deduplication against its byte-by-byte model; shared repeats
