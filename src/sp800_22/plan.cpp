@@ -181,6 +181,17 @@ Plan plan_run(std::uint64_t length, std::uint32_t tests, bool every, const Param
         if (wanted(t)) check.recommend(t, n >= 1000000, "the standard recommends at least 10^6 bits");
     }
     if (plan.tests == 0) refuse("no test can run on sequences of " + number(n) + " bits");
+    if (!compatible) {
+        plan.differences.push_back(
+            "second level: p-values binned and compared with 0.01 as computed; NIST's program reads back the six "
+            "decimals it printed");
+        plan.differences.push_back(
+            "second level: the proportion passing must lie within the standard's interval, on both sides; NIST's "
+            "program accepts any count of passes from the interval's lower end times the sequences, truncated");
+        plan.differences.push_back(
+            "second level: uniformity expects m/10 p-values per bin and is judged from 55 sequences on, as the "
+            "standard says; NIST's program divides integers (wrong unless m is a multiple of 10) and judges from 10");
+    }
     return plan;
 }
 
