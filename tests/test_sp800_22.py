@@ -53,8 +53,10 @@ def test_every_p_value_is_the_programs(run, name):
     assert our_p_values(results[True], name) == recorded_p_values(folder, name)
 
 
-# The tests whose default figures differ from the program's on purpose (see `differences`).
+# The tests whose default figures differ from the program's on purpose (see `differences`); those of
+# the random excursions test differ in a chi-square's sixth decimal at most, and print the same here.
 DIFFERING = {"overlapping_template", "linear_complexity"}
+NOTED = DIFFERING | {"random_excursions"}
 
 
 @pytest.mark.parametrize("name", list(PROGRAM_NAMES))
@@ -66,5 +68,5 @@ def test_the_default_mode_agrees_except_where_it_mends(run, name):
         return
     differs = name in DIFFERING or (name == "longest_run" and default.parameters.longest_run_block_length == 10_000)
     assert (our_p_values(default, name) != our_p_values(compatible, name)) == differs
-    assert any(d.startswith(name + ":") for d in default.differences) == differs
+    assert any(d.startswith(name + ":") for d in default.differences) == (differs or name in NOTED)
     assert not compatible.differences

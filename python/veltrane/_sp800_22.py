@@ -12,7 +12,7 @@ from ._sp800_22_tests import (ApproximateEntropyTest, BlockFrequencyTest, Cumula
                               LinearComplexityTest, LongestRunTest, NonOverlappingTemplateTest,
                               OverlappingTemplateTest, RandomExcursionsTest, RandomExcursionsVariantTest, RankTest,
                               RunsTest, SerialTest, UniversalTest, figures_of)
-from ._sp800_22_options import Options, options_of
+from ._sp800_22_options import Arguments, arguments_of, sequence_count
 
 if TYPE_CHECKING:
     from ._types import Bytes
@@ -139,45 +139,46 @@ def sp800_22(data: Bytes, *, length: int = 1_000_000, sequences: int | None = No
 
     Raises ValueError naming the parameter or test that is out of range, or when the data is too short.
     """
-    run = Run(options_of(data, length, sequences, tests, bits, compatible, parameters))
-    found = tuple(run.sequences())
-    return run.result(found)
+    run = Run(arguments_of(length, tests, bits, compatible, parameters))
+    count = sequence_count(data, run.arguments, sequences)
+    return run.result(tuple(run.sequences(data, count)))
 
 
 class Run:
-    """A checked run: its sequences, chunk by chunk, and their second level."""
+    """A checked run: its plan, its sequences chunk by chunk, and their second level."""
 
-    def __init__(self, options: Options) -> None:
-        self.options = options
-        plan = _engine.sp800_22_plan(options.length, options.tests, options.every, options.parameters,
-                                     options.compatible)
+    def __init__(self, arguments: Arguments) -> None:
+        a = self.arguments = arguments
+        plan = _engine.sp800_22_plan(a.length, a.tests, a.every, a.parameters, a.compatible)
         self.tests: tuple[str, ...] = tuple(n for i, n in enumerate(TEST_ORDER) if plan["tests"] >> i & 1)
         self.mask: int = plan["tests"]
         self.parameters = Sp800_22Parameters(**plan["parameters"])
         self.notes: tuple[str, ...] = plan["notes"]
         self.differences: tuple[str, ...] = plan["differences"]
-        self.count = options.count
 
-    def sequences(self, progress: Any = None) -> Iterator[Sp800_22Sequence]:
-        """The sequences' figures in order, computed a chunk at a time; `progress`: the engine's words."""
-        o = self.options
+    def sequences(self, data: Bytes, count: int, progress: Any = None) -> Iterator[Sp800_22Sequence]:
+        """The figures of the first `count` sequences of `data`, computed a chunk at a time.
+
+        `progress`: the engine's words (sequences done, sequences in all), or None.
+        """
+        a = self.arguments
         if progress is not None:
-            progress[1] = self.count
-        chunk = max(1, CHUNK_BITS // o.length)
+            progress[1] = count
+        chunk = max(1, CHUNK_BITS // a.length)
         position, done = 0, 0
-        while done < self.count:
-            take = min(chunk, self.count - done)
-            raw, position = _engine.sp800_22_run(o.data, o.ascii, position, take, o.length, self.mask, o.every,
-                                                 o.parameters, o.compatible, progress)
+        while done < count:
+            take = min(chunk, count - done)
+            raw, position = _engine.sp800_22_run(data, a.ascii, position, take, a.length, self.mask, a.every,
+                                                 a.parameters, a.compatible, progress)
             for figures in raw:
-                yield sequence_of(done, o.length, figures)
+                yield sequence_of(done, a.length, figures)
                 done += 1
 
     def result(self, sequences: tuple[Sp800_22Sequence, ...]) -> Sp800_22Result:
-        series = second_level(sequences, self.tests, self.options.compatible)
+        series = second_level(sequences, self.tests, self.arguments.compatible)
         return Sp800_22Result(
-            length=self.options.length, bits="ascii" if self.options.ascii else "bytes",
-            compatible=self.options.compatible, tests=self.tests, parameters=self.parameters, sequences=sequences,
+            length=self.arguments.length, bits="ascii" if self.arguments.ascii else "bytes",
+            compatible=self.arguments.compatible, tests=self.tests, parameters=self.parameters, sequences=sequences,
             series=series, passed=all(s.passed for s in series), notes=self.notes, differences=self.differences)
 
 

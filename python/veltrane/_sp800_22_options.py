@@ -22,11 +22,11 @@ FROM_LENGTH = ("longest_run_block_length", "universal_block_length", "universal_
 
 
 @dataclass(frozen=True)
-class Options:
-    data: Any
-    ascii: bool
+class Arguments:
+    """A run's checked arguments, the data aside."""
+
     length: int
-    count: int
+    ascii: bool
     tests: int
     every: bool
     compatible: bool
@@ -76,25 +76,25 @@ def parameters_of(given: dict[str, Any]) -> dict[str, int]:
     return out
 
 
-def options_of(data: Bytes, length: Any, sequences: Any, tests: Any, bits: Any, compatible: Any,
-               parameters: dict[str, Any]) -> Options:
-    """The checked options of a run on `data`; raises TypeError or ValueError naming the argument at fault."""
+def arguments_of(length: Any, tests: Any, bits: Any, compatible: Any, parameters: dict[str, Any]) -> Arguments:
+    """The checked arguments of a run; raises TypeError or ValueError naming the argument at fault."""
     length = whole("length", length, 1)
     if bits not in ("bytes", "ascii"):
         raise ValueError(f"bits must be 'bytes' or 'ascii', not {bits!r}")
     if not isinstance(compatible, bool):
         raise TypeError(f"compatible must be a bool, not {type(compatible).__name__}")
-    mask = test_mask(tests)
-    checked = parameters_of(parameters)
-    ascii = bits == "ascii"
-    available = _engine.sp800_22_bits(data, ascii) // length
+    return Arguments(length=length, ascii=bits == "ascii", tests=test_mask(tests), every=tests is None,
+                     compatible=compatible, parameters=parameters_of(parameters))
+
+
+def sequence_count(data: Bytes, arguments: Arguments, sequences: Any) -> int:
+    """How many sequences to take from `data`: `sequences`, or all that fit for None."""
+    available = _engine.sp800_22_bits(data, arguments.ascii) // arguments.length
     if sequences is None:
         if available == 0:
-            raise ValueError(f"length: the data holds fewer than {length} bits, not one sequence")
-        count = available
-    else:
-        count = whole("sequences", sequences, 1)
-        if count > available:
-            raise ValueError(f"sequences: the data holds {available} sequences of {length} bits, not {count}")
-    return Options(data=data, ascii=ascii, length=length, count=count, tests=mask, every=tests is None,
-                   compatible=compatible, parameters=checked)
+            raise ValueError(f"length: the data holds fewer than {arguments.length} bits, not one sequence")
+        return available
+    count = whole("sequences", sequences, 1)
+    if count > available:
+        raise ValueError(f"sequences: the data holds {available} sequences of {arguments.length} bits, not {count}")
+    return count

@@ -106,7 +106,7 @@ void run_job(Job job, const Plan& plan, const Bits& bits, const RealSpectrum* sp
         }
         break;
     case Job::excursions: {
-        Excursions e = excursion_tests(bits);
+        Excursions e = excursion_tests(bits, compatible);
         if (plan.tests & bit_of(Test::random_excursions)) out.random_excursions = e.excursions;
         if (plan.tests & bit_of(Test::random_excursions_variant)) out.random_excursions_variant = e.variant;
         break;

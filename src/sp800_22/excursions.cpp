@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "pool/cancel.hpp"
@@ -50,14 +51,16 @@ double excursion_constraint(std::uint64_t n) {
     return scaled > 500.0 ? scaled : 500.0;
 }
 
-double excursion_probability(int x, unsigned k) {
+double excursion_probability(int x, unsigned k, bool compatible) {
     const double a = 1.0 / (2.0 * std::abs(x));  // P(a cycle visits x at all) is 1/(2|x|)
-    if (k == 0) return 1.0 - a;
-    if (k < CLASSES - 1) return a * a * std::pow(1.0 - a, k - 1.0);
-    return a * std::pow(1.0 - a, CLASSES - 2.0);
+    const double p = k == 0 ? 1.0 - a : k < CLASSES - 1 ? a * a * std::pow(1.0 - a, k - 1.0) : a * std::pow(1.0 - a, CLASSES - 2.0);
+    if (!compatible) return p;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10f", p);
+    return std::strtod(text, nullptr);
 }
 
-Excursions excursion_tests(const Bits& bits) {
+Excursions excursion_tests(const Bits& bits, bool compatible) {
     Walk walk;
     std::int64_t s = 0;
     const std::uint64_t bytes = bits.size() / 8;
@@ -88,7 +91,7 @@ Excursions excursion_tests(const Bits& bits) {
         if (!applicable) continue;
         double chi = 0.0;
         for (unsigned k = 0; k < CLASSES; ++k) {
-            const double expected = j * excursion_probability(x, k);
+            const double expected = j * excursion_probability(x, k, compatible);
             const double gap = static_cast<double>(e.excursions.counts[i][k]) - expected;
             chi += gap * gap / expected;
         }

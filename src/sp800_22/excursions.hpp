@@ -15,8 +15,9 @@ namespace veltrane::sp800_22 {
 // The fewest cycles the tests apply to.
 double excursion_constraint(std::uint64_t n);
 
-// P(a cycle visits state x exactly k times), k = 0..4, and 5 or more.
-double excursion_probability(int x, unsigned k);
+// P(a cycle visits state x exactly k times), k = 0..4, and 5 or more; in
+// compatible mode rounded to ten decimals, as NIST's program's table has them.
+double excursion_probability(int x, unsigned k, bool compatible = false);
 
 struct Excursions {
     RandomExcursionsFigures excursions;
@@ -24,6 +25,6 @@ struct Excursions {
 };
 
 // Both tests from one walk.
-Excursions excursion_tests(const Bits& bits);
+Excursions excursion_tests(const Bits& bits, bool compatible);
 
 }  // namespace veltrane::sp800_22
