@@ -12,11 +12,7 @@ double spectral_threshold(std::uint64_t n) { return std::sqrt(std::log(1.0 / 0.0
 DftFigures dft_test(const Bits& bits, const RealSpectrum& spectrum) {
     const std::uint64_t n = bits.size();
     std::vector<double> moduli(n / 2);
-    {
-        std::vector<double> x(n);
-        for (std::uint64_t i = 0; i < n; ++i) x[i] = bits.bit(i) ? 1.0 : -1.0;
-        spectrum.moduli(x.data(), moduli.data());
-    }
+    spectrum.moduli([&](std::size_t i) { return bits.bit(i) ? 1.0 : -1.0; }, moduli.data());
     pool::checkpoint();
     // The standard counts the first n/2 coefficients, the constant one
     // included, as NIST's program does (it computes one modulus more, reading
