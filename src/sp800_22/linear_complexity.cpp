@@ -1,6 +1,8 @@
 #include "sp800_22/linear_complexity.hpp"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <vector>
 
@@ -63,6 +65,78 @@ unsigned linear_complexity(const Bits& bits, std::uint64_t begin, std::uint64_t 
     return static_cast<unsigned>(l);
 }
 
+namespace {
+
+// Transposes a 64 x 64 bit matrix: row r's bit c (from the least significant) becomes row c's bit r.
+void transpose64(std::uint64_t* a) {
+    std::uint64_t mask = 0x00000000FFFFFFFFull;
+    for (unsigned j = 32; j != 0; j >>= 1, mask ^= mask << j) {
+        for (unsigned k = 0; k < 64; k = (k + j + 1) & ~j) {
+            const std::uint64_t t = ((a[k] >> j) ^ a[k + j]) & mask;
+            a[k] ^= t << j;
+            a[k + j] ^= t;
+        }
+    }
+}
+
+}  // namespace
+
+void linear_complexities(const Bits& bits, std::uint64_t begin, std::uint64_t m, unsigned count, unsigned* out) {
+    // s[j]: bit j of every block. A window read most significant bit first
+    // holds bit t of the block in place 63 - t; reversing the rows' order
+    // after the transpose puts block b in lane b.
+    std::vector<std::uint64_t> s(m + 64, 0);
+    std::uint64_t square[64];
+    for (std::uint64_t at = 0; at < m; at += 64) {
+        for (unsigned b = 0; b < 64; ++b) {
+            std::uint64_t w = b < count ? bits.window(begin + b * m + at) : 0;
+            if (m - at < 64) w &= ~std::uint64_t{0} << (64 - (m - at));
+            square[b] = w;
+        }
+        transpose64(square);
+        for (unsigned t = 0; t < 64; ++t) s[at + t] = square[63 - t];
+    }
+    // Berlekamp-Massey on every lane at once. B is kept already multiplied by
+    // x^(N - m'), so that every lane shifts it by one place a step, and a lane
+    // that grows takes the old C into it.
+    std::vector<std::uint64_t> c(m + 2, 0), shifted(2 * m + 4, 0);
+    std::vector<std::uint64_t> eligible_at(2 * m + 2, 0);  // lanes whose 2L reaches N at step N
+    std::vector<unsigned> l(64, 0);
+    const std::uint64_t lanes = count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+    std::uint64_t* b = shifted.data() + m + 2;  // b[i]: coefficient i of x^(N - m') B
+    c[0] = lanes;
+    b[1] = lanes;  // m' = -1 at N = 0
+    eligible_at[0] = lanes;
+    std::uint64_t eligible = 0;
+    std::size_t c_top = 0, b_top = 1;  // degree bounds
+    for (std::uint64_t n = 0; n < m; ++n) {
+        eligible |= eligible_at[n];
+        std::uint64_t d = 0;
+        for (std::size_t i = 0; i <= c_top && i <= n; ++i) d ^= c[i] & s[n - i];
+        const std::uint64_t grow = d & eligible;
+        if (d != 0) {
+            const std::size_t top = std::max(c_top, b_top);
+            for (std::size_t i = 0; i <= top; ++i) {
+                const std::uint64_t ci = c[i], bi = b[i];
+                c[i] = ci ^ (bi & d);
+                b[i] = (bi & ~grow) | (ci & grow);
+            }
+            if (grow != 0) b_top = top;
+            c_top = top;
+        }
+        for (std::uint64_t g = grow; g != 0; g &= g - 1) {
+            const unsigned lane = static_cast<unsigned>(std::countr_zero(g));
+            l[lane] = static_cast<unsigned>(n + 1 - l[lane]);
+            eligible &= ~(std::uint64_t{1} << lane);
+            if (2 * l[lane] < eligible_at.size()) eligible_at[2 * l[lane]] |= std::uint64_t{1} << lane;
+        }
+        --b;  // x B
+        b[0] = 0;
+        ++b_top;
+    }
+    for (unsigned lane = 0; lane < count; ++lane) out[lane] = l[lane];
+}
+
 LinearComplexityFigures linear_complexity_test(const Bits& bits, std::uint64_t block_length, bool compatible) {
     LinearComplexityFigures f;
     f.block_length = block_length;
@@ -72,9 +146,14 @@ LinearComplexityFigures linear_complexity_test(const Bits& bits, std::uint64_t b
     const double m = static_cast<double>(block_length);
     const double sign = block_length % 2 ? -1.0 : 1.0;  // (-1)^M
     const double mu = m / 2.0 + (9.0 - sign) / 36.0 - (m / 3.0 + 2.0 / 9.0) / std::pow(2.0, m);
+    unsigned found[64];
     for (std::uint64_t k = 0; k < f.blocks; ++k) {
-        if ((k & 0x3F) == 0) pool::checkpoint();
-        const double l = linear_complexity(bits, k * block_length, block_length);
+        if ((k & 0x3F) == 0) {
+            pool::checkpoint();
+            linear_complexities(bits, k * block_length, block_length,
+                                static_cast<unsigned>(std::min<std::uint64_t>(64, f.blocks - k)), found);
+        }
+        const double l = found[k & 0x3F];
         const double t = sign * (l - mu) + 2.0 / 9.0;
         const unsigned cls = t <= -2.5 ? 0 : t <= -1.5 ? 1 : t <= -0.5 ? 2 : t <= 0.5 ? 3 : t <= 1.5 ? 4 : t <= 2.5 ? 5 : 6;
         ++f.counts[cls];

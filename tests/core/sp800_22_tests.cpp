@@ -185,6 +185,16 @@ void check_block_tests(const Eps& e) {
                                static_cast<unsigned>(ref::linear_complexity(Eps(e.begin() + b, e.begin() + b + m)));
         }
         CHECK(same);
+        // All blocks at once, one per lane (up to 64, from an odd offset).
+        const unsigned count = static_cast<unsigned>(std::min<std::size_t>(64, (e.size() - 1) / m));
+        if (count == 0) continue;
+        unsigned found[64];
+        s22::linear_complexities(bits, 1, m, count, found);
+        for (unsigned b = 0; b < count; ++b) {
+            same = same && found[b] == static_cast<unsigned>(ref::linear_complexity(
+                                           Eps(e.begin() + 1 + b * m, e.begin() + 1 + (b + 1) * m)));
+        }
+        CHECK(same);
     }
 }
 
