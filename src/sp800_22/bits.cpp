@@ -47,8 +47,9 @@ std::uint64_t Bits::ones() const noexcept {
 Bits Bits::wrapped(unsigned extra) const {
     Bits out(n_ + extra);
     std::memcpy(out.words_.data(), words_.data(), word_count() * sizeof(std::uint64_t));
+    // Windows longer than the sequence go round it more than once.
     for (unsigned i = 0; i < extra; ++i) {
-        if (bit(i)) out.words_[(n_ + i) >> 6] |= std::uint64_t{1} << (63 - ((n_ + i) & 63));
+        if (bit(i % n_)) out.words_[(n_ + i) >> 6] |= std::uint64_t{1} << (63 - ((n_ + i) & 63));
     }
     return out;
 }

@@ -29,8 +29,8 @@ public:
     }
     std::uint64_t ones() const noexcept;
 
-    // The sequence followed by its own first `extra` bits again (extra <= n), for
-    // the tests that read windows cyclically.
+    // The sequence followed by `extra` more bits, going round it again (and
+    // again, for more than n), for the tests that read windows cyclically.
     Bits wrapped(unsigned extra) const;
     // Bits [begin, begin + count) as a sequence of their own.
     Bits slice(std::uint64_t begin, std::uint64_t count) const;

@@ -20,6 +20,7 @@ std::vector<std::uint32_t> window_counts(const Bits& bits, unsigned m, std::uint
     std::vector<std::uint32_t> counts(blocks * values, 0);
     const std::uint64_t mask = values - 1;
     const unsigned per_read = 64 - m + 1;
+    if (block_length < m) return counts;  // no window fits
     for (std::uint64_t b = 0; b < blocks; ++b) {
         std::uint32_t* hist = counts.data() + b * values;
         const std::uint64_t last = b * block_length + block_length - m;  // the last window's start
@@ -149,7 +150,7 @@ OverlappingFigures overlapping_test(const Bits& bits, unsigned m, std::uint64_t 
     f.eta = f.lambda / 2.0;
     f.probabilities = overlapping_probabilities(m, block_length, compatible);
     const unsigned per_read = 64 - m + 1;
-    for (std::uint64_t b = 0; b < f.blocks; ++b) {
+    for (std::uint64_t b = 0; b < f.blocks && block_length >= m; ++b) {
         if ((b & 0xFF) == 0) pool::checkpoint();
         std::uint64_t count = 0;
         const std::uint64_t last = b * block_length + block_length - m;

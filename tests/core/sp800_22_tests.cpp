@@ -225,7 +225,7 @@ void check_pattern_tests(const Eps& e) {
         CHECK(std::equal(counts, counts + 6, f.counts.begin()));
     }
     for (int m : {1, 2, 3, 5}) {
-        if (std::size_t(m + 1) > e.size()) continue;
+        // Windows longer than the sequence go round it more than once (a fuzz target found them wrong).
         const auto se = s22::serial_test(bits, m + 1);
         CHECK(near(se.psi_m, ref::psi_squared(e, m + 1)) && near(se.psi_m1, ref::psi_squared(e, m)) &&
               near(se.psi_m2, ref::psi_squared(e, m - 1)));
