@@ -266,8 +266,8 @@ int run_sp800_22_tests(bool long_form) {
     check_templates();
     std::mt19937_64 rng(22);
     const std::vector<std::size_t> lengths =
-        long_form ? std::vector<std::size_t>{1, 7, 64, 100, 257, 1024, 2048, 5000, 20000}
-                  : std::vector<std::size_t>{1, 7, 100, 257, 2048, 5000};
+        long_form ? std::vector<std::size_t>{1, 2, 3, 5, 7, 64, 100, 257, 1024, 2048, 5000, 20000}
+                  : std::vector<std::size_t>{1, 3, 7, 100, 257, 2048, 5000};
     for (std::size_t n : lengths) {
         for (const Eps& e : sequences(rng, n)) {
             check_walk_tests(e);
