@@ -6,6 +6,7 @@ figure, results.txt and the data files with every p-value, freq.txt, and finalAn
 the second level.
 """
 import filecmp
+import io
 import json
 import pathlib
 import shutil
@@ -86,3 +87,29 @@ def test_text_that_is_not_bits_is_refused_with_its_place(tmp_path, run_cli):
     assert done.returncode == 1 and "not 'x' (byte 12)" in done.stderr
     with pytest.raises(ValueError, match="not 'x' \\(byte 12\\)"):
         veltrane.sp800_22(b"0101 1100\n01x0\n", bits="ascii", length=8)
+
+
+@pytest.mark.parametrize("bits, length", [("bytes", 1001), ("bytes", 4096), ("ascii", 999)])
+def test_a_file_read_in_pieces_gives_the_figures_of_the_whole(bits, length, monkeypatch):
+    # Pieces of 700 bytes: sequences straddle them, and start inside bytes.
+    from veltrane import _sp800_22_stream
+    from veltrane._sp800_22 import Run
+    from veltrane._sp800_22_options import arguments_of
+    monkeypatch.setattr(_sp800_22_stream, "READ_BYTES", 700)
+    data = (DATA / "data.e").read_bytes()[:30_000] if bits == "ascii" else (DATA / "data.sha1").read_bytes()[:9000]
+    run = Run(arguments_of(length, ["frequency", "runs", "serial", "dft"], bits, False, {}))
+    whole = veltrane.sp800_22(data, length=length, bits=bits, tests=["frequency", "runs", "serial", "dft"])
+    pieces = list(_sp800_22_stream.stream(run, io.BytesIO(data), None))
+    assert tuple(pieces) == whole.sequences and len(pieces) > 5
+    with pytest.raises(ValueError, match=f"holds {len(pieces)} sequences"):
+        list(_sp800_22_stream.stream(run, io.BytesIO(data), len(pieces) + 1))
+
+
+def test_standard_input_is_read_as_a_file_is(run_cli, monkeypatch):
+    path = DATA / "data.sha1"
+    from_file = json.loads(run_cli("sp800-22", path, "-n", 100_000, "--json", "-q").stdout)
+    with path.open("rb") as handle:
+        monkeypatch.setattr("sys.stdin", io.TextIOWrapper(handle))
+        from_pipe = json.loads(run_cli("sp800-22", "-", "-n", 100_000, "--json", "-q").stdout)
+    assert from_pipe.pop("path") == "<stdin>" and from_file.pop("path") == str(path)
+    assert from_pipe == from_file and from_file["sequence_count"] == 10

@@ -161,18 +161,27 @@ class Run:
 
         `progress`: the engine's words (sequences done, sequences in all), or None.
         """
-        a = self.arguments
         if progress is not None:
             progress[1] = count
-        chunk = max(1, CHUNK_BITS // a.length)
         position, done = 0, 0
         while done < count:
-            take = min(chunk, count - done)
-            raw, position = _engine.sp800_22_run(data, a.ascii, position, take, a.length, self.mask, a.every,
-                                                 a.parameters, a.compatible, progress)
-            for figures in raw:
-                yield sequence_of(done, a.length, figures)
-                done += 1
+            found, position = self.chunk(data, position, min(self.chunk_sequences, count - done), done, progress)
+            yield from found
+            done += len(found)
+
+    @property
+    def chunk_sequences(self) -> int:
+        """How many sequences go to the engine at once."""
+        return max(1, CHUNK_BITS // self.arguments.length)
+
+    def chunk(self, data: Bytes, position: int, count: int, first: int,
+              progress: Any = None) -> tuple[list[Sp800_22Sequence], int]:
+        """The figures of `count` sequences of `data` from `position` on (a bit, or a byte of ASCII text),
+        numbered from `first`, and the position after them."""
+        a = self.arguments
+        raw, position = _engine.sp800_22_run(data, a.ascii, position, count, a.length, self.mask, a.every,
+                                             a.parameters, a.compatible, progress)
+        return [sequence_of(first + i, a.length, figures) for i, figures in enumerate(raw)], position
 
     def result(self, sequences: tuple[Sp800_22Sequence, ...]) -> Sp800_22Result:
         series = second_level(sequences, self.tests, self.arguments.compatible)

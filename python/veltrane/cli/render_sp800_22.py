@@ -55,11 +55,11 @@ def table(name: str, run: Run, count: int, series: tuple[Sp800_22Series, ...]) -
 class JsonStream:
     """One JSON object, its sequences written one at a time as they come."""
 
-    def __init__(self, stream: TextIO, name: str, run: Run, count: int) -> None:
+    def __init__(self, stream: TextIO, name: str, run: Run) -> None:
         self.output = Output(stream)
         a = run.arguments
         head = {"path": name, "length": a.length, "bits": "ascii" if a.ascii else "bytes",
-                "compatible": a.compatible, "sequence_count": count, "tests": list(run.tests),
+                "compatible": a.compatible, "tests": list(run.tests),
                 "parameters": dataclasses.asdict(run.parameters), "notes": list(run.notes),
                 "differences": list(run.differences)}
         self.output.write(json.dumps(head)[:-1] + ', "sequences": [')
@@ -70,7 +70,9 @@ class JsonStream:
         self.output.write(("" if self.first else ", ") + json.dumps(json_ready(figures)))
         self.first = False
 
-    def finish(self, series: Iterable[Sp800_22Series]) -> None:
+    def finish(self, series: Iterable[Sp800_22Series], count: int) -> None:
+        """The second level, after the sequences: `count` of them."""
         listed = list(series)
         rows = [json_ready({**dataclasses.asdict(s), "proportion": s.proportion}) for s in listed]
-        self.output.write(f'], "series": {json.dumps(rows)}, "passed": {json.dumps(all(s.passed for s in listed))}}}\n')
+        self.output.write(f'], "sequence_count": {count}, "series": {json.dumps(rows)}, '
+                          f'"passed": {json.dumps(all(s.passed for s in listed))}}}\n')

@@ -8,9 +8,9 @@ import textwrap
 from typing import Any
 
 from .._locations import describe_error
-from .._mapped import mapped, mapped_file
 from .._sp800_22 import Run, SeriesCollector
-from .._sp800_22_options import PARAMETERS, TESTS, arguments_of, sequence_count
+from .._sp800_22_options import PARAMETERS, TESTS, arguments_of
+from .._sp800_22_stream import file_bits, stream
 from .activity import STDIN, Activity, display, report_error
 from .engine_progress import Words, with_progress_bar
 from .exits import EXIT_CODES, EXIT_FAILED, EXIT_OK, UsageError
@@ -72,30 +72,47 @@ def run_sp800_22(args: argparse.Namespace, activity: Activity) -> int:
     name = display(args.path)
     activity.start("testing", args.path, writing="the results of")
     try:
-        with mapped_file(sys.stdin.buffer) if args.path == STDIN else mapped(args.path) as content:
-            count = sequence_count(content, run.arguments, args.sequences)
-            return with_progress_bar(lambda words: test_all(args, run, name, content, count, words),
+        with open(sys.stdin.fileno(), "rb", closefd=False) if args.path == STDIN else open(args.path, "rb") as handle:
+            count = sequence_count(handle, run.arguments.length, run.arguments.ascii, args.sequences)
+            return with_progress_bar(lambda words: test_all(args, run, name, handle, count, words),
                                      unit=" sequences", desc="testing", quiet=args.quiet)
     except (OSError, MemoryError, ValueError) as error:
         report_error(args.path, describe_error(error))
         return EXIT_FAILED
 
 
-def test_all(args: argparse.Namespace, run: Run, name: str, content: Any, count: int, words: Words) -> int:
+def sequence_count(handle: Any, length: int, ascii: bool, asked: int | None) -> int | None:
+    """The sequences to test: those asked for, or all a regular file holds (checked before any test runs);
+    None for all that a pipe brings."""
+    bits = file_bits(handle, ascii)
+    if bits is None:
+        return asked
+    if asked is None and bits < length:
+        raise ValueError(f"length: the data holds fewer than {length} bits, not one sequence")
+    if asked is not None and asked > bits // length:
+        raise ValueError(f"sequences: the data holds {bits // length} sequences of {length} bits, not {asked}")
+    return asked if asked is not None else bits // length
+
+
+def test_all(args: argparse.Namespace, run: Run, name: str, handle: Any, count: int | None, words: Words) -> int:
     collector = SeriesCollector(run.tests)
     tree = ReportTree(args.report, name, run) if args.report is not None else None
-    stream = JsonStream(sys.stdout, name, run, count) if args.json else None
-    for sequence in run.sequences(content, count, words):
+    json_out = JsonStream(sys.stdout, name, run) if args.json else None
+    tested = 0
+    for sequence in stream(run, handle, count, words):
+        tested += 1
         collector.add(sequence)
         if tree is not None:
             tree.add(sequence)
-        if stream is not None:
-            stream.add(sequence)
+        if json_out is not None:
+            json_out.add(sequence)
+    if tested == 0:
+        raise ValueError(f"length: the data holds fewer than {run.arguments.length} bits, not one sequence")
     series = collector.series(run.arguments.compatible)
     if tree is not None:
         tree.finish(series)
-    if stream is not None:
-        stream.finish(series)
+    if json_out is not None:
+        json_out.finish(series, tested)
     else:
-        Output(sys.stdout).write(table(name, run, count, series))
+        Output(sys.stdout).write(table(name, run, tested, series))
     return EXIT_OK
