@@ -114,8 +114,8 @@ def check_patterns(bits, seq):
     assert close(ap.p_value, gammaincc(2 ** (ap.block_length - 1), ap.chi_square / 2))
     no = seq.non_overlapping_template
     for b in range(no.blocks):
-        part = bits[b * no.block_length: (b + 1) * no.block_length]
-        found = np.bincount(windows(part, no.template_length, False), minlength=2 ** no.template_length)
+        block = bits[b * no.block_length: (b + 1) * no.block_length]
+        found = np.bincount(windows(block, no.template_length, False), minlength=2 ** no.template_length)
         assert all(t.counts[b] == found[int(t.template, 2)] for t in no.templates)
     assert all(close(t.p_value, gammaincc(no.blocks / 2, t.chi_square / 2)) for t in no.templates)
     dft = seq.dft

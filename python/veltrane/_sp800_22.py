@@ -25,7 +25,7 @@ CHUNK_BITS = 1 << 26
 
 @dataclass(frozen=True, eq=False)
 class Sp800_22Parameters(_Figures):
-    """The tests' parameters as the run used them (those the length decides, resolved)."""
+    """The tests' parameters as the run used them: those the length decides resolved, 0 for a test not run."""
 
     block_frequency_block_length: int
     longest_run_block_length: int

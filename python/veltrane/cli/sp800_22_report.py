@@ -56,9 +56,9 @@ class ReportTree:
             self.flush()
 
     def flush(self) -> None:
-        for path, parts in self.pending.items():
+        for path, pieces in self.pending.items():
             with path.open("a") as out:
-                out.write("".join(parts))
+                out.write("".join(pieces))
         self.pending.clear()
         self.waiting = 0
 
