@@ -12,6 +12,9 @@ Python signatures and English documentation, plus conveniences:
   with the figures NIST's reference tool prints;
 - `sp800_90b_iid(samples)` and `sp800_90b_restart(samples, h_initial)`: its IID track and
   restart tests, reproducible from a seed;
+- `sp800_22(data)`: NIST SP 800-22's fifteen statistical tests on sequences cut from the data,
+  every p-value and figure NIST's program prints, and the second level; `compatible=True`
+  reproduces that program exactly;
 - `sp800_90b_conditioning(n_in, n_out, nw, h_in)`: the entropy a conditioning component
   leaves (SP 800-90B 3.1.5), the double nearest the exact value;
 - `shared_repeats(documents)`: what the documents of a corpus share, no occurrence crossing
@@ -51,6 +54,27 @@ from ._sp800_90b_iid import (
     PermutationTest,
     sp800_90b_iid,
 )
+from ._sp800_22 import Sp800_22Parameters, Sp800_22Result, Sp800_22Sequence, Sp800_22Series, sp800_22
+from ._sp800_22_tests import (
+    ApproximateEntropyTest,
+    BlockFrequencyTest,
+    CumulativeSumsTest,
+    DftTest,
+    ExcursionState,
+    FrequencyTest,
+    LinearComplexityTest,
+    LongestRunTest,
+    NonOverlappingTemplateTest,
+    OverlappingTemplateTest,
+    RandomExcursionsTest,
+    RandomExcursionsVariantTest,
+    RankTest,
+    RunsTest,
+    SerialTest,
+    TemplateMatch,
+    UniversalTest,
+    VariantState,
+)
 from ._sp800_90b_restart import RestartDataset, RestartSanityCheck, RestartTest, sp800_90b_restart
 from ._sp800_90b import (
     Assessment,
@@ -66,40 +90,62 @@ from ._sp800_90b import (
 )
 
 __all__ = [
+    "ApproximateEntropyTest",
     "Assessment",
+    "BlockFrequencyTest",
     "ChiSquareTest",
     "ChiSquareTests",
     "Collision",
     "Compression",
     "Conditioning",
+    "CumulativeSumsTest",
+    "DftTest",
     "DuplicateSpans",
     "Edge",
     "EntFigures",
+    "ExcursionState",
+    "FrequencyTest",
     "IidAssessment",
     "LeftOut",
+    "LinearComplexityTest",
     "LongestRepeatedSubstring",
+    "LongestRunTest",
     "LrsTest",
     "Markov",
     "MeasureState",
     "Measures",
     "MostCommonValue",
+    "NonOverlappingTemplateTest",
     "Occurrence",
+    "OverlappingTemplateTest",
     "PermutationStatistic",
     "PermutationTest",
     "Prediction",
     "Profile",
+    "RandomExcursionsTest",
+    "RandomExcursionsVariantTest",
+    "RankTest",
     "Repeat",
     "Repeats",
     "RestartDataset",
     "RestartSanityCheck",
     "RestartTest",
+    "RunsTest",
     "ScanFailure",
     "ScanResult",
+    "SerialTest",
     "SharedRepeat",
     "SharedRepeats",
+    "Sp800_22Parameters",
+    "Sp800_22Result",
+    "Sp800_22Sequence",
+    "Sp800_22Series",
     "TTuple",
+    "TemplateMatch",
     "Track",
     "URL",
+    "UniversalTest",
+    "VariantState",
     "deduplicate",
     "duplicate_spans",
     "entropy_profile",
@@ -114,6 +160,7 @@ __all__ = [
     "scan_many",
     "shannon_entropy",
     "shared_repeats",
+    "sp800_22",
     "sp800_90b",
     "sp800_90b_iid",
     "sp800_90b_restart",

@@ -59,3 +59,19 @@ def sp800_90b_restart(
     seed: Buffer | None,
     progress: Buffer | None = ...,
 ) -> dict[str, Any]: ...
+def sp800_22_tests() -> tuple[tuple[str, str], ...]: ...
+def sp800_22_plan(length: int, tests: int, every: bool, parameters: dict[str, int], compatible: bool, /) -> dict[str, Any]: ...
+def sp800_22_bits(data: _Bytes, ascii: bool, /) -> int: ...
+def sp800_22_run(
+    data: _Bytes,
+    ascii: bool,
+    position: int,
+    count: int,
+    length: int,
+    tests: int,
+    every: bool,
+    parameters: dict[str, int],
+    compatible: bool,
+    progress: Buffer | None = ...,
+) -> tuple[tuple[dict[str, Any], ...], int]: ...
+def sp800_22_summary(p_values: Buffer, compatible: bool, /) -> dict[str, Any]: ...

@@ -19,3 +19,5 @@ int run_sp800_bit_tuple_tests(bool long_form);  // sp800_bit_tuple_tests.cpp: th
 int run_sp800_bit_predictor_tests(bool long_form);  // sp800_bit_predictor_tests.cpp: the predictors' ways made for bits
 int run_corpus_tests(bool long_form);  // corpus_tests.cpp: deduplication against its byte-by-byte model
 int run_shared_repeats_tests(bool long_form);  // shared_repeats_tests.cpp: what documents share, every search path
+int run_sp800_22_tests(bool long_form);  // sp800_22_tests.cpp: SP 800-22's tests, worked examples and plain models
+int run_sp800_22_run_tests(bool long_form);  // sp800_22_run_tests.cpp: its probabilities, transforms, runs, second level, limits

@@ -19,7 +19,7 @@ from __future__ import annotations
 
 from typing import Protocol
 
-from . import corpus, ent, profile, scan, sp800_90b
+from . import corpus, ent, profile, scan, sp800_22, sp800_90b
 from .subcommand import Subcommands
 
 
@@ -27,4 +27,4 @@ class Command(Protocol):
     def add_parser(self, commands: Subcommands) -> None: ...
 
 
-COMMANDS: tuple[Command, ...] = (scan, corpus, ent, profile, sp800_90b)
+COMMANDS: tuple[Command, ...] = (scan, corpus, ent, profile, sp800_90b, sp800_22)
