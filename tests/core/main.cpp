@@ -5,7 +5,7 @@
 //   veltrane_core_tests [--long] NAME... only the named suites (core, fragment, repeats, battery, sp800_estimators,
 //                                        sp800_predictors, sp800_bit_tuples, sp800_bit_predictors, sp800_restart,
 //                                        sp800_restart_run, sp800_iid, bz2_length, corpus,
-//                                        shared_repeats)
+//                                        shared_repeats, cluster_dedup)
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
                                {"sp800_bit_tuples", &run_sp800_bit_tuple_tests},
                                {"sp800_bit_predictors", &run_sp800_bit_predictor_tests},
                                {"corpus", &run_corpus_tests},
-                               {"shared_repeats", &run_shared_repeats_tests}}) {
+                               {"shared_repeats", &run_shared_repeats_tests},
+                               {"cluster_dedup", &run_cluster_dedup_tests}}) {
 
         bool run = wanted.empty();
         for (const std::string& w : wanted) run = run || w == name;

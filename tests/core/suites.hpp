@@ -19,3 +19,4 @@ int run_sp800_bit_tuple_tests(bool long_form);  // sp800_bit_tuple_tests.cpp: th
 int run_sp800_bit_predictor_tests(bool long_form);  // sp800_bit_predictor_tests.cpp: the predictors' ways made for bits
 int run_corpus_tests(bool long_form);  // corpus_tests.cpp: deduplication against its byte-by-byte model
 int run_shared_repeats_tests(bool long_form);  // shared_repeats_tests.cpp: what documents share, every search path
+int run_cluster_dedup_tests(bool long_form);  // cluster_dedup_tests.cpp: deduplication on a cluster, simulated, against the engine
