@@ -12,5 +12,6 @@ extern PyMethodDef SP800_90B_FUNCTIONS[];  // sp800_90b.cpp: the SP 800-90B non-
 extern PyMethodDef SP800_90B_IID_FUNCTIONS[];  // sp800_90b_iid.cpp: the SP 800-90B IID track
 extern PyMethodDef SP800_90B_RESTART_FUNCTIONS[];  // sp800_90b_restart.cpp: the SP 800-90B restart tests
 extern PyMethodDef CORPUS_FUNCTIONS[];  // corpus.cpp: what documents share, exact deduplication
+extern PyMethodDef CLUSTER_DEDUP_FUNCTIONS[];  // cluster_dedup.cpp: the steps of a deduplication on a cluster
 
 }  // namespace veltrane::engine
