@@ -25,13 +25,10 @@ from ._cluster_dedup_exchange import Exchange
 from ._cluster_dedup_shard import (ShardInfo, ShardInputs, ShardWrite, Summary, anchor_elements, decide_claims,
                                    decide_keys, elements_of, finish, load_shard, removed_ranges, serve, summary,
                                    window_state, write_shard)
-from ._corpus_outputs import refuse_overwriting
-from ._corpus_sources import DocumentNames, InputError, Source, kind_of
-from ._locations import is_url
+from ._cluster_dedup_plan import DEFAULT_SHARD_SIZE, check_output, plan_shards
+from ._corpus_sources import DocumentNames, InputError
 from ._walk import Report, list_files
 
-#: Bytes of inputs (as listed) per shard by default.
-DEFAULT_SHARD_SIZE = 64 << 20
 #: Bytes of corpus per bag partition of a shuffle, beyond two per worker.
 SHUFFLE_BYTES = 256 << 20
 #: Passes run again after a hash collision before the run gives up (each has a chance of about n^2 / 2^61).
@@ -54,34 +51,6 @@ class ClusterDedup:
     #: Each input left out, (name, reason), in corpus order.
     failed: tuple[tuple[str, str], ...]
     shards: int
-
-
-def plan_shards(names: Sequence[str], sizes: Sequence[int], shard_size: int) -> list[tuple[str, ...]]:
-    """Runs of consecutive inputs of at most `shard_size` listed bytes; a larger input alone."""
-    shards: list[list[str]] = []
-    held = 0
-    for name, size in zip(names, sizes):
-        if not shards or (held > 0 and held + size > shard_size):
-            shards.append([])
-            held = 0
-        shards[-1].append(name)
-        held += size
-    return [tuple(shard) for shard in shards]
-
-
-def _check_output(out: str, names: Sequence[str], text_field: Union[str, None], roots: Sequence[str]) -> None:
-    """Refuses, before anything runs, an output that would write over an input (the writer's own test)."""
-    sources = []
-    for name in names:
-        identity = None
-        if not is_url(name):
-            try:
-                info = os.stat(name)
-                identity = (info.st_dev, info.st_ino)
-            except OSError:
-                pass
-        sources.append(Source(name, kind_of(name, text_field), 0, 1, identity=identity))
-    refuse_overwriting(out, roots, sources)
 
 
 def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Union[str, None] = None,
@@ -113,7 +82,7 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
 
     listing = list_files(list(paths), fail)
     if out is not None:
-        _check_output(out, listing.paths, text_field, list(paths))
+        check_output(out, listing.paths, text_field, list(paths))
     plan = plan_shards(listing.paths, listing.sizes, shard_size)
     workers = max(1, len(client.scheduler_info().get("workers", {})))
     width = max(2 * workers, -(-listing.total_bytes // SHUFFLE_BYTES))
