@@ -29,8 +29,8 @@ from ._cluster_dedup_plan import DEFAULT_SHARD_SIZE, check_output, plan_shards
 from ._corpus_sources import DocumentNames, InputError
 from ._walk import Report, list_files
 
-#: Bytes of corpus per bag partition of a shuffle, beyond two per worker.
-SHUFFLE_BYTES = 256 << 20
+#: Bytes of corpus per bag partition of a shuffle (at least two per worker): its records must fit a task.
+SHUFFLE_BYTES = 16 << 20
 #: Passes run again after a hash collision before the run gives up (each has a chance of about n^2 / 2^61).
 MOST_COLLISIONS = 8
 
