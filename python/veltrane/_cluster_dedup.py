@@ -26,7 +26,7 @@ from ._cluster_dedup_shard import (ShardInfo, ShardInputs, ShardWrite, Summary, 
                                    decide_keys, elements_of, finish, load_shard, removed_ranges, serve, summary,
                                    window_state, write_shard)
 from ._cluster_dedup_plan import DEFAULT_SHARD_SIZE, check_output, plan_shards
-from ._corpus_sources import DocumentNames, InputError
+from ._corpus_sources import DocumentNames, InputError, Source
 from ._walk import Report, list_files
 
 #: Bytes of corpus per bag partition of a shuffle (at least two per worker): its records must fit a task.
@@ -147,7 +147,8 @@ def _run(exchange: Exchange, plan: list[tuple[str, ...]], text_field: Union[str,
 def _finish(exchange: Exchange, texts: list[Any], inputs: list[ShardInputs], infos: list[ShardInfo],
             text_field: Union[str, None], out: Union[str, None], want_ranges: bool, passes: int, fail: Report,
             failed: list[tuple[str, str]]) -> ClusterDedup:
-    sources, first = [], 0
+    sources: list[Source] = []
+    first = 0
     for info in infos:
         sources.extend(source._replace(first=source.first + first) for source in info.sources)
         first += info.documents
