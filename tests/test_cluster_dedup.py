@@ -208,3 +208,14 @@ def test_an_unreachable_scheduler_is_one_line_within_ten_seconds(corpus, tmp_pat
 def test_scheduler_options_need_deduplication(corpus, run_cli):
     done = run_cli("corpus", corpus, "--scheduler", "local:1")
     assert done.returncode == 2 and "--scheduler needs --dedup OUT or --mark SPANS.jsonl" in done.stderr
+
+
+def test_shards_follow_bytes_not_documents():
+    from veltrane._cluster_dedup_plan import plan_shards
+
+    names = [f"f{i}" for i in range(100_000)]
+    assert len(plan_shards(names, [1000] * len(names), 64 << 20)) == 2  # 100 MB of small files: two shards
+    sizes = [10, 10, 500, 10, 0, 10]
+    shards = plan_shards(names[:6], sizes, 25)
+    assert shards == [("f0", "f1"), ("f2",), ("f3", "f4", "f5")]  # the large input alone, none left empty
+    assert plan_shards([], [], 25) == []
