@@ -3,7 +3,7 @@ from __future__ import annotations
 
 import os
 import zlib
-from collections.abc import Callable
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import IO, Union
 
@@ -34,7 +34,7 @@ class WriteSummary:
 
 
 def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
-                       report: Union[Report, None] = None) -> WriteSummary:
+                       report: Union[Report, None] = None, mirrored: Union[Sequence[str], None] = None) -> WriteSummary:
     """Writes every document i as kept(i) under `out` (a directory or fsspec URL), mirroring the inputs.
 
     A file goes to OUT/<its name without a root "/" or URL scheme>
@@ -44,6 +44,10 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
     Parquet input is written again with the column replaced, its schema,
     metadata, row groups and other columns as they were. Documents loaded as
     data are written as files named after them.
+
+    `mirrored` names the inputs as they are placed under the output, one per
+    source, when they were read by other names (a cluster's workers read them
+    by absolute path).
 
     Raises ValueError before writing anything when the output would write over
     an input (it is one, or lies inside an input directory), or cannot be made. An input that
@@ -64,9 +68,9 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
     documents = changed = removed = 0
     failed: list[InputError] = []
     targets: dict[str, str] = {}
-    for source in corpus.sources:
+    for index, source in enumerate(corpus.sources):
         try:
-            relative = mirrored_path(source.name)
+            relative = mirrored_path(source.name if mirrored is None else mirrored[index])
             if relative in targets:
                 raise InputError(source.name, f"would be written where {targets[relative]} is "
                                  f"({relative} under the output); written once only")

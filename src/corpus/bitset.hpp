@@ -5,6 +5,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace veltrane::corpus {
@@ -27,6 +28,28 @@ public:
         for (; a < b && (a & 63) != 0; ++a) set(a);
         for (; a + 64 <= b; a += 64) words_[a >> 6] = ~std::uint64_t{0};
         for (; a < b; ++a) set(a);
+    }
+    // Whether a position in [a, b) is set.
+    bool any_in(std::uint64_t a, std::uint64_t b) const {
+        if (a >= b) return false;
+        const std::uint64_t first = a >> 6, last = (b - 1) >> 6;
+        const std::uint64_t low = ~std::uint64_t{0} << (a & 63), high = ~std::uint64_t{0} >> (63 - ((b - 1) & 63));
+        if (first == last) return (words_[first] & low & high) != 0;
+        if (words_[first] & low) return true;
+        for (std::uint64_t i = first + 1; i < last; ++i) {
+            if (words_[i]) return true;
+        }
+        return (words_[last] & high) != 0;
+    }
+    // The words, 64 positions each, lowest first: what a set is sent as.
+    const std::vector<std::uint64_t>& words() const { return words_; }
+    static Bitset from_words(std::vector<std::uint64_t> words, std::uint64_t size) {
+        Bitset set;
+        words.resize((size + 63) / 64, 0);
+        if (size & 63) words.back() &= ~std::uint64_t{0} >> (64 - (size & 63));  // nothing past the end
+        set.words_ = std::move(words);
+        set.size_ = size;
+        return set;
     }
     // Calls f(p) for every set position, ascending.
     template <class F>

@@ -1,9 +1,9 @@
 #include "corpus/repeat_regions.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
+#include "corpus/anchors.hpp"
 #include "pool/cancel.hpp"
 #include "pool/pool.hpp"
 
@@ -11,37 +11,8 @@ namespace veltrane::corpus {
 
 namespace {
 
-constexpr std::uint64_t GRAM = 8;
-
-std::uint64_t load(const std::uint8_t* p) {
-    std::uint64_t x;
-    std::memcpy(&x, p, sizeof x);
-    return x;
-}
-
-// A bijection of 64-bit values that spreads every input bit over the output:
-// distinct grams keep distinct hashes, and the smallest hash of a window is
-// no function of a byte's value alone.
-std::uint64_t mix(std::uint64_t x) {
-    x ^= x >> 31;
-    x *= 0x9E3779B97F4A7C15ull;
-    x ^= x >> 29;
-    x *= 0xBF58476D1CE4E5B9ull;
-    return x ^ (x >> 32);
-}
-
-// The bytes an anchor stands for, hashed: equal bytes, equal fingerprints.
-// Unequal ones may collide, which only widens the regions.
-std::uint64_t fingerprint(const std::uint8_t* p, std::uint64_t length) {
-    std::uint64_t h = length, i = 0;
-    for (; i + GRAM <= length; i += GRAM) h = mix(h ^ load(p + i));
-    if (i < length) {
-        std::uint64_t tail = 0;
-        std::memcpy(&tail, p + i, length - i);
-        h = mix(h ^ tail);
-    }
-    return h;
-}
+using anchors::GRAM;
+using anchors::Sampling;
 
 struct Anchor {
     std::uint64_t fingerprint, position;
@@ -50,41 +21,12 @@ struct Anchor {
     }
 };
 
-struct Sampling {
-    std::uint64_t length;  // min_length
-    std::uint64_t t;       // bytes per window
-    std::uint64_t w;       // grams per window
-    std::uint64_t f;       // bytes an anchor stands for
-};
-
 // The anchors of the windows that start in corpus bytes [from, to), in
 // order of position, each once per run of windows that pick it.
 void anchors_between(const CorpusText& text, const Sampling& s, std::uint64_t from, std::uint64_t to,
                      std::vector<Anchor>& out) {
-    std::size_t capacity = 1;
-    while (capacity < s.w + 1) capacity *= 2;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> ring(capacity);  // (hash, gram), ascending hashes
-    const std::size_t mask = capacity - 1;
-    // The windows of min_length bytes: those of t bytes that can start an occurrence.
-    for_each_window_run(text, s.length, from, to, [&](std::uint64_t first, std::uint64_t stop) {
-        std::size_t head = 0, tail = 0;
-        std::uint64_t next_gram = first, last = UINT64_MAX;
-        for (std::uint64_t y = first; y < stop; ++y) {
-            if ((y & 0xFFFF) == 0) pool::checkpoint();
-            for (; next_gram < y + s.w; ++next_gram) {
-                const std::uint64_t h = mix(load(text.bytes + next_gram));
-                // Popping equal hashes keeps the rightmost of a window's smallest.
-                while (tail > head && ring[(tail - 1) & mask].first >= h) --tail;
-                ring[tail++ & mask] = {h, next_gram};
-            }
-            while (ring[head & mask].second < y) ++head;
-            const std::uint64_t a = ring[head & mask].second;
-            if (a != last) {
-                out.push_back({fingerprint(text.bytes + a, s.f), a});
-                last = a;
-            }
-        }
-    });
+    anchors::for_each_anchor(text, s, from, to, [&](std::uint64_t a, std::uint64_t fingerprint, std::uint64_t,
+                                                    std::uint64_t) { out.push_back({fingerprint, a}); });
 }
 
 // Sorts by fingerprint on the pool: the anchors go to buckets of their top
@@ -159,9 +101,7 @@ RepeatRegions repeat_regions(const CorpusText& text, std::uint64_t min_length) {
         return found;
     }
     found.sampled = true;
-    Sampling s{min_length, min_length / 2, 0, 0};
-    s.w = s.t - GRAM + 1;
-    s.f = s.length - s.t;
+    const Sampling s = Sampling::of(min_length);
 
     // Pieces of equal bytes, whatever the documents' sizes.
     const std::uint64_t n = text.size();

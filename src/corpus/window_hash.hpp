@@ -20,8 +20,11 @@ class WindowHash {
 public:
     static constexpr std::uint64_t MODULUS = (std::uint64_t{1} << 61) - 1;
 
-    explicit WindowHash(std::uint64_t length) : length_(length) {
-        base_ = (fresh_seed() % (MODULUS - 1024)) + 512;
+    explicit WindowHash(std::uint64_t length) : WindowHash(length, random_base()) {}
+    // With a base the caller draws: the shards of a cluster run hash with one
+    // base, so that equal windows anywhere have equal hashes (and a test can
+    // hand it a base that makes windows collide).
+    WindowHash(std::uint64_t length, std::uint64_t base) : length_(length), base_(base % MODULUS) {
         std::uint64_t top = 1;  // base^(length - 1)
         for (std::uint64_t e = length - 1, b = base_; e != 0; e >>= 1, b = multiply(b, b)) {
             if (e & 1) top = multiply(top, b);
@@ -39,6 +42,9 @@ public:
     std::uint64_t roll(std::uint64_t h, const std::uint8_t* s) const {
         return add(multiply(add(h, leaving_[s[0]]), base_), s[length_] + 1u);
     }
+
+    // A base far from the degenerate ones (0, 1 and their neighbours).
+    static std::uint64_t random_base() { return (fresh_seed() % (MODULUS - 1024)) + 512; }
 
 private:
     // A new 64-bit number for every hash: the system's randomness once per

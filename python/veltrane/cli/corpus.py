@@ -6,13 +6,15 @@ import sys
 from typing import Union
 
 from .._corpus import CORPUS_MIN_LENGTH, SharedRepeat, shared_repeats
+from .._cluster_dedup_plan import DEFAULT_SHARD_SIZE
 from .._corpus_load import LoadedCorpus, load_corpus
 from .._locations import MissingExtra
 from .activity import Activity, report_error
+from .corpus_cluster import deduplicate_on_cluster_command
 from .corpus_dedup import deduplicate_corpus
 from .exits import EXIT_CODES, EXIT_FAILED, EXIT_OK, UsageError
 from .fragment_options import add_fragment_filters
-from .numbers import whole_number
+from .numbers import parse_size, whole_number
 from .output import Output
 from .render_corpus import render_json, render_table
 from .render_cpd import render_cpd
@@ -45,6 +47,9 @@ deduplication (--dedup OUT or --mark SPANS.jsonl):
   removes nothing. OUT mirrors the inputs: files under OUT at their paths, JSON
   Lines and Parquet written again with the field edited and everything else kept.
   --mark writes the ranges instead, one {"document", "start", "end"} per line.
+  With --scheduler, the same runs on a Dask cluster: the corpus is cut into shards
+  of whole inputs (--shard-size), each worker reads and writes its own, and the
+  output, the ranges and the summary are those of the run on one machine.
 
 """
     + EXIT_CODES
@@ -87,6 +92,13 @@ def add_parser(commands: Subcommands) -> None:
     dedup.add_argument("--keep", choices=("first", "none"), default="first",
                        help="first: keep the first copy of every span (default); none: remove every copy")
     dedup.add_argument("--whole-lines", action="store_true", help="remove whole lines only")
+    dedup.add_argument("--scheduler", metavar="ADDRESS", default=None,
+                       help="deduplicate on the Dask cluster whose scheduler is at ADDRESS (tcp://host:8786), or on a "
+                       "new local cluster of N worker processes with local:N; each worker reads and writes its own "
+                       "shards (needs pip install 'veltrane[cluster]')")
+    dedup.add_argument("--shard-size", type=parse_size, default=DEFAULT_SHARD_SIZE, metavar="SIZE",
+                       help="with --scheduler: shards of whole inputs of at most SIZE bytes (default "
+                       f"{DEFAULT_SHARD_SIZE >> 20}M; a larger input is a shard of its own)")
 
 
 def run_corpus(args: argparse.Namespace, activity: Activity) -> int:
@@ -97,6 +109,12 @@ def run_corpus(args: argparse.Namespace, activity: Activity) -> int:
         raise UsageError("--keep and --whole-lines need --dedup OUT or --mark SPANS.jsonl")
     if deduplicating and (args.json or args.format or args.top is not None or args.min_lines):
         raise UsageError("--json, --format, --top and --min-lines shape the report; --dedup and --mark write no report")
+    if args.scheduler is not None:
+        if not deduplicating:
+            raise UsageError("--scheduler needs --dedup OUT or --mark SPANS.jsonl")
+        if args.shard_size < 1:
+            raise UsageError("--shard-size must be at least 1 byte")
+        return EXIT_FAILED if deduplicate_on_cluster_command(args, activity) else EXIT_OK
     activity.start("reading", args.paths[0] if len(args.paths) == 1 else f"{len(args.paths)} inputs")
     try:
         corpus = load_corpus(args.paths, field=args.field, report=report_error)

@@ -1,0 +1,130 @@
+"""`veltrane corpus --dedup` on a 2-worker LocalCluster against the same command on one machine (run by hand).
+
+    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size 32M] [--repeat 1]
+
+The corpus is the machine's real text as bench_corpus.py selects it (the
+first files, in path order, up to M MB). The one-machine run goes first,
+through the command line in a fresh process, with its wall time, CPU time and
+peak resident memory. Then a LocalCluster of 2 worker processes (one thread
+each) whose memory limit per worker is a quarter of that peak runs the same
+command with --scheduler; its clock starts after the cluster is up. Reported:
+both times and the ratio (target <= 2), the workers' CPU time, the output
+compared file by file, the tasks the scheduler ran per shard, and the bytes
+that moved between the workers per corpus byte (with 2 workers about half of
+every shuffle stays on its worker; with many nearly all of it moves).
+"""
+import argparse
+import filecmp
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_corpus import linked, text_files, timed  # noqa: E402
+
+
+def same_tree(a, b):
+    compared = filecmp.dircmp(a, b)
+    if compared.left_only or compared.right_only or compared.funny_files:
+        return False
+    _, mismatch, errors = filecmp.cmpfiles(a, b, compared.common_files, shallow=False)
+    return not mismatch and not errors and all(same_tree(os.path.join(a, d), os.path.join(b, d))
+                                               for d in compared.common_dirs)
+
+
+def worker_cpu():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
+def worker_peak_memory():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+
+
+def worker_sent(dask_worker):
+    return dask_worker.transfer_outgoing_bytes_total
+
+
+def task_counter():
+    """A scheduler plugin counting the tasks that ran (each key once, however often it ran)."""
+    from distributed.diagnostics.plugin import SchedulerPlugin
+
+    class TaskCount(SchedulerPlugin):
+        name = "veltrane-bench-task-count"
+
+        def __init__(self):
+            self.keys, self.runs = set(), 0
+
+        def transition(self, key, start, finish, *args, **kwargs):
+            if finish == "processing":
+                self.keys.add(key)
+                self.runs += 1
+
+    return TaskCount()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--mb", type=float, default=500)
+    parser.add_argument("--shard-size", default="32M")
+    parser.add_argument("--memory-share", type=float, default=0.25,
+                        help="each worker's memory limit, as a share of the one-machine run's peak")
+    args = parser.parse_args()
+    from distributed import Client, LocalCluster
+
+    chosen, total = [], 0
+    for path, size in text_files():
+        if total >= args.mb * 1e6:
+            break
+        chosen.append(path)
+        total += size
+    veltrane = [sys.executable, "-m", "veltrane", "corpus"]
+    with tempfile.TemporaryDirectory() as scratch:
+        corpus, local_out, cluster_out = (os.path.join(scratch, name) for name in ("corpus", "local", "cluster"))
+        os.mkdir(corpus)
+        linked(chosen, corpus)
+        for path in chosen:  # into the page cache
+            with open(path, "rb") as f:
+                f.read()
+        wall, cpu, peak = timed(veltrane + [corpus, "--dedup", local_out], 1)
+        print(f"one machine: {len(chosen)} files, {total / 1e6:.0f} MB: {wall:.1f} s wall, {cpu:.1f} s CPU, "
+              f"peak {peak / 1e6:.0f} MB", flush=True)
+        limit = int(peak * args.memory_share)
+        cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                               dashboard_address="127.0.0.1:0", memory_limit=limit, silence_logs=50,
+                               env={"RAYON_NUM_THREADS": "1"})
+        client = Client(cluster)
+        counter = task_counter()
+        cluster.scheduler.add_plugin(counter)
+        cpu_before = sum(client.run(worker_cpu).values())
+        sent_before = sum(client.run(worker_sent).values())
+        start = time.perf_counter()
+        done = subprocess.run(veltrane + [corpus, "--dedup", cluster_out, "--scheduler", cluster.scheduler_address,
+                                          "--shard-size", args.shard_size], capture_output=True, text=True)
+        cluster_wall = time.perf_counter() - start
+        workers_cpu = sum(client.run(worker_cpu).values()) - cpu_before
+        worker_peak = max(client.run(worker_peak_memory).values())
+        sent = sum(client.run(worker_sent).values()) - sent_before
+        lost = 2 - len(client.scheduler_info()["workers"])
+        client.close()
+        cluster.close()
+        if done.returncode != 0:
+            sys.exit(f"the cluster run failed ({done.returncode}): {done.stderr}")
+        shards = len(chosen)  # an upper bound, refined below from the plan
+        from veltrane._cluster_dedup_plan import plan_shards
+        from veltrane.cli.numbers import parse_size
+
+        shards = len(plan_shards(chosen, [os.path.getsize(p) for p in chosen], parse_size(args.shard_size)))
+        print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {args.shard_size}: "
+              f"{cluster_wall:.1f} s wall, workers {workers_cpu:.1f} s CPU; ratio {cluster_wall / wall:.2f} "
+              f"(target <= 2); workers lost: {lost}; largest worker peak {worker_peak / 1e6:.0f} MB")
+        print(f"  output identical: {same_tree(local_out, cluster_out)}; summary: {done.stdout.strip()}")
+        print(f"  tasks: {len(counter.keys)} ({len(counter.keys) / shards:.1f} per shard), {counter.runs} runs; "
+              f"between workers: {sent / 1e6:.0f} MB ({sent / total:.2f} bytes per corpus byte)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,45 @@
+"""Where a deduplication on a cluster cuts the corpus, and what it checks before anything runs.
+
+The client plans from the listing alone (names and sizes as the file system
+or object store states them): it never reads a corpus byte.
+"""
+from __future__ import annotations
+
+import os
+from collections.abc import Sequence
+from typing import Union
+
+from ._corpus_outputs import refuse_overwriting
+from ._corpus_sources import Source, kind_of
+from ._locations import is_url
+
+#: Bytes of inputs (as listed) per shard by default.
+DEFAULT_SHARD_SIZE = 64 << 20
+
+
+def plan_shards(names: Sequence[str], sizes: Sequence[int], shard_size: int) -> list[tuple[str, ...]]:
+    """Runs of consecutive inputs of at most `shard_size` listed bytes; a larger input alone."""
+    shards: list[list[str]] = []
+    held = 0
+    for name, size in zip(names, sizes):
+        if not shards or (held > 0 and held + size > shard_size):
+            shards.append([])
+            held = 0
+        shards[-1].append(name)
+        held += size
+    return [tuple(shard) for shard in shards]
+
+
+def check_output(out: str, names: Sequence[str], text_field: Union[str, None], roots: Sequence[str]) -> None:
+    """Refuses, before anything runs, an output that would write over an input (the writer's own test)."""
+    sources = []
+    for name in names:
+        identity = None
+        if not is_url(name):
+            try:
+                info = os.stat(name)
+                identity = (info.st_dev, info.st_ino)
+            except OSError:
+                pass
+        sources.append(Source(name, kind_of(name, text_field), 0, 1, identity=identity))
+    refuse_overwriting(out, roots, sources)
