@@ -54,13 +54,14 @@ class Exchange:
 
     def bag(self, parts: Sequence[Any]) -> Any:
         """A bag of the elements in the futures `parts`, in `width` partitions."""
-        import dask
         import dask.bag
+        from dask.delayed import delayed
 
         width = min(self.width, max(1, len(parts)))
         step = -(-len(parts) // width)
         chunks = [parts[i:i + step] for i in range(0, len(parts), step)] or [[]]
-        return dask.bag.from_delayed([dask.delayed(concatenated, pure=False)(*chunk) for chunk in chunks])
+        return dask.bag.from_delayed(  # type: ignore[no-untyped-call,unused-ignore]
+            [delayed(concatenated, pure=False)(*chunk) for chunk in chunks])
 
     def at_partitions(self, parts: Sequence[Any], step: Callable[..., Elements], *args: Any) -> Any:
         """The elements of `parts` grouped by destination, and `step(groups, *args)` run on each bag partition."""

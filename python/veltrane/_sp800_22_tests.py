@@ -32,6 +32,20 @@ class _OneP:
         return ("",)
 
 
+class _ByState:
+    """A random excursions test: a p-value per state of the walk (none where the test does not apply)."""
+
+    states: tuple[Any, ...]
+
+    @property
+    def p_values(self) -> tuple[float, ...]:
+        return tuple(s.p_value for s in self.states if s.p_value is not None)
+
+    @property
+    def labels(self) -> tuple[str, ...]:
+        return tuple(f"{s.state:+d}" for s in self.states)
+
+
 @dataclass(frozen=True, eq=False)
 class FrequencyTest(_OneP, _Figures):
     """Frequency (monobit): S_n, ones minus zeros, and S_n / n."""
@@ -216,21 +230,13 @@ class ExcursionState(_Figures):
 
 
 @dataclass(frozen=True, eq=False)
-class RandomExcursionsTest(_Figures):
+class RandomExcursionsTest(_ByState, _Figures):
     """Random excursions, states -4..-1 and 1..4; not applicable (no p-values) below `constraint` cycles."""
 
     cycles: int
     constraint: float
     applicable: bool
     states: tuple[ExcursionState, ...]
-
-    @property
-    def p_values(self) -> tuple[float, ...]:
-        return tuple(s.p_value for s in self.states if s.p_value is not None)
-
-    @property
-    def labels(self) -> tuple[str, ...]:
-        return tuple(f"{s.state:+d}" for s in self.states)
 
 
 @dataclass(frozen=True, eq=False)
@@ -243,20 +249,12 @@ class VariantState(_Figures):
 
 
 @dataclass(frozen=True, eq=False)
-class RandomExcursionsVariantTest(_Figures):
+class RandomExcursionsVariantTest(_ByState, _Figures):
     """Random excursions variant, states -9..-1 and 1..9; not applicable with too few cycles."""
 
     cycles: int
     applicable: bool
     states: tuple[VariantState, ...]
-
-    @property
-    def p_values(self) -> tuple[float, ...]:
-        return tuple(s.p_value for s in self.states if s.p_value is not None)
-
-    @property
-    def labels(self) -> tuple[str, ...]:
-        return tuple(f"{s.state:+d}" for s in self.states)
 
 
 @dataclass(frozen=True, eq=False)
