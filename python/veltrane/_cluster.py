@@ -368,17 +368,22 @@ class _QuietWhileClosing:
     """
 
     def __init__(self) -> None:
-        self._saved: list[tuple[logging.Handler, int]] = []
+        self._saved: list[tuple[Union[logging.Handler, logging.Logger], int]] = []
 
     def start(self) -> None:
         for handler in logging.getLogger("distributed").handlers:
             if isinstance(handler, logging.StreamHandler):
                 self._saved.append((handler, handler.level))
                 handler.setLevel(logging.CRITICAL + 1)
+        # A client closed while it waits for results (Ctrl-C) leaves its wait to fail inside the event
+        # loop, which asyncio reports as "Task exception was never retrieved", with a traceback.
+        quiet = logging.getLogger("asyncio")
+        self._saved.append((quiet, quiet.level))
+        quiet.setLevel(logging.CRITICAL + 1)
 
     def restore(self) -> None:
-        for handler, level in self._saved:
-            handler.setLevel(level)
+        for muted, level in self._saved:
+            muted.setLevel(level)
         self._saved.clear()
 
 

@@ -54,13 +54,14 @@ class Exchange:
 
     def bag(self, parts: Sequence[Any]) -> Any:
         """A bag of the elements in the futures `parts`, in `width` partitions."""
-        import dask.bag
+        # From the modules that define them: dask's packages do not re-export them for a strict type checker.
+        from dask.bag.core import from_delayed
         from dask.delayed import delayed
 
         width = min(self.width, max(1, len(parts)))
         step = -(-len(parts) // width)
         chunks = [parts[i:i + step] for i in range(0, len(parts), step)] or [[]]
-        return dask.bag.from_delayed(  # type: ignore[no-untyped-call,unused-ignore]
+        return from_delayed(  # type: ignore[no-untyped-call,unused-ignore]
             [delayed(concatenated, pure=False)(*chunk) for chunk in chunks])
 
     def at_partitions(self, parts: Sequence[Any], step: Callable[..., Elements], *args: Any) -> Any:
