@@ -329,6 +329,7 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
         _probe(address)  # before importing distributed, which takes seconds on a busy machine
     from distributed import Client, LocalCluster
 
+    _drop_abandoned_waits()
     stack = ExitStack()
     quiet = _QuietWhileClosing()
     stack.callback(quiet.restore)
@@ -358,6 +359,21 @@ def connect(address: str, *, threads_variable: Union[str, None] = None) -> tuple
     return client, stack
 
 
+def _abandoned_wait(record: logging.LogRecord) -> bool:
+    """False for asyncio's report of a client's wait for results that failed after the run let go of it."""
+    error = record.exc_info[1] if record.exc_info else None
+    return type(error).__name__ != "AllExit" or type(error).__module__ != "distributed.client"
+
+
+def _drop_abandoned_waits() -> None:
+    """When a run stops early (Ctrl-C, a failed input), the futures it cancels make the client's pending
+    waits fail inside its event loop, whenever asyncio gets to them; it reports each as "Task exception was
+    never retrieved", with a traceback. None of them is news: they are dropped, and nothing else is."""
+    quiet = logging.getLogger("asyncio")
+    if _abandoned_wait not in quiet.filters:
+        quiet.addFilter(_abandoned_wait)
+
+
 class _QuietWhileClosing:
     """Mutes distributed's console logging while a client and its cluster shut down, then restores it.
 
@@ -368,22 +384,17 @@ class _QuietWhileClosing:
     """
 
     def __init__(self) -> None:
-        self._saved: list[tuple[Union[logging.Handler, logging.Logger], int]] = []
+        self._saved: list[tuple[logging.Handler, int]] = []
 
     def start(self) -> None:
         for handler in logging.getLogger("distributed").handlers:
             if isinstance(handler, logging.StreamHandler):
                 self._saved.append((handler, handler.level))
                 handler.setLevel(logging.CRITICAL + 1)
-        # A client closed while it waits for results (Ctrl-C) leaves its wait to fail inside the event
-        # loop, which asyncio reports as "Task exception was never retrieved", with a traceback.
-        quiet = logging.getLogger("asyncio")
-        self._saved.append((quiet, quiet.level))
-        quiet.setLevel(logging.CRITICAL + 1)
 
     def restore(self) -> None:
-        for muted, level in self._saved:
-            muted.setLevel(level)
+        for handler, level in self._saved:
+            handler.setLevel(level)
         self._saved.clear()
 
 
