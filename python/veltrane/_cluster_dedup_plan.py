@@ -9,8 +9,8 @@ import os
 from collections.abc import Sequence
 from typing import Union
 
-from ._corpus_outputs import refuse_overwriting
-from ._corpus_sources import Source, kind_of
+from ._corpus_outputs import mirrored_path, refuse_overwriting
+from ._corpus_sources import InputError, Source, kind_of
 from ._locations import is_url
 
 #: Bytes of inputs (as listed) per shard by default.
@@ -43,3 +43,24 @@ def check_output(out: str, names: Sequence[str], text_field: Union[str, None], r
                 pass
         sources.append(Source(name, kind_of(name, text_field), 0, 1, identity=identity))
     refuse_overwriting(out, roots, sources)
+
+
+def taken_before(shards: Sequence[Sequence[Source]]) -> list[dict[str, str]]:
+    """For each shard, the places under the output its inputs would share with inputs of shards before it.
+
+    (relative path -> the name of the first input placed there), so that each
+    shard's writer refuses what the one-machine writer refuses, with its words.
+    """
+    first: dict[str, str] = {}
+    out = []
+    for sources in shards:
+        places = []
+        for source in sources:
+            try:
+                places.append((mirrored_path(source.name), source.name))
+            except InputError:
+                continue  # the shard's writer reports it
+        out.append({place: first[place] for place, _ in places if place in first})
+        for place, name in places:
+            first.setdefault(place, name)
+    return out

@@ -41,6 +41,10 @@ public:
         }
         return (words_[last] & high) != 0;
     }
+    // Adds every position of `other`, a set of the same size.
+    void unite(const Bitset& other) {
+        for (std::size_t i = 0; i < words_.size() && i < other.words_.size(); ++i) words_[i] |= other.words_[i];
+    }
     // The words, 64 positions each, lowest first: what a set is sent as.
     const std::vector<std::uint64_t>& words() const { return words_; }
     static Bitset from_words(std::vector<std::uint64_t> words, std::uint64_t size) {

@@ -1,15 +1,11 @@
-// The first exchange of a shard's pass: which windows can repeat at all.
-//
-// Every window picks an anchor (anchors.hpp) whose fingerprint two equal
-// windows share, wherever they lie. Each shard sends one record per distinct
-// fingerprint it holds; the partitions find the fingerprints held at two
-// positions or more, and, after the first pass, held by a window that holds a
-// byte to look near (dedup.cpp: only such windows, and windows with their
-// bytes, can repeat anew). Those fingerprints' windows are the candidates.
+// A shard's anchors (anchors.hpp): every window picks one, and two windows
+// with the same bytes pick anchors with the same key at the same offset,
+// wherever they lie. The runs of windows that pick one anchor are what the
+// first exchange of a pass sends (shard_runs.hpp); the windows of keys decided
+// window by window are found again from them (shard_windows.hpp).
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "corpus/bitset.hpp"
@@ -18,34 +14,22 @@
 
 namespace veltrane::corpus::shard {
 
-// Flags in the low bits of an anchor record; the rest is the fingerprint.
-inline constexpr std::uint64_t ANCHOR_MANY = 1;  // the shard holds it at two positions or more
-inline constexpr std::uint64_t ANCHOR_NEAR = 2;  // a window that picks it holds a byte to look near
-inline constexpr std::uint64_t ANCHOR_FLAGS = ANCHOR_MANY | ANCHOR_NEAR;
-
-// Whether windows of min_length bytes pick anchors; shorter ones are all candidates.
+// Whether windows of min_length bytes pick anchors; shorter ones are all
+// decided window by window.
 bool anchored(std::uint64_t min_length);
+
+// An anchor's key: its fingerprint with the low bits cleared, which records
+// use for flags.
+inline constexpr std::uint64_t KEY_FLAGS = 3;
+inline std::uint64_t key_of(std::uint64_t fingerprint) { return fingerprint & ~KEY_FLAGS; }
 
 // An anchor of the shard: the windows [first, stop) pick it.
 struct AnchorRun {
-    std::uint64_t key;  // fingerprint with the flag bits cleared
+    std::uint64_t key;
     std::uint64_t first, stop;
-    bool near;
 };
 
-// The shard's anchors in order of position (anchored(min_length) must hold);
-// `near` null means every byte is near (the first pass).
-std::vector<AnchorRun> anchor_runs(const CorpusText& text, std::uint64_t min_length, const Bitset* near);
-
-// One record per distinct key, key | flags, for each partition, ascending.
-std::vector<std::vector<std::uint64_t>> anchor_records(const std::vector<AnchorRun>& runs, std::size_t partitions);
-
-// At a partition, from every shard's records: for each shard that cannot know
-// it alone, the keys (ascending) held at two positions or more, one of them near.
-Outbox candidate_keys(std::span<const FromShard> inputs);
-
-// The keys whose windows are candidates, from the shard's own records and what
-// the partitions told it (`told`: every shard's keys, any order).
-std::vector<std::uint64_t> chosen_keys(const std::vector<AnchorRun>& runs, std::vector<std::uint64_t> told);
+// The shard's anchors in order of position (anchored(min_length) must hold).
+std::vector<AnchorRun> anchor_runs(const CorpusText& text, std::uint64_t min_length);
 
 }  // namespace veltrane::corpus::shard
