@@ -28,7 +28,7 @@ from ._corpus_sources import DocumentNames, InputError, Source
 from ._walk import Report, list_files
 
 #: Bytes of corpus per partition of keys (at least two partitions per worker): their records must fit a task.
-PARTITION_BYTES = 32 << 20
+PARTITION_BYTES = 16 << 20
 #: Passes run again after a hash collision before the run gives up (each has a chance of about n^2 / 2^61).
 MOST_COLLISIONS = 8
 

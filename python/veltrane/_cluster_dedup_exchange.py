@@ -19,6 +19,10 @@ from collections.abc import Callable, Sequence
 from typing import Any, Union
 
 
+#: The priority of the steps that let a large result go (the others have 0).
+URGENT = 10
+
+
 def homes(sizes: Sequence[int], workers: Sequence[str]) -> list[str]:
     """A worker for each shard: runs of consecutive shards, about the same bytes for each worker."""
     if not workers:
@@ -50,12 +54,16 @@ class Exchange:
             self._sent = [ref for ref in self._sent if ref() is not None]
         self._sent.extend(weakref.ref(future) for future in futures)
 
-    def submit(self, function: Callable[..., Any], *args: Any, shard: Union[int, None] = None) -> Any:
-        """`function(*args)` on the cluster; a shard's step goes to the shard's home while it lives."""
+    def submit(self, function: Callable[..., Any], *args: Any, shard: Union[int, None] = None,
+               urgent: bool = False) -> Any:
+        """`function(*args)` on the cluster; a shard's step goes to the shard's home while it lives.
+
+        An `urgent` step (one that lets a large result go) runs before the steps waiting.
+        """
         where: dict[str, Any] = {}
         if shard is not None and shard < len(self.homes):
             where = {"workers": [self.homes[shard]], "allow_other_workers": True}
-        future = self.client.submit(function, *args, pure=False, **where)
+        future = self.client.submit(function, *args, pure=False, priority=URGENT if urgent else 0, **where)
         self._keep([future])
         return future
 
@@ -68,7 +76,8 @@ class Exchange:
         concatenate: Any = dask.array.concatenate
         blocks = [from_delayed(delayed(row), shape=(1, width), dtype=object) for row in rows]
         columns = concatenate(blocks, axis=0).rechunk(((len(rows),), (1,) * width), method="p2p")
-        futures: list[Any] = self.client.compute(list(columns.to_delayed().ravel()))
+        # Sending a row lets it go: that comes before the next shard's step makes another.
+        futures: list[Any] = self.client.compute(list(columns.to_delayed().ravel()), priority=URGENT)
         self._keep(futures)
         return futures
 

@@ -55,7 +55,7 @@ def run_pass(exchange: Exchange, sources: Sequence[ShardSource], loaded: Sequenc
 
     def split(steps: list[Any]) -> tuple[list[Any], list[Any]]:
         # Rows and the rest apart, so that a row's memory goes as soon as it is sent.
-        return [submit(row_of, f) for f in steps], [submit(without_row, f) for f in steps]
+        return [submit(row_of, f, urgent=True) for f in steps], [submit(without_row, f, urgent=True) for f in steps]
 
     told: list[Any] = [None] * shards
     earlier: list[Union[Any, None]] = [None] * shards

@@ -14,6 +14,7 @@ from dataclasses import dataclass, replace
 from typing import Any, Union
 
 from . import _engine
+from ._cluster_memory import gives_back
 from ._cluster_dedup_text import Loaded, ShardSource, ShardState, store, text_of
 
 
@@ -70,59 +71,71 @@ def summary(state: ShardState) -> Summary:
     return Summary(state.size, state.removed, state.collided)
 
 
+@gives_back
 def run_step(source: ShardSource, loaded: Loaded, state: ShardState, position: int, min_length: int, keep: str,
              hash_base: int, partitions: int) -> Found:
-    """The shard's anchor runs by class, for the partitions of their keys."""
+    """The shard's anchor runs by class and its second keys, (runs, keys) for the partition of each key."""
     data, offsets = text_of(source, loaded, state)
-    collided, parts, duplicates = _engine.shard_run_records(data, offsets, position, min_length, keep, state.near,
-                                                            hash_base, partitions)
-    return Found(_sent(enumerate(parts), partitions), duplicates, collided)
+    collided, runs, keys, duplicates = _engine.shard_run_records(data, offsets, position, min_length, keep,
+                                                                 state.near, hash_base, partitions)
+    return Found(_sent(((p, (r, k)) for p, (r, k) in enumerate(zip(runs, keys)) if r or k), partitions), duplicates,
+                 collided)
 
 
+@gives_back
 def decide_runs(column: Any, keep: str, positions: bytes, shards: int) -> Any:
-    """At a partition: for each shard, (claims on its runs, keys it decides window by window)."""
+    """At a partition: for each shard, (claims on its runs, its runs to decide window by window, its shared second keys)."""
     inputs = list(received(column))
     row = _row(shards)
     if inputs:
-        claims, mixed = _engine.shard_run_decisions(inputs, keep, positions)
-        for shard, words in claims:
-            row[0, shard] = (words, b"")
-        for shard, keys in mixed:
-            row[0, shard] = (row[0, shard][0] if row[0, shard] is not None else b"", keys)
+        told: dict[int, list[bytes]] = {}
+        decided = _engine.shard_run_decisions([(s, runs) for s, (runs, _) in inputs],
+                                              [(s, keys) for s, (_, keys) in inputs], keep, positions)
+        for kind, pairs in enumerate(decided):
+            for shard, words in pairs:
+                told.setdefault(shard, [b"", b"", b""])[kind] = words
+        for shard, (claims, representatives, shared) in told.items():
+            row[0, shard] = (claims, representatives, shared)
     return row
 
 
+@gives_back
 def window_step(source: ShardSource, loaded: Loaded, state: ShardState, told: Any, position: int, min_length: int,
                 keep: str, hash_base: int, partitions: int, earlier: Union[Found, None]) -> Found:
     """The windows the shard decides one by one (every window when `earlier` is None: windows with no anchors)."""
     duplicates, collided = (earlier.duplicates, earlier.collided) if earlier is not None else (b"", False)
-    keys: Union[list[bytes], None] = None
+    representatives: Union[list[bytes], None] = None
+    shared: Union[list[bytes], None] = None
     if earlier is not None:
-        keys = [mixed for _, (_, mixed) in received(told) if mixed]
-        if not keys or collided:
+        representatives = [runs for _, (_, runs, _) in received(told) if runs]
+        shared = [keys for _, (_, _, keys) in received(told) if keys]
+        if not representatives or not shared or collided:
             return Found(_row(partitions), duplicates, collided)
     data, offsets = text_of(source, loaded, state)
-    more, parts, duplicates = _engine.shard_window_records(data, offsets, position, min_length, keep, keys, hash_base,
-                                                           partitions, duplicates)
+    more, parts, duplicates = _engine.shard_window_records(data, offsets, position, min_length, keep, representatives,
+                                                           shared, hash_base, partitions, duplicates)
     return Found(_sent(enumerate(parts), partitions), duplicates, collided or more)
 
 
+@gives_back
 def decide_windows(column: Any, keep: str, positions: bytes, shards: int) -> Any:
     """At a partition: the claims on each shard's windows."""
     inputs = list(received(column))
     return _sent(_engine.shard_window_claims(inputs, keep, positions) if inputs else (), shards)
 
 
+@gives_back
 def serve(source: ShardSource, loaded: Loaded, state: ShardState, told: Any, claimed: Any, position: int,
           min_length: int, positions: bytes, shards: int) -> Any:
     """The bytes of every run of this shard that others claim to hold too, for each claimant."""
-    claims = [runs for _, (runs, _) in received(told) if runs] + [runs for _, runs in received(claimed)]
+    claims = [runs for _, (runs, _, _) in received(told) if runs] + [runs for _, runs in received(claimed)]
     if not claims:
         return _row(shards)
     data, offsets = text_of(source, loaded, state)
     return _sent(_engine.shard_serve(data, offsets, position, min_length, claims, positions), shards)
 
 
+@gives_back
 def finish(source: ShardSource, loaded: Loaded, state: ShardState, found: Found, runs: Any, position: int,
            min_length: int, keep: str, whole_lines: bool, pass_number: int) -> ShardState:
     """Verifies the runs received and removes what the pass found: the shard's next state (its text kept here)."""

@@ -24,6 +24,7 @@ from dataclasses import dataclass
 from typing import Any, Union
 
 from . import _engine
+from ._cluster_memory import gives_back
 from ._corpus_load import LoadedCorpus, load_corpus
 from ._corpus_sources import InputError, Source
 from ._locations import is_url
@@ -92,6 +93,7 @@ def _read(source: ShardSource) -> tuple[LoadedCorpus, list[tuple[str, str]]]:
     return corpus, failed
 
 
+@gives_back
 def load(source: ShardSource) -> Loaded:
     """Reads the shard's inputs, keeps its text for the first pass, and tells what was read."""
     corpus, failed = _read(source)

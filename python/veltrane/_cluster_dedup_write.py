@@ -4,6 +4,7 @@ from __future__ import annotations
 import array
 from dataclasses import dataclass
 
+from ._cluster_memory import gives_back
 from ._cluster_dedup_text import Loaded, ShardSource, ShardState, text_of
 from ._corpus_load import LoadedCorpus, load_corpus
 from ._corpus_sources import DocumentNames
@@ -30,6 +31,7 @@ def _u64(words: bytes) -> array.array[int]:
     return values
 
 
+@gives_back
 def write_shard(source: ShardSource, loaded: Loaded, state: ShardState, out: str, taken: dict[str, str]) -> ShardWrite:
     """Writes the shard's inputs under `out`, each document as the last pass left it.
 

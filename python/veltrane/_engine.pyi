@@ -35,13 +35,14 @@ def shard_text_from_pieces(data: Buffer, offsets: Buffer, pieces: Buffer, /) -> 
 def shard_run_records(
     data: Buffer, offsets: Buffer, position: int, min_length: int, keep: str, near: Buffer | None, hash_base: int,
     partitions: int, /,
-) -> tuple[bool, list[bytes], bytes]: ...
+) -> tuple[bool, list[bytes], list[bytes], bytes]: ...
 def shard_run_decisions(
-    inputs: Sequence[tuple[int, Buffer]], keep: str, positions: Buffer, /,
-) -> tuple[list[tuple[int, bytes]], list[tuple[int, bytes]]]: ...
+    inputs: Sequence[tuple[int, Buffer]], second_keys: Sequence[tuple[int, Buffer]], keep: str, positions: Buffer, /,
+) -> tuple[list[tuple[int, bytes]], list[tuple[int, bytes]], list[tuple[int, bytes]]]: ...
 def shard_window_records(
-    data: Buffer, offsets: Buffer, position: int, min_length: int, keep: str, keys: Sequence[Buffer] | None,
-    hash_base: int, partitions: int, duplicates: Buffer, /,
+    data: Buffer, offsets: Buffer, position: int, min_length: int, keep: str,
+    representatives: Sequence[Buffer] | None, shared: Sequence[Buffer] | None, hash_base: int, partitions: int,
+    duplicates: Buffer, /,
 ) -> tuple[bool, list[bytes], bytes]: ...
 def shard_window_claims(inputs: Sequence[tuple[int, Buffer]], keep: str, positions: Buffer, /) -> list[tuple[int, bytes]]: ...
 def shard_serve(

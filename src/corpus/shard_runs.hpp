@@ -5,13 +5,17 @@
 // offset, so they sit at the same index of runs of that key. A run's class
 // hashes the bytes its windows cover, [first, stop - 1 + L), and how many
 // windows it has: two runs of one class hold the same bytes window for
-// window. When every run of a key is of one class (the inside of copies,
-// nearly all of a real corpus's repeated bytes), its windows are decided run
-// by run: the earliest run holds the first copy of each of its windows and
-// the others copy it. A key whose runs fall in several classes (at the ends
-// of copies, a phrase in other surroundings) is decided window by window
-// (shard_windows.hpp). So one record per run and shard travels, not one per
-// window.
+// window. Within a class, the earliest run (its representative) holds the
+// first copy of each of its windows and the others copy it: they are decided
+// run by run. When a key's runs fall in several classes (at the ends of
+// copies, a phrase in other surroundings), a window of one class may still
+// equal the window at the same index of another: the representatives' windows
+// are then decided one by one (shard_windows.hpp), and only those whose
+// second key is held twice or more, since a window with a copy shares both
+// keys with it. (A window with a copy in another class has one in that
+// class's representative, whose windows are those of every run of its class.)
+// So one record per class of runs and shard travels, one per distinct second
+// key, and one per window only for one run per class of a mixed key.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +48,8 @@ static_assert((RUN_FLAGS & ~KEY_FLAGS) == 0, "the flags fit the bits a key leave
 struct RunRecords {
     // For each partition of keys, triples (key | flags, class, position << RUN_WINDOW_BITS | windows).
     std::vector<std::vector<std::uint64_t>> parts;
+    // For each partition of keys, the second keys the shard's windows hold, each once, with the flags.
+    std::vector<std::vector<std::uint64_t>> second_keys;
     Bitset duplicates;      // the windows whose copies the shard holds itself (compared byte for byte)
     bool collided = false;  // two runs of one class differ: nothing else is set
 };
@@ -60,15 +66,20 @@ struct RunDecisions {
     // To the shard holding each claimed-to run: triples (position held there,
     // position claimed to hold the same bytes, windows), see shard_claims.hpp.
     Outbox claims;
-    // To each shard holding runs of a key decided window by window: the keys, ascending.
-    Outbox mixed;
+    // To each shard holding representatives of a mixed key's classes: their
+    // first positions and windows, pairs ascending.
+    Outbox representatives;
+    // To each shard holding a second key held twice or more, one of them near: the keys, ascending.
+    Outbox shared;
 };
 
-// At a partition, from every shard's run records: under Keep::first each
-// run of a class but the earliest is claimed to equal the earliest; under
-// Keep::none each run its shard holds once is claimed to equal another of its
-// class. A key counts only when held twice or more, one of them near.
-// `positions`: every shard's first global position.
-RunDecisions run_decisions(std::span<const FromShard> inputs, Keep keep, std::span<const std::uint64_t> positions);
+// At a partition, from every shard's run records and second keys: under
+// Keep::first each run of a class but the earliest is claimed to equal the
+// earliest; under Keep::none each run of a class held twice or more that its
+// shard holds once is claimed to equal another of its class. A key counts
+// only when held twice or more, one of them near. `positions`: every shard's
+// first global position.
+RunDecisions run_decisions(std::span<const FromShard> runs, std::span<const FromShard> second_keys, Keep keep,
+                           std::span<const std::uint64_t> positions);
 
 }  // namespace veltrane::corpus::shard

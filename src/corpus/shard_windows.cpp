@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "corpus/duplicate_windows.hpp"
 #include "corpus/window_hash.hpp"
@@ -9,14 +10,30 @@
 
 namespace veltrane::corpus::shard {
 
-Bitset candidate_windows(const CorpusText& text, std::uint64_t min_length, const std::vector<AnchorRun>& runs,
-                         std::span<const std::uint64_t> keys) {
+Bitset candidate_windows(const CorpusText& text, std::uint64_t position, std::uint64_t min_length,
+                         std::span<const std::uint64_t> representatives, std::span<const std::uint64_t> shared) {
     if (!anchored(min_length)) return window_starts(text, min_length);
-    Bitset candidates(text.size());
-    for (const AnchorRun& run : runs) {
-        if (std::binary_search(keys.begin(), keys.end(), run.key)) candidates.set_range(run.first, run.stop);
+    Bitset by_first(text.size()), by_second(text.size());
+    if (representatives.size() % 2 != 0) throw std::invalid_argument("representatives come in pairs");
+    for (std::size_t i = 0; i < representatives.size(); i += 2) {
+        const std::uint64_t first = representatives[i], windows = representatives[i + 1];
+        if (first < position || windows == 0 || first - position > text.size() ||
+            windows - 1 + min_length > text.size() - (first - position)) {
+            throw std::invalid_argument("a representative run outside the shard");
+        }
+        by_first.set_range(first - position, first - position + windows);
     }
-    return candidates;
+    if (representatives.empty() || shared.empty()) return Bitset(text.size());
+    const std::uint64_t f = min_length - min_length / 2;
+    with_documents(text, min_length, half_runs(text, min_length),
+                   [&](const HalfRun& run, std::uint64_t window_end, std::uint64_t start) {
+                       if (std::binary_search(shared.begin(), shared.end(), run.second_key)) {
+                           const Span span = by_second_half(run, f, start, window_end);
+                           if (!span.empty()) by_second.set_range(span.first, span.stop);
+                       }
+                   });
+    by_first.intersect(by_second);
+    return by_first;
 }
 
 namespace {

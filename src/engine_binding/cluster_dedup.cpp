@@ -100,7 +100,7 @@ PyObject* shard_text_from_pieces(PyObject*, PyObject* args) noexcept {
 }
 
 // shard_run_records(data, offsets, position, min_length, keep, near, hash_base, partitions)
-//   -> (collided, [bytes per partition], duplicates as words)
+//   -> (collided, [run records per partition], [second keys per partition], duplicates as words)
 PyObject* shard_run_records(PyObject*, PyObject* args) noexcept {
     return guarded([&] {
         PyObject *data, *offsets, *near_obj;
@@ -123,21 +123,23 @@ PyObject* shard_run_records(PyObject*, PyObject* args) noexcept {
             WithoutGil unlocked;
             records = shard::run_records(shard_text.text(), position, options, near ? &*near : nullptr, base, partitions);
         }
-        return PyRef::steal(check(Py_BuildValue("(NNN)", PyBool_FromLong(records.collided), bytes_list(records.parts).release(),
+        return PyRef::steal(check(Py_BuildValue("(NNNN)", PyBool_FromLong(records.collided), bytes_list(records.parts).release(),
+                                                bytes_list(records.second_keys).release(),
                                                 bytes_of(records.duplicates.words()).release())));
     });
 }
 
-// shard_window_records(data, offsets, position, min_length, keep, keys, hash_base, partitions, duplicates)
-//   -> (collided, [bytes per partition], duplicates as words)
-// `keys`: the byte strings of keys decided window by window, or None for every window.
+// shard_window_records(data, offsets, position, min_length, keep, representatives, shared, hash_base, partitions,
+//                      duplicates) -> (collided, [bytes per partition], duplicates as words)
+// `representatives`, `shared`: byte strings of the representative runs (pairs) and
+// shared second keys the partitions told, or both None for every window.
 PyObject* shard_window_records(PyObject*, PyObject* args) noexcept {
     return guarded([&] {
-        PyObject *data, *offsets, *keys_obj, *duplicates_obj;
+        PyObject *data, *offsets, *runs_obj, *shared_obj, *duplicates_obj;
         unsigned long long position = 0, length = 0, base = 0, partitions = 0;
         const char* keep = nullptr;
-        if (!PyArg_ParseTuple(args, "OOKKsOKKO:shard_window_records", &data, &offsets, &position, &length, &keep,
-                              &keys_obj, &base, &partitions, &duplicates_obj)) {
+        if (!PyArg_ParseTuple(args, "OOKKsOOKKO:shard_window_records", &data, &offsets, &position, &length, &keep,
+                              &runs_obj, &shared_obj, &base, &partitions, &duplicates_obj)) {
             py::throw_python_error();
         }
         const corpus::DedupOptions options = options_of(length, keep, false);
@@ -146,10 +148,11 @@ PyObject* shard_window_records(PyObject*, PyObject* args) noexcept {
             py::throw_python_error();
         }
         const ShardText shard_text(data, offsets);
-        const bool every_window = keys_obj == Py_None || !shard::anchored(length);
-        Words keys;
-        if (keys_obj != Py_None) {
-            for (const Words& part : words_list(keys_obj, "keys")) keys.insert(keys.end(), part.begin(), part.end());
+        const bool every_window = runs_obj == Py_None || !shard::anchored(length);
+        Words representatives, shared;
+        for (auto [obj, keys] : {std::pair{runs_obj, &representatives}, std::pair{shared_obj, &shared}}) {
+            if (obj == Py_None) continue;
+            for (const Words& part : words_list(obj, "keys")) keys->insert(keys->end(), part.begin(), part.end());
         }
         corpus::Bitset known = corpus::Bitset::from_words(words_of(duplicates_obj, "duplicates"), shard_text.text().size());
         shard::WindowRecords records;
@@ -160,8 +163,8 @@ PyObject* shard_window_records(PyObject*, PyObject* args) noexcept {
             if (every_window) {
                 candidates = corpus::window_starts(text, length);
             } else {
-                std::sort(keys.begin(), keys.end());
-                candidates = shard::candidate_windows(text, length, shard::anchor_runs(text, length), keys);
+                std::sort(shared.begin(), shared.end());
+                candidates = shard::candidate_windows(text, position, length, representatives, shared);
             }
             records = shard::window_records(text, position, options, candidates, base, partitions);
             records.duplicates.unite(known);
@@ -250,9 +253,12 @@ PyMethodDef CLUSTER_DEDUP_FUNCTIONS[] = {
      "shard_text_from_pieces(data, offsets, pieces, /)\n--\n\nThe text the pieces keep of a shard as loaded: (data, offsets)."},
     {"shard_run_records", as_method(&shard_run_records), METH_VARARGS,
      "shard_run_records(data, offsets, position, min_length, keep, near, hash_base, partitions, /)\n--\n\n"
-     "A shard's anchor runs by class: (collided, records per partition, its own duplicates)."},
+     "A shard's anchor runs by class and its second keys: (collided, run records and second keys per partition, "
+     "its own duplicates)."},
     {"shard_window_records", as_method(&shard_window_records), METH_VARARGS,
-     "shard_window_records(data, offsets, position, min_length, keep, keys, hash_base, partitions, duplicates, /)\n--\n\n"
+     "shard_window_records(data, offsets, position, min_length, keep, representatives, shared, hash_base, partitions, "
+     "duplicates, /)"
+     "\n--\n\n"
      "A shard's windows decided one by one: (collided, records per partition, its own duplicates)."},
     {"shard_serve", as_method(&shard_serve), METH_VARARGS,
      "shard_serve(data, offsets, position, min_length, claims, positions, /)\n--\n\nThe runs of bytes claimed."},

@@ -19,21 +19,26 @@ using py::PyRef;
 namespace shard = corpus::shard;
 using namespace cluster;
 
-// shard_run_decisions([(shard, records), ...], keep, positions) -> ([(owner, claims), ...], [(shard, keys), ...])
+// shard_run_decisions([(shard, records), ...], [(shard, second keys), ...], keep, positions)
+//   -> ([(owner, claims), ...], [(shard, representative runs), ...], [(shard, shared second keys), ...])
 PyObject* shard_run_decisions(PyObject*, PyObject* args) noexcept {
     return guarded([&] {
-        PyObject *inputs, *positions_obj;
+        PyObject *inputs, *second_obj, *positions_obj;
         const char* keep = nullptr;
-        if (!PyArg_ParseTuple(args, "OsO:shard_run_decisions", &inputs, &keep, &positions_obj)) py::throw_python_error();
+        if (!PyArg_ParseTuple(args, "OOsO:shard_run_decisions", &inputs, &second_obj, &keep, &positions_obj)) {
+            py::throw_python_error();
+        }
         const corpus::Keep rule = keep_of(keep);
-        const Tagged tagged = tagged_list(inputs);
         const Words positions = words_of(positions_obj, "positions");
         shard::RunDecisions out;
         {
+            Tagged tagged = tagged_list(inputs);
+            const Tagged second = tagged_list(second_obj);
             WithoutGil unlocked;
-            out = shard::run_decisions(tagged.inputs(), rule, positions);
+            out = shard::run_decisions(tagged.inputs(), second.inputs(), rule, positions);
         }
-        return PyRef::steal(check(Py_BuildValue("(NN)", outbox_list(out.claims).release(), outbox_list(out.mixed).release())));
+        return PyRef::steal(check(Py_BuildValue("(NNN)", outbox_list(out.claims).release(), outbox_list(out.representatives).release(),
+                                                outbox_list(out.shared).release())));
     });
 }
 
@@ -59,8 +64,9 @@ PyObject* shard_window_claims(PyObject*, PyObject* args) noexcept {
 
 PyMethodDef CLUSTER_PARTITION_FUNCTIONS[] = {
     {"shard_run_decisions", as_method(&shard_run_decisions), METH_VARARGS,
-     "shard_run_decisions(inputs, keep, positions, /)\n--\n\n"
-     "At a partition: the claims on each shard's runs, and the keys each shard decides window by window."},
+     "shard_run_decisions(inputs, second_keys, keep, positions, /)\n--\n\n"
+     "At a partition: the claims on each shard's runs, its runs to decide window by window and its shared second "
+     "keys."},
     {"shard_window_claims", as_method(&shard_window_claims), METH_VARARGS,
      "shard_window_claims(inputs, keep, positions, /)\n--\n\nAt a partition: the claims on each shard's windows."},
     {nullptr, nullptr, 0, nullptr},

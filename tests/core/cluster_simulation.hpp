@@ -1,7 +1,8 @@
 // The deduplication on a cluster, in one process: shards of whole documents
 // and partitions of keys, each exchange a move between vectors, in the order
-// the cluster runs them (run records, run decisions, window records for the
-// keys decided window by window, claims, runs of bytes, removal), passes to
+// the cluster runs them (run records and second keys, run decisions, window
+// records for the windows of mixed keys' class representatives whose second
+// keys are shared, claims, runs of bytes, removal), passes to
 // the fixed point, a collision answered by running the pass again with the
 // next base. Between passes a shard keeps only what a cluster's shard keeps
 // (its pieces and the ranges to look near) and makes its text again from the
@@ -73,7 +74,7 @@ inline Simulated simulate_cluster(const corpus::CorpusText& whole, const std::ve
             const std::uint64_t base = next_base();
             bool collided = false;
             std::vector<std::vector<Words>> claims(n), served(n);
-            std::vector<Words> mixed(n);
+            std::vector<Words> representatives(n), shared(n);
             std::vector<c::Bitset> duplicates(n);
             for (std::size_t k = 0; k < n; ++k) duplicates[k] = c::Bitset(texts[k].size());
             if (s::anchored(options.min_length)) {
@@ -83,22 +84,28 @@ inline Simulated simulate_cluster(const corpus::CorpusText& whole, const std::ve
                     runs[k] = s::run_records(texts[k], positions[k], options, pass == 1 ? nullptr : &near, base, partitions);
                     collided = collided || runs[k].collided;
                     for (const Words& part : runs[k].parts) out.run_records += part.size();
+                    for (const Words& part : runs[k].second_keys) out.run_records += part.size();
                     duplicates[k].unite(runs[k].duplicates);
                 }
                 for (std::size_t p = 0; p < partitions && !collided; ++p) {
-                    std::vector<s::FromShard> inputs;
-                    for (std::size_t k = 0; k < n; ++k) inputs.push_back({k, runs[k].parts[p]});
-                    s::RunDecisions decided = s::run_decisions(inputs, options.keep, positions);
+                    std::vector<s::FromShard> inputs, second_keys;
+                    for (std::size_t k = 0; k < n; ++k) {
+                        inputs.push_back({k, runs[k].parts[p]});
+                        second_keys.push_back({k, runs[k].second_keys[p]});
+                    }
+                    s::RunDecisions decided = s::run_decisions(inputs, second_keys, options.keep, positions);
                     for (auto& [owner, words] : decided.claims) claims[owner].push_back(words);
-                    for (auto& [shard, keys] : decided.mixed) mixed[shard].insert(mixed[shard].end(), keys.begin(), keys.end());
+                    for (auto& [shard, runs] : decided.representatives) {
+                        representatives[shard].insert(representatives[shard].end(), runs.begin(), runs.end());
+                    }
+                    for (auto& [shard, keys] : decided.shared) shared[shard].insert(shared[shard].end(), keys.begin(), keys.end());
                 }
             }
             std::vector<s::WindowRecords> windows(n);
             for (std::size_t k = 0; k < n && !collided; ++k) {
-                std::sort(mixed[k].begin(), mixed[k].end());
-                std::vector<s::AnchorRun> anchor_runs;
-                if (s::anchored(options.min_length)) anchor_runs = s::anchor_runs(texts[k], options.min_length);
-                const c::Bitset candidates = s::candidate_windows(texts[k], options.min_length, anchor_runs, mixed[k]);
+                std::sort(shared[k].begin(), shared[k].end());
+                const c::Bitset candidates =
+                    s::candidate_windows(texts[k], positions[k], options.min_length, representatives[k], shared[k]);
                 windows[k] = s::window_records(texts[k], positions[k], options, candidates, base, partitions);
                 collided = collided || windows[k].collided;
                 for (const Words& part : windows[k].parts) out.window_records += part.size();
