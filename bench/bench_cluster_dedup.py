@@ -1,6 +1,6 @@
 """`veltrane corpus --dedup` on a 2-worker LocalCluster against the same command on one machine (run by hand).
 
-    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size 32M] [--repeat 1]
+    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size SIZE]
 
 The corpus is the machine's real text as bench_corpus.py selects it (the
 first files, in path order, up to M MB). The one-machine run goes first,
@@ -69,7 +69,7 @@ def task_counter():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--mb", type=float, default=500)
-    parser.add_argument("--shard-size", default="32M")
+    parser.add_argument("--shard-size", default=None, help="default: the command's own, fitted to the workers")
     parser.add_argument("--memory-share", type=float, default=0.25,
                         help="each worker's memory limit, as a share of the one-machine run's peak")
     args = parser.parse_args()
@@ -102,8 +102,9 @@ def main():
         cpu_before = sum(client.run(worker_cpu).values())
         sent_before = sum(client.run(worker_sent).values())
         start = time.perf_counter()
-        done = subprocess.run(veltrane + [corpus, "--dedup", cluster_out, "--scheduler", cluster.scheduler_address,
-                                          "--shard-size", args.shard_size], capture_output=True, text=True)
+        sizing = [] if args.shard_size is None else ["--shard-size", args.shard_size]
+        done = subprocess.run(veltrane + [corpus, "--dedup", cluster_out, "--scheduler", cluster.scheduler_address]
+                              + sizing, capture_output=True, text=True)
         cluster_wall = time.perf_counter() - start
         workers_cpu = sum(client.run(worker_cpu).values()) - cpu_before
         worker_peak = max(client.run(worker_peak_memory).values())
@@ -114,11 +115,12 @@ def main():
         if done.returncode != 0:
             sys.exit(f"the cluster run failed ({done.returncode}): {done.stderr}")
         shards = len(chosen)  # an upper bound, refined below from the plan
-        from veltrane._cluster_dedup_plan import plan_shards
+        from veltrane._cluster_dedup_plan import fitted_shard_size, plan_shards
         from veltrane.cli.numbers import parse_size
 
-        shards = len(plan_shards(chosen, [os.path.getsize(p) for p in chosen], parse_size(args.shard_size)))
-        print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {args.shard_size}: "
+        shard_size = fitted_shard_size([limit]) if args.shard_size is None else parse_size(args.shard_size)
+        shards = len(plan_shards(chosen, [os.path.getsize(p) for p in chosen], shard_size))
+        print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {shard_size / 2**20:.1f} MiB: "
               f"{cluster_wall:.1f} s wall, workers {workers_cpu:.1f} s CPU; ratio {cluster_wall / wall:.2f} "
               f"(target <= 2); workers lost: {lost}; largest worker peak {worker_peak / 1e6:.0f} MB")
         print(f"  output identical: {same_tree(local_out, cluster_out)}; summary: {done.stdout.strip()}")

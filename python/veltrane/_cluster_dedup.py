@@ -1,7 +1,8 @@
 """Exact deduplication of a corpus on a Dask cluster: the one-machine answer, without one machine.
 
 The corpus is cut into shards of whole inputs in corpus order (at most
-`shard_size` bytes as listed; a larger input is a shard of its own). Every
+`shard_size` bytes as listed, by default what the workers' memory fits; a
+larger input is a shard of its own). Every
 worker reads its shards itself and runs the passes of
 docs/corpus-dedup-on-a-cluster.md on them (_cluster_dedup_pass.py) until one
 removes nothing; between steps a shard's text waits on its worker's disk. The
@@ -18,17 +19,17 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any, Union
 
-from ._cluster_dedup_exchange import Exchange, homes
+from ._cluster_dedup_exchange import Exchange
 from ._cluster_dedup_pass import PassOptions, run_pass
-from ._cluster_dedup_plan import DEFAULT_SHARD_SIZE, check_output, plan_shards, taken_before
+from ._cluster_dedup_plan import check_output, fitted_shard_size, plan_shards, taken_before
 from ._cluster_dedup_steps import removed_ranges
-from ._cluster_dedup_text import Loaded, ShardInfo, ShardSource, first_state, forget, load
+from ._cluster_dedup_text import Loaded, ShardInfo, ShardSource, first_state, forget, load, make_text
 from ._cluster_dedup_write import ShardWrite, write_shard
 from ._corpus_sources import DocumentNames, InputError, Source
 from ._walk import Report, list_files
 
 #: Bytes of corpus per partition of keys (at least two partitions per worker): their records must fit a task.
-PARTITION_BYTES = 16 << 20
+PARTITION_BYTES = 8 << 20
 #: Passes run again after a hash collision before the run gives up (each has a chance of about n^2 / 2^61).
 MOST_COLLISIONS = 8
 
@@ -54,7 +55,7 @@ class ClusterDedup:
 def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Union[str, None] = None,
                            min_length: int = 100, keep: str = "first", whole_lines: bool = False,
                            out: Union[str, None] = None, ranges: bool = False,
-                           shard_size: int = DEFAULT_SHARD_SIZE, report: Union[Report, None] = None) -> ClusterDedup:
+                           shard_size: Union[int, None] = None, report: Union[Report, None] = None) -> ClusterDedup:
     """Deduplicates the corpus at `paths` on the cluster of `client`, as `veltrane corpus --dedup` does here.
 
     With `out`, each worker writes its shards' inputs under it, mirrored as
@@ -62,13 +63,14 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
     back. Inputs that cannot be read (or written) are reported through
     `report(name, reason)` and left out, as on one machine; without `report`
     the first raises InputError. Raises ValueError for an output that would
-    write over an input, before anything is read.
+    write over an input, before anything is read. `shard_size` None: 64 MiB,
+    or less when the smallest worker's memory limit asks for less.
     """
     if min_length < 1:
         raise ValueError(f"min_length must be at least 1, not {min_length}")
     if keep not in ("first", "none"):
         raise ValueError(f"keep must be 'first' or 'none', not {keep!r}")
-    if shard_size < 1:
+    if shard_size is not None and shard_size < 1:
         raise ValueError(f"shard_size must be at least 1 byte, not {shard_size}")
     failed: list[tuple[str, str]] = []
 
@@ -81,15 +83,16 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
     listing = list_files(list(paths), fail)
     if out is not None:
         check_output(out, listing.paths, text_field, list(paths))
+    found = client.scheduler_info().get("workers", {})
+    workers = len(found)
+    if shard_size is None:
+        shard_size = fitted_shard_size([worker.get("memory_limit") for worker in found.values()])
     plan = plan_shards(listing.paths, listing.sizes, shard_size)
-    workers = sorted(client.scheduler_info().get("workers", {}))
     exchange = Exchange(client)
     run = secrets.token_hex(8)
     cwd = os.getcwd()
     sources = [ShardSource(names, cwd, text_field, run, s) for s, names in enumerate(plan)]
-    size_of = dict(zip(listing.paths, listing.sizes))
-    exchange.homes = homes([sum(size_of[name] for name in names) for names in plan], workers)
-    partitions = max(2 * max(1, len(workers)), -(-listing.total_bytes // PARTITION_BYTES))
+    partitions = max(2 * max(1, workers), -(-listing.total_bytes // PARTITION_BYTES))
     options = PassOptions(min_length, keep, whole_lines, partitions)
     try:
         return _run(exchange, sources, options, out, ranges, fail, failed)
@@ -106,12 +109,14 @@ def _run(exchange: Exchange, sources: list[ShardSource], options: PassOptions, o
     from ._engine import shard_run_records  # noqa: F401 - the engine must load here before work is sent
 
     submit, client = exchange.submit, exchange.client
-    loaded = [submit(load, source, shard=s) for s, source in enumerate(sources)]
+    loaded = [submit(load, source) for source in sources]
     infos: list[ShardInfo] = client.gather([submit(_info, shard) for shard in loaded])
     for info in infos:
         for name, reason in info.failed:
             fail(name, reason)
     states: list[Any] = [first_state(info) for info in infos]
+    versions = [0] * len(sources)
+    texts = [submit(make_text, sources[s], loaded[s], states[s]) for s in range(len(sources))]
     sizes = [info.size for info in infos]
     rng = random.SystemRandom()
     passes = 0
@@ -119,22 +124,26 @@ def _run(exchange: Exchange, sources: list[ShardSource], options: PassOptions, o
         passes += 1
         for _attempt in range(MOST_COLLISIONS):
             base = rng.randrange(512, (1 << 61) - 513)
-            after, done = run_pass(exchange, sources, loaded, states, sizes, options, passes, base)
+            after, done = run_pass(exchange, sources, texts, states, sizes, options, passes, base)
             if not any(s.collided for s in done):
                 break
         else:
             raise RuntimeError(f"{MOST_COLLISIONS} hash collisions in a row: the run stops rather than guess")
         states, sizes = after, [s.size for s in done]
+        # A shard whose pass removed nothing goes on with its text; the others' texts are made anew.
+        texts = [texts[s] if done[s].version == versions[s] else submit(make_text, sources[s], loaded[s], states[s])
+                 for s in range(len(sources))]
+        versions = [s.version for s in done]
         if sum(s.removed for s in done) == 0:
             break
-    return _finish(exchange, sources, loaded, states, infos, out, want_ranges, passes, fail, failed)
+    return _finish(exchange, sources, loaded, texts, states, infos, out, want_ranges, passes, fail, failed)
 
 
 def _info(loaded: Loaded) -> ShardInfo:
     return loaded.info
 
 
-def _finish(exchange: Exchange, sources: list[ShardSource], loaded: list[Any], states: list[Any],
+def _finish(exchange: Exchange, sources: list[ShardSource], loaded: list[Any], texts: list[Any], states: list[Any],
             infos: list[ShardInfo], out: Union[str, None], want_ranges: bool, passes: int, fail: Report,
             failed: list[tuple[str, str]]) -> ClusterDedup:
     all_sources: list[Source] = []
@@ -144,7 +153,7 @@ def _finish(exchange: Exchange, sources: list[ShardSource], loaded: list[Any], s
         first += info.documents
     names = DocumentNames(all_sources)
     submit, client = exchange.submit, exchange.client
-    gathered = client.gather([submit(removed_ranges, loaded[s], states[s], shard=s) for s in range(len(sources))])
+    gathered = client.gather([submit(removed_ranges, loaded[s], states[s]) for s in range(len(sources))])
     found: list[tuple[int, int, int]] = []
     removed, changed, first = 0, set(), 0
     for info, (documents, starts, ends) in zip(infos, gathered):
@@ -160,7 +169,7 @@ def _finish(exchange: Exchange, sources: list[ShardSource], loaded: list[Any], s
     writes: tuple[ShardWrite, ...] = ()
     if out is not None:
         taken = taken_before([info.sources for info in infos])
-        writes = tuple(client.gather([submit(write_shard, sources[s], loaded[s], states[s], out, taken[s], shard=s)
+        writes = tuple(client.gather([submit(write_shard, sources[s], loaded[s], texts[s], out, taken[s])
                                       for s in range(len(sources))]))
         for write in writes:
             for name, reason in write.failed:

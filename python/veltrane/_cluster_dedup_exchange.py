@@ -8,32 +8,18 @@ sender. The workers send one another the payloads themselves, buffered on
 their disks, and the scheduler sees a task per sender and per destination
 and one barrier: never a record, never a task per (sender, destination)
 pair, and no payload piles up in a worker's memory waiting for the others.
-
-Each shard's steps run on one worker (its home, while it lives), where the
-scratch copy of its text is (_cluster_dedup_text.py).
 """
 from __future__ import annotations
 
 import weakref
 from collections.abc import Callable, Sequence
-from typing import Any, Union
+from typing import Any
 
 
-#: The priority of the steps that let a large result go (the others have 0).
-URGENT = 10
-
-
-def homes(sizes: Sequence[int], workers: Sequence[str]) -> list[str]:
-    """A worker for each shard: runs of consecutive shards, about the same bytes for each worker."""
-    if not workers:
-        return []
-    total = max(1, sum(sizes))
-    out, done = [], 0
-    for size in sizes:
-        # The worker whose share holds the shard's middle byte.
-        out.append(workers[min(len(workers) - 1, (2 * done + size) * len(workers) // (2 * total))])
-        done += size
-    return out
+#: Priorities of the steps, highest first: splitting a step's result, so that each part goes when used
+#: (SPLIT); taking what a column holds as soon as it is made (TAKE); sending rows (SEND); the shards' own
+#: steps (0). A worker's memory then holds few rows and columns at a time.
+SPLIT, TAKE, SEND = 30, 20, 10
 
 
 class Exchange:
@@ -47,23 +33,15 @@ class Exchange:
     def __init__(self, client: Any) -> None:
         self.client = client
         self._sent: list[weakref.ref[Any]] = []
-        self.homes: list[str] = []
 
     def _keep(self, futures: Sequence[Any]) -> None:
         if len(self._sent) > 4096:
             self._sent = [ref for ref in self._sent if ref() is not None]
         self._sent.extend(weakref.ref(future) for future in futures)
 
-    def submit(self, function: Callable[..., Any], *args: Any, shard: Union[int, None] = None,
-               urgent: bool = False) -> Any:
-        """`function(*args)` on the cluster; a shard's step goes to the shard's home while it lives.
-
-        An `urgent` step (one that lets a large result go) runs before the steps waiting.
-        """
-        where: dict[str, Any] = {}
-        if shard is not None and shard < len(self.homes):
-            where = {"workers": [self.homes[shard]], "allow_other_workers": True}
-        future = self.client.submit(function, *args, pure=False, priority=URGENT if urgent else 0, **where)
+    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0) -> Any:
+        """`function(*args)` on the cluster; of the steps ready, those of higher `priority` run first."""
+        future = self.client.submit(function, *args, pure=False, priority=priority)
         self._keep([future])
         return future
 
@@ -77,7 +55,7 @@ class Exchange:
         blocks = [from_delayed(delayed(row), shape=(1, width), dtype=object) for row in rows]
         columns = concatenate(blocks, axis=0).rechunk(((len(rows),), (1,) * width), method="p2p")
         # Sending a row lets it go: that comes before the next shard's step makes another.
-        futures: list[Any] = self.client.compute(list(columns.to_delayed().ravel()), priority=URGENT)
+        futures: list[Any] = self.client.compute(list(columns.to_delayed().ravel()), priority=SEND)
         self._keep(futures)
         return futures
 

@@ -7,7 +7,6 @@
    (exchange 2).
 2. Those shards send a record per window of those keys (exchange 3); the
    partitions of the windows' hashes claim window by window (exchange 4).
-   Skipped when no shard holds such a key.
 3. Every shard sends the bytes of its claimed runs to the claimants
    (exchange 5), which compare them with their own and remove what the pass
    found, as one pass of the one-machine engine removes it.
@@ -22,9 +21,9 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any, Union
 
-from ._cluster_dedup_exchange import Exchange
-from ._cluster_dedup_steps import (Summary, decide_runs, decide_windows, finish, row_of, run_step, sends_anything,
-                                   serve, summary, window_step, without_row)
+from ._cluster_dedup_exchange import SPLIT, TAKE, Exchange
+from ._cluster_dedup_steps import (Summary, Told, decide_runs, decide_windows, finish, row_of, run_step, serve,
+                                   summary, window_step, without_row)
 from ._cluster_dedup_text import ShardSource
 
 
@@ -42,10 +41,13 @@ class PassOptions:
         return shard_anchored(self.min_length)
 
 
-def run_pass(exchange: Exchange, sources: Sequence[ShardSource], loaded: Sequence[Any], states: Sequence[Any],
+def run_pass(exchange: Exchange, sources: Sequence[ShardSource], texts: Sequence[Any], states: Sequence[Any],
              sizes: Sequence[int], options: PassOptions, pass_number: int,
              hash_base: int) -> tuple[list[Any], list[Summary]]:
-    """The shards' states after one pass (futures) and their summaries; a summary says when a collision spoiled it."""
+    """The shards' states after one pass (futures) and their summaries; a summary says when a collision spoiled it.
+
+    `texts`: each shard's text at `states` (futures); a step that reads a text runs where Dask keeps it.
+    """
     shards, width, submit = len(sources), options.partitions, exchange.submit
     positions = [0]
     for size in sizes[:-1]:
@@ -55,32 +57,33 @@ def run_pass(exchange: Exchange, sources: Sequence[ShardSource], loaded: Sequenc
 
     def split(steps: list[Any]) -> tuple[list[Any], list[Any]]:
         # Rows and the rest apart, so that a row's memory goes as soon as it is sent.
-        return [submit(row_of, f, urgent=True) for f in steps], [submit(without_row, f, urgent=True) for f in steps]
+        return [submit(row_of, f, priority=SPLIT) for f in steps], [submit(without_row, f, priority=SPLIT) for f in steps]
 
     told: list[Any] = [None] * shards
     earlier: list[Union[Any, None]] = [None] * shards
     if options.anchored:
-        rows, earlier = split([submit(run_step, sources[s], loaded[s], states[s], positions[s], length, keep,
-                                      hash_base, width, shard=s) for s in range(shards)])
+        rows, earlier = split([submit(run_step, texts[s], states[s], positions[s], length, keep, hash_base, width)
+                               for s in range(shards)])
         columns = exchange.exchange(rows, width)
         del rows
-        told = exchange.exchange([submit(decide_runs, column, keep, packed, shards) for column in columns], shards)
+        told = [submit(Told.of, column, priority=TAKE)
+                for column in exchange.exchange([submit(decide_runs, column, keep, packed, shards, priority=TAKE)
+                                                 for column in columns], shards)]
         del columns
-    rows, found = split([submit(window_step, sources[s], loaded[s], states[s], told[s], positions[s], length, keep,
-                                hash_base, width, earlier[s], shard=s) for s in range(shards)])
+    rows, found = split([submit(window_step, texts[s], told[s], positions[s], length, keep, hash_base, width,
+                                earlier[s]) for s in range(shards)])
     del earlier
-    claimed: list[Any] = [None] * shards
-    if any(exchange.client.gather([submit(sends_anything, row) for row in rows])):
-        columns = exchange.exchange(rows, width)
-        del rows
-        claimed = exchange.exchange([submit(decide_windows, column, keep, packed, shards) for column in columns],
-                                    shards)
-        del columns
-    served = [submit(serve, sources[s], loaded[s], states[s], told[s], claimed[s], positions[s], length, packed,
-                     shards, shard=s) for s in range(shards)]
+    # Sent as soon as made: waiting to learn whether any shard sends anything would hold every row at once.
+    columns = exchange.exchange(rows, width)
+    del rows
+    claimed = exchange.exchange([submit(decide_windows, column, keep, packed, shards, priority=TAKE)
+                                 for column in columns], shards)
+    del columns
+    served = [submit(serve, texts[s], told[s], claimed[s], positions[s], length, packed, shards, priority=TAKE)
+              for s in range(shards)]
     del told, claimed
     runs = exchange.exchange(served, shards)
     del served
-    after = [submit(finish, sources[s], loaded[s], states[s], found[s], runs[s], positions[s], length, keep,
-                    options.whole_lines, pass_number, shard=s) for s in range(shards)]
+    after = [submit(finish, sources[s], texts[s], states[s], found[s], runs[s], positions[s], length, keep,
+                    options.whole_lines, pass_number, priority=TAKE) for s in range(shards)]
     return after, exchange.client.gather([submit(summary, state) for state in after])

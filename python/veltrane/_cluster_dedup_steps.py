@@ -15,7 +15,7 @@ from typing import Any, Union
 
 from . import _engine
 from ._cluster_memory import gives_back
-from ._cluster_dedup_text import Loaded, ShardSource, ShardState, store, text_of
+from ._cluster_dedup_text import Loaded, ShardSource, ShardState, ShardText, store
 
 
 @dataclass(frozen=True)
@@ -26,12 +26,44 @@ class Found:
     duplicates: bytes
     collided: bool
 
+    def __sizeof__(self) -> int:  # what Dask counts of a worker's memory, and spills by
+        return (0 if self.row is None else payload_size(self.row)) + len(self.duplicates) + 100
+
+
+@dataclass(frozen=True)
+class Told:
+    """What the partitions told a shard of its runs: claims on them, representatives, shared second keys."""
+
+    claims: tuple[bytes, ...]
+    representatives: tuple[bytes, ...]
+    shared: tuple[bytes, ...]
+
+    @staticmethod
+    def of(column: Any) -> Told:
+        parts = [payload for _, payload in received(column)]
+        return Told(*(tuple(part[kind] for part in parts if part[kind]) for kind in range(3)))
+
+    def __sizeof__(self) -> int:
+        return sum(len(words) for kind in (self.claims, self.representatives, self.shared) for words in kind) + 100
+
 
 @dataclass(frozen=True)
 class Summary:
     size: int
     removed: int
     collided: bool
+    version: int
+
+
+def payload_size(value: Any) -> int:
+    """The bytes a row, a column or a payload holds (Dask's own estimate sees only an object array's pointers)."""
+    if value is None:
+        return 0
+    if isinstance(value, (bytes, bytearray)):
+        return len(value)
+    if isinstance(value, tuple):
+        return sum(payload_size(part) for part in value)
+    return int(8 * value.size + sum(payload_size(part) for part in value.flat))
 
 
 def _row(width: int) -> Any:
@@ -47,7 +79,8 @@ def received(column: Any) -> Iterable[tuple[int, Any]]:
     return ((sender, payload) for sender, payload in enumerate(column[:, 0]) if payload is not None)
 
 
-def _sent(pairs: Iterable[tuple[int, bytes]], width: int) -> Any:
+def _sent(pairs: Iterable[tuple[int, Any]], width: int) -> Any:
+    """A row of `width` payloads (bytes, or tuples of bytes), None where nothing goes."""
     row = _row(width)
     for destination, payload in pairs:
         if payload:
@@ -63,20 +96,15 @@ def without_row(found: Found) -> Found:
     return replace(found, row=None)
 
 
-def sends_anything(row: Any) -> bool:
-    return any(payload is not None for payload in row[0])
-
-
 def summary(state: ShardState) -> Summary:
-    return Summary(state.size, state.removed, state.collided)
+    return Summary(state.size, state.removed, state.collided, state.version)
 
 
 @gives_back
-def run_step(source: ShardSource, loaded: Loaded, state: ShardState, position: int, min_length: int, keep: str,
-             hash_base: int, partitions: int) -> Found:
+def run_step(text: ShardText, state: ShardState, position: int, min_length: int, keep: str, hash_base: int,
+             partitions: int) -> Found:
     """The shard's anchor runs by class and its second keys, (runs, keys) for the partition of each key."""
-    data, offsets = text_of(source, loaded, state)
-    collided, runs, keys, duplicates = _engine.shard_run_records(data, offsets, position, min_length, keep,
+    collided, runs, keys, duplicates = _engine.shard_run_records(text.data, text.offsets, position, min_length, keep,
                                                                  state.near, hash_base, partitions)
     return Found(_sent(((p, (r, k)) for p, (r, k) in enumerate(zip(runs, keys)) if r or k), partitions), duplicates,
                  collided)
@@ -100,20 +128,19 @@ def decide_runs(column: Any, keep: str, positions: bytes, shards: int) -> Any:
 
 
 @gives_back
-def window_step(source: ShardSource, loaded: Loaded, state: ShardState, told: Any, position: int, min_length: int,
-                keep: str, hash_base: int, partitions: int, earlier: Union[Found, None]) -> Found:
+def window_step(text: ShardText, told: Union[Told, None], position: int, min_length: int, keep: str, hash_base: int,
+                partitions: int, earlier: Union[Found, None]) -> Found:
     """The windows the shard decides one by one (every window when `earlier` is None: windows with no anchors)."""
     duplicates, collided = (earlier.duplicates, earlier.collided) if earlier is not None else (b"", False)
     representatives: Union[list[bytes], None] = None
     shared: Union[list[bytes], None] = None
     if earlier is not None:
-        representatives = [runs for _, (_, runs, _) in received(told) if runs]
-        shared = [keys for _, (_, _, keys) in received(told) if keys]
+        assert told is not None
+        representatives, shared = list(told.representatives), list(told.shared)
         if not representatives or not shared or collided:
             return Found(_row(partitions), duplicates, collided)
-    data, offsets = text_of(source, loaded, state)
-    more, parts, duplicates = _engine.shard_window_records(data, offsets, position, min_length, keep, representatives,
-                                                           shared, hash_base, partitions, duplicates)
+    more, parts, duplicates = _engine.shard_window_records(text.data, text.offsets, position, min_length, keep,
+                                                           representatives, shared, hash_base, partitions, duplicates)
     return Found(_sent(enumerate(parts), partitions), duplicates, collided or more)
 
 
@@ -125,30 +152,28 @@ def decide_windows(column: Any, keep: str, positions: bytes, shards: int) -> Any
 
 
 @gives_back
-def serve(source: ShardSource, loaded: Loaded, state: ShardState, told: Any, claimed: Any, position: int,
-          min_length: int, positions: bytes, shards: int) -> Any:
+def serve(text: ShardText, told: Union[Told, None], claimed: Any, position: int, min_length: int, positions: bytes,
+          shards: int) -> Any:
     """The bytes of every run of this shard that others claim to hold too, for each claimant."""
-    claims = [runs for _, (runs, _, _) in received(told) if runs] + [runs for _, runs in received(claimed)]
+    claims = list(told.claims if told is not None else ()) + [runs for _, runs in received(claimed)]
     if not claims:
         return _row(shards)
-    data, offsets = text_of(source, loaded, state)
-    return _sent(_engine.shard_serve(data, offsets, position, min_length, claims, positions), shards)
+    return _sent(_engine.shard_serve(text.data, text.offsets, position, min_length, claims, positions), shards)
 
 
 @gives_back
-def finish(source: ShardSource, loaded: Loaded, state: ShardState, found: Found, runs: Any, position: int,
+def finish(source: ShardSource, text: ShardText, state: ShardState, found: Found, runs: Any, position: int,
            min_length: int, keep: str, whole_lines: bool, pass_number: int) -> ShardState:
-    """Verifies the runs received and removes what the pass found: the shard's next state (its text kept here)."""
+    """Verifies the runs received and removes what the pass found: the shard's next state (its text left here)."""
     if found.collided:
         return replace(state, removed=0, collided=True)
-    data, offsets = text_of(source, loaded, state)
     collided, removed, new_data, new_offsets, pieces, near = _engine.shard_finish(
-        data, offsets, state.pieces, position, found.duplicates, [words for _, words in received(runs)], min_length,
-        keep, whole_lines)
+        text.data, text.offsets, state.pieces, position, found.duplicates, [words for _, words in received(runs)],
+        min_length, keep, whole_lines)
     if collided:
         return replace(state, removed=0, collided=True)
     if new_data is None:
-        return ShardState(state.version, state.size, state.pieces, near)
+        return ShardState(state.version, state.size, state.pieces, near)  # the same text goes on
     store(source, pass_number, new_data, new_offsets)
     return ShardState(pass_number, len(new_data), pieces, near, removed)
 

@@ -1,13 +1,15 @@
-"""A shard's text on its worker, between the steps of a deduplication on a cluster.
+"""A shard's text between the steps of a deduplication on a cluster.
 
-What travels between steps and stays in the cluster's memory is only what a
-shard's text is made of: its pieces (where its bytes came from in the text
-as loaded) and the ranges to look near (`ShardState`). The text itself goes
-to a scratch file in the worker's own directory when a step makes it, for the
-next step of the shard on that worker; a step that finds no file (it runs on
-another worker, or the file went with its worker) reads the shard's inputs
-again and applies the pieces. So a worker holds one shard's text at a time,
-and a lost worker loses nothing that cannot be made again, the same.
+A shard's state (`ShardState`) is what its text is made of: its pieces (where
+its bytes came from in the text as loaded) and the ranges to look near. Its
+text (`ShardText`) is a result of its own, made by `make_text` from the state
+alone: from the scratch file the step that removed bytes left in its worker's
+directory, or, when there is none (the worker was lost, or the step runs on
+another one), from the shard's inputs read again and the pieces applied. So
+the steps of a shard follow its text from worker to worker as Dask places
+them, a worker's memory holds the texts Dask keeps there (spilling them to
+its disk when the worker is short of memory), and a lost text costs a read
+of its inputs, never the passes before it.
 
 Inputs travel by the names the command was given (what messages and the
 mirrored output show) and are read relative to the command's working
@@ -16,6 +18,7 @@ directory, wherever the worker runs.
 from __future__ import annotations
 
 import array
+import functools
 import os
 import shutil
 import struct
@@ -48,12 +51,20 @@ class ShardSource:
         return name if is_url(name) else os.path.join(self.cwd, name)
 
     def shown(self, text: str) -> str:
-        """`text` (a message's name) with each path read put back as the name it was given."""
-        for name in self.names:
-            read = self.path(name)
-            if read != name and (text == read or text.startswith(read + ":")):
+        """`text` (a path read, or a message starting with one and a colon) put back as the name it was given."""
+        given = _given_names(self)
+        if text in given:
+            return given[text]
+        for read, name in given.items():  # a message: rare, so a scan of the shard's names will do
+            if text.startswith(read + ":"):
                 return name + text[len(read):]
         return text
+
+
+@functools.lru_cache(maxsize=4)
+def _given_names(source: ShardSource) -> dict[str, str]:
+    # Every document of a shard asks for its name: a table, not a scan of thousands of names each time.
+    return {source.path(name): name for name in source.names if source.path(name) != name}
 
 
 @dataclass(frozen=True)
@@ -73,6 +84,9 @@ class Loaded:
     info: ShardInfo
     original: bytes  # uint64 words: documents + 1 offsets
 
+    def __sizeof__(self) -> int:  # what Dask counts of a worker's memory, and spills by
+        return len(self.original) + 200 * len(self.info.sources)
+
 
 @dataclass(frozen=True)
 class ShardState:
@@ -84,6 +98,9 @@ class ShardState:
     near: Union[bytes, None]  # ranges (uint64 pairs) to look near; None before the first pass (every byte)
     removed: int = 0
     collided: bool = False
+
+    def __sizeof__(self) -> int:
+        return len(self.pieces) + len(self.near or b"") + 100
 
 
 def _read(source: ShardSource) -> tuple[LoadedCorpus, list[tuple[str, str]]]:
@@ -107,33 +124,45 @@ def first_state(info: ShardInfo) -> ShardState:
     return ShardState(0, info.size, array.array("Q", (0, 0, info.size)).tobytes() if info.size else b"", None)
 
 
-def text_of(source: ShardSource, loaded: Loaded, state: ShardState) -> tuple[memoryview, memoryview]:
-    """The shard's text at `state`: (bytes, offsets as uint64 words), from the scratch file or made again."""
+@dataclass(frozen=True)
+class ShardText:
+    """A shard's documents at the start of a pass."""
+
+    data: bytes
+    offsets: bytes  # uint64 words: documents + 1 offsets
+
+    def __sizeof__(self) -> int:
+        return len(self.data) + len(self.offsets) + 100
+
+
+@gives_back
+def make_text(source: ShardSource, loaded: Loaded, state: ShardState) -> ShardText:
+    """The shard's text at `state`: from the scratch file that made it, or from its inputs and its pieces."""
+    path = _path(source, state.version)
     try:
-        with open(_path(source, state.version), "rb") as handle:
-            blob = handle.read()
-        magic, count = _HEADER.unpack_from(blob)
-        if magic == _MAGIC and len(blob) >= _HEADER.size + 8 * count:
-            view = memoryview(blob)
-            return view[_HEADER.size + 8 * count:], view[_HEADER.size:_HEADER.size + 8 * count]
+        with open(path, "rb") as handle:
+            magic, count = _HEADER.unpack(handle.read(_HEADER.size))
+            if magic == _MAGIC:
+                offsets = handle.read(8 * count)
+                text = ShardText(handle.read(), offsets)
+                if len(offsets) == 8 * count and len(text.data) == state.size:
+                    os.unlink(path)  # the text is a result now; made again, it comes from the inputs
+                    return text
     except (OSError, struct.error):
         pass
     corpus, _ = _read(source)
     if corpus.offsets.tobytes() != loaded.original:
         raise InputError(source.names[0], "changed since it was read; the run cannot go on")
     if state.version == 0:
-        data, offsets = bytes(corpus.data), loaded.original
-    else:
-        data, offsets = _engine.shard_text_from_pieces(corpus.data, loaded.original, state.pieces)
-    del corpus
-    store(source, state.version, data, offsets)
-    return memoryview(data), memoryview(offsets)
+        return ShardText(bytes(corpus.data), loaded.original)
+    data, offsets = _engine.shard_text_from_pieces(corpus.data, loaded.original, state.pieces)
+    return ShardText(data, offsets)
 
 
 def store(source: ShardSource, version: int, data: Union[bytes, bytearray, memoryview], offsets: bytes) -> None:
-    """Keeps the shard's text of `version` for the next steps on this worker, and lets the older ones go.
+    """Leaves the shard's text of `version` for `make_text` on this worker, and lets the older ones go.
 
-    Only a cache: a failure to write it costs the next step a read of the inputs.
+    Only a cache: a failure to write it costs `make_text` a read of the inputs.
     """
     path = _path(source, version)
     try:

@@ -5,7 +5,7 @@ import array
 from dataclasses import dataclass
 
 from ._cluster_memory import gives_back
-from ._cluster_dedup_text import Loaded, ShardSource, ShardState, text_of
+from ._cluster_dedup_text import Loaded, ShardSource, ShardText
 from ._corpus_load import LoadedCorpus, load_corpus
 from ._corpus_sources import DocumentNames
 from ._corpus_write import WriteSummary, write_deduplicated
@@ -32,13 +32,13 @@ def _u64(words: bytes) -> array.array[int]:
 
 
 @gives_back
-def write_shard(source: ShardSource, loaded: Loaded, state: ShardState, out: str, taken: dict[str, str]) -> ShardWrite:
-    """Writes the shard's inputs under `out`, each document as the last pass left it.
+def write_shard(source: ShardSource, loaded: Loaded, text: ShardText, out: str, taken: dict[str, str]) -> ShardWrite:
+    """Writes the shard's inputs under `out`, each document as the last pass left it (`text`).
 
     `taken`: the places under the output that inputs of earlier shards take.
     """
-    data, offset_words = text_of(source, loaded, state)
-    offsets, original = _u64(bytes(offset_words)), _u64(loaded.original)
+    data = memoryview(text.data)
+    offsets, original = _u64(text.offsets), _u64(loaded.original)
     failed: list[tuple[str, str]] = []
 
     def kept(index: int) -> memoryview:

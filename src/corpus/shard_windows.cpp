@@ -1,6 +1,7 @@
 #include "corpus/shard_windows.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -48,6 +49,11 @@ std::vector<Hashed> hashed_candidates(const CorpusText& text, std::uint64_t leng
                                       std::uint64_t hash_base) {
     const WindowHash hash(length, hash_base);
     std::vector<Hashed> all;
+    // Sized once: growing by doubling would hold old and new arrays together, up to 32 bytes per candidate,
+    // and this array is most of a step's memory on a worker whose limit is set by it.
+    std::uint64_t count = 0;
+    for (const std::uint64_t word : candidates.words()) count += static_cast<std::uint64_t>(std::popcount(word));
+    all.reserve(count);
     std::uint64_t next = UINT64_MAX, h = 0;
     candidates.for_each([&](std::uint64_t p) {
         if ((all.size() & 0xFFFF) == 0) pool::checkpoint();
@@ -68,6 +74,9 @@ WindowRecords window_records(const CorpusText& text, std::uint64_t position, con
     out.duplicates = Bitset(text.size());
     std::vector<Hashed> all = hashed_candidates(text, length, candidates, hash_base);
     std::sort(all.begin(), all.end());
+    // Each distinct window's record overwrites the front of `all` (never ahead of what is still to be read), so
+    // the records cost no memory beyond the candidates until they are dealt to exactly sized partitions.
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < all.size();) {
         if ((i & 0xFFF) == 0) pool::checkpoint();
         std::size_t j = i + 1;
@@ -80,10 +89,18 @@ WindowRecords window_records(const CorpusText& text, std::uint64_t position, con
         for (std::size_t k = options.keep == Keep::first ? i + 1 : i; k < j && (j - i >= 2); ++k) {
             out.duplicates.set(all[k].position);
         }
-        auto& part = out.parts[partition_of(all[i].hash << 3, partitions)];
-        part.push_back(all[i].hash | (j - i >= 2 ? WINDOW_MANY : 0));
-        part.push_back(position + all[i].position);
+        all[kept++] = Hashed{all[i].hash | (j - i >= 2 ? WINDOW_MANY : 0), position + all[i].position};
         i = j;
+    }
+    // The flag leaves the partition unchanged: the hash has 61 bits, and the shift drops the flag.
+    const auto partition = [&](const Hashed& record) { return partition_of(record.hash << 3, partitions); };
+    std::vector<std::size_t> words(partitions, 0);
+    for (std::size_t r = 0; r < kept; ++r) words[partition(all[r])] += 2;
+    for (std::size_t p = 0; p < partitions; ++p) out.parts[p].reserve(words[p]);
+    for (std::size_t r = 0; r < kept; ++r) {
+        auto& part = out.parts[partition(all[r])];
+        part.push_back(all[r].hash);
+        part.push_back(all[r].position);
     }
     return out;
 }

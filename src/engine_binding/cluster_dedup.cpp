@@ -123,8 +123,8 @@ PyObject* shard_run_records(PyObject*, PyObject* args) noexcept {
             WithoutGil unlocked;
             records = shard::run_records(shard_text.text(), position, options, near ? &*near : nullptr, base, partitions);
         }
-        return PyRef::steal(check(Py_BuildValue("(NNNN)", PyBool_FromLong(records.collided), bytes_list(records.parts).release(),
-                                                bytes_list(records.second_keys).release(),
+        return PyRef::steal(check(Py_BuildValue("(NNNN)", PyBool_FromLong(records.collided), bytes_list(std::move(records.parts)).release(),
+                                                bytes_list(std::move(records.second_keys)).release(),
                                                 bytes_of(records.duplicates.words()).release())));
     });
 }
@@ -169,7 +169,7 @@ PyObject* shard_window_records(PyObject*, PyObject* args) noexcept {
             records = shard::window_records(text, position, options, candidates, base, partitions);
             records.duplicates.unite(known);
         }
-        return PyRef::steal(check(Py_BuildValue("(NNN)", PyBool_FromLong(records.collided), bytes_list(records.parts).release(),
+        return PyRef::steal(check(Py_BuildValue("(NNN)", PyBool_FromLong(records.collided), bytes_list(std::move(records.parts)).release(),
                                                 bytes_of(records.duplicates.words()).release())));
     });
 }

@@ -69,10 +69,11 @@ PyRef outbox_list(const std::vector<std::pair<std::uint64_t, Words>>& box) {
     return list;
 }
 
-PyRef bytes_list(const std::vector<Words>& parts) {
+PyRef bytes_list(std::vector<Words>&& parts) {
     PyRef list = PyRef::steal(check(PyList_New(0)));
-    for (const Words& part : parts) {
+    for (Words& part : parts) {
         if (PyList_Append(list.get(), bytes_of(part).get()) < 0) py::throw_python_error();
+        Words().swap(part);  // each part's words go as soon as its bytes exist: one copy at a time, not two
     }
     return list;
 }

@@ -38,7 +38,7 @@ Tagged tagged_list(PyObject* sequence);
 // [(destination, bytes), ...]
 py::PyRef outbox_list(const std::vector<std::pair<std::uint64_t, Words>>& box);
 // [bytes, ...]
-py::PyRef bytes_list(const std::vector<Words>& parts);
+py::PyRef bytes_list(std::vector<Words>&& parts);  // emptied as it goes
 
 // ValueError unless `keep` is 'first' or 'none'.
 corpus::Keep keep_of(const char* keep);
