@@ -1,6 +1,6 @@
 """`veltrane corpus --dedup` on a 2-worker LocalCluster against the same command on one machine (run by hand).
 
-    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size 32M] [--repeat 1]
+    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size SIZE]
 
 The corpus is the machine's real text as bench_corpus.py selects it (the
 first files, in path order, up to M MB). The one-machine run goes first,
@@ -49,27 +49,52 @@ def worker_sent(dask_worker):
 
 
 def task_counter():
-    """A scheduler plugin counting the tasks that ran (each key once, however often it ran)."""
+    """A scheduler plugin counting the tasks that ran (each key once, however often it ran) and the workers that joined."""
     from distributed.diagnostics.plugin import SchedulerPlugin
 
     class TaskCount(SchedulerPlugin):
         name = "veltrane-bench-task-count"
 
         def __init__(self):
-            self.keys, self.runs = set(), 0
+            self.keys, self.runs, self.joined = set(), 0, 0
 
         def transition(self, key, start, finish, *args, **kwargs):
             if finish == "processing":
                 self.keys.add(key)
                 self.runs += 1
 
+        def add_worker(self, scheduler=None, worker=None, **kwargs):
+            self.joined += 1  # a nanny's new process after its worker died, during the run
+
     return TaskCount()
+
+
+def small_documents_tasks(cluster, scratch, veltrane, counter):
+    """The tasks a corpus of 100,000 small documents costs: (tasks, passes)."""
+    import random
+
+    rng = random.Random(5)
+    words = [f"w{i}" for i in range(2000)]
+    root = os.path.join(scratch, "small")
+    for d in range(100):
+        os.makedirs(os.path.join(root, f"{d:02}"))
+        for f in range(1000):
+            text = " ".join(rng.choice(words) for _ in range(180))[:1000]
+            with open(os.path.join(root, f"{d:02}", f"{f:03}.txt"), "w") as out:
+                out.write(text)
+    cluster.scheduler.add_plugin(counter, name="veltrane-bench-small")
+    done = subprocess.run(veltrane + [root, "--mark", os.path.join(scratch, "small.jsonl"), "--scheduler",
+                                      cluster.scheduler_address, "--shard-size", "64M"],
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        sys.exit(f"the small-documents run failed ({done.returncode}): {done.stderr}")
+    return len(counter.keys), done.stdout.strip().rsplit("(", 1)[-1].rstrip(")")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--mb", type=float, default=500)
-    parser.add_argument("--shard-size", default="32M")
+    parser.add_argument("--shard-size", default=None, help="default: the command's own, fitted to the workers")
     parser.add_argument("--memory-share", type=float, default=0.25,
                         help="each worker's memory limit, as a share of the one-machine run's peak")
     args = parser.parse_args()
@@ -102,28 +127,32 @@ def main():
         cpu_before = sum(client.run(worker_cpu).values())
         sent_before = sum(client.run(worker_sent).values())
         start = time.perf_counter()
-        done = subprocess.run(veltrane + [corpus, "--dedup", cluster_out, "--scheduler", cluster.scheduler_address,
-                                          "--shard-size", args.shard_size], capture_output=True, text=True)
+        sizing = [] if args.shard_size is None else ["--shard-size", args.shard_size]
+        done = subprocess.run(veltrane + [corpus, "--dedup", cluster_out, "--scheduler", cluster.scheduler_address]
+                              + sizing, capture_output=True, text=True)
         cluster_wall = time.perf_counter() - start
         workers_cpu = sum(client.run(worker_cpu).values()) - cpu_before
         worker_peak = max(client.run(worker_peak_memory).values())
         sent = sum(client.run(worker_sent).values()) - sent_before
-        lost = 2 - len(client.scheduler_info()["workers"])
+        lost = counter.joined
+        small_tasks = small_documents_tasks(cluster, scratch, veltrane, task_counter())
         client.close()
         cluster.close()
         if done.returncode != 0:
             sys.exit(f"the cluster run failed ({done.returncode}): {done.stderr}")
         shards = len(chosen)  # an upper bound, refined below from the plan
-        from veltrane._cluster_dedup_plan import plan_shards
+        from veltrane._cluster_dedup_plan import fitted_shard_size, plan_shards
         from veltrane.cli.numbers import parse_size
 
-        shards = len(plan_shards(chosen, [os.path.getsize(p) for p in chosen], parse_size(args.shard_size)))
-        print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {args.shard_size}: "
+        shard_size = fitted_shard_size([limit]) if args.shard_size is None else parse_size(args.shard_size)
+        shards = len(plan_shards(chosen, [os.path.getsize(p) for p in chosen], shard_size))
+        print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {shard_size / 2**20:.1f} MiB: "
               f"{cluster_wall:.1f} s wall, workers {workers_cpu:.1f} s CPU; ratio {cluster_wall / wall:.2f} "
-              f"(target <= 2); workers lost: {lost}; largest worker peak {worker_peak / 1e6:.0f} MB")
+              f"(target <= 2); workers restarted: {lost}; largest worker peak {worker_peak / 1e6:.0f} MB")
         print(f"  output identical: {same_tree(local_out, cluster_out)}; summary: {done.stdout.strip()}")
         print(f"  tasks: {len(counter.keys)} ({len(counter.keys) / shards:.1f} per shard), {counter.runs} runs; "
               f"between workers: {sent / 1e6:.0f} MB ({sent / total:.2f} bytes per corpus byte)")
+        print(f"100,000 documents of 1 kB in 64 MiB shards (2 shards): {small_tasks[0]} tasks over {small_tasks[1]}")
 
 
 if __name__ == "__main__":

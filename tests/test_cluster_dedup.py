@@ -219,3 +219,44 @@ def test_shards_follow_bytes_not_documents():
     shards = plan_shards(names[:6], sizes, 25)
     assert shards == [("f0", "f1"), ("f2",), ("f3", "f4", "f5")]  # the large input alone, none left empty
     assert plan_shards([], [], 25) == []
+
+
+def test_inputs_written_to_one_place_are_refused_as_on_one_machine(cluster, tmp_path, monkeypatch, run_cli):
+    """A local file and a URL that mirror to the same place under the output, in different shards."""
+    import fsspec
+
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "same").mkdir()
+    (tmp_path / "same" / "a.txt").write_text("local text, long enough to be a window " * 4, encoding="utf-8")
+    with fsspec.open("memory://same/a.txt", "w", encoding="utf-8") as f:
+        f.write("remote text, another window entirely " * 4)
+    inputs = ["same/a.txt", "memory://same/a.txt"]
+    local = run_cli("corpus", *inputs, "--min-length", "30", "--dedup", tmp_path / "local")
+    on_cluster = run_cli("corpus", *inputs, "--min-length", "30", "--dedup", tmp_path / "cluster",
+                         "--scheduler", cluster.scheduler_address, "--shard-size", "1")
+    assert "same/a.txt" in local.stderr and local.returncode == 1
+    assert (on_cluster.returncode, on_cluster.stderr, on_cluster.stdout) == (local.returncode, local.stderr,
+                                                                             local.stdout)
+    same_tree(tmp_path / "local", tmp_path / "cluster")
+
+
+def test_workers_dying_again_and_again_is_one_line(cluster, corpus, tmp_path, run_cli, monkeypatch):
+    import veltrane._cluster_dedup as dedup
+
+    def dies(*args, **kwargs):
+        raise distributed.KilledWorker("window_step-1", "tcp://127.0.0.1:1", 3)
+
+    monkeypatch.setattr(dedup, "deduplicate_on_cluster", dies)
+    done = run_cli("corpus", corpus, "--dedup", tmp_path / "out", "--scheduler", cluster.scheduler_address)
+    assert done.returncode == 1 and done.stdout == ""
+    assert done.stderr.count("\n") == 1 and done.stderr.startswith(f"veltrane: {tmp_path / 'out'}: the cluster's workers")
+
+
+def test_the_default_shard_fits_the_smallest_worker():
+    from veltrane._cluster_dedup_plan import DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY, fitted_shard_size
+
+    assert fitted_shard_size([]) == fitted_shard_size([None, 0]) == DEFAULT_SHARD_SIZE  # no limits: the default
+    assert fitted_shard_size([64 << 30, None]) == DEFAULT_SHARD_SIZE  # room to spare: never larger than it
+    small = 543_000_000
+    assert fitted_shard_size([4 << 30, small, None]) == small // SHARD_SHARE_OF_MEMORY  # the smallest limit decides
+    assert fitted_shard_size([1000]) == 1 << 20  # a tiny limit still leaves shards of a usable size

@@ -1,88 +1,70 @@
-"""The shuffles of a deduplication on a cluster: Dask's own task shuffle (`dask.bag` groupby), on packed records.
+"""The exchanges of a deduplication on a cluster: Dask's own P2P shuffle, on one payload per sender and destination.
 
-Every step sends (destination, payload) elements, a few per shard: a
-destination is a partition of keys or a shard, a payload one byte string of
-packed records. The elements of all shards go into a bag of `width`
-partitions and are grouped by destination; a partition's step runs on each
-group of the bag (`map_partitions`), and what goes back to the shards is
-grouped again and picked out per shard, next to where it was grouped. The
-scheduler sees tasks per shard and per bag partition, never per record.
+Every sending step gives a row: a numpy object array of shape (1, width), one
+payload per destination (None where it sends nothing). The rows of all
+senders stack into a dask array of one row per chunk, and Dask's P2P rechunk
+turns it into one column per chunk: each destination's payloads from every
+sender. The workers send one another the payloads themselves, buffered on
+their disks, and the scheduler sees a task per sender and per destination
+and one barrier: never a record, never a task per (sender, destination)
+pair, and no payload piles up in a worker's memory waiting for the others.
 """
 from __future__ import annotations
 
+import weakref
 from collections.abc import Callable, Sequence
 from typing import Any
 
-from ._cluster_dedup_shard import Elements
 
-
-def destination(element: tuple[int, Any]) -> int:
-    return element[0]
-
-
-def concatenated(*parts: Elements) -> Elements:
-    return [element for part in parts for element in part]
-
-
-def by_destination(groups: Sequence[tuple[int, Sequence[tuple[int, Any]]]]) -> dict[int, list[Any]]:
-    return {key: [payload for _, payload in items] for key, items in groups}
-
-
-def destinations(grouped: dict[int, list[Any]]) -> list[int]:
-    return sorted(grouped)
-
-
-def picked(grouped: dict[int, list[Any]], key: int) -> list[Any]:
-    return grouped.get(key, [])
-
-
-def nothing() -> list[Any]:
-    return []
+#: Priorities of the steps, highest first: splitting a step's result, so that each part goes when used
+#: (SPLIT); taking what a column holds as soon as it is made (TAKE); sending rows (SEND); the shards' own
+#: steps (0). A worker's memory then holds few rows and columns at a time.
+SPLIT, TAKE, SEND = 30, 20, 10
 
 
 class Exchange:
-    """Shuffles on one client: every future it makes is kept in `futures`, to be cancelled as one."""
+    """Work sent on one client, to be cancelled as one.
 
-    def __init__(self, client: Any, width: int) -> None:
-        self.client, self.width = client, max(1, width)
-        self.futures: list[Any] = []
+    It knows its futures by weak references only: a future held keeps its
+    result in a worker's memory, and each result should go as soon as the
+    steps that take it are done.
+    """
 
-    def submit(self, function: Callable[..., Any], *args: Any, **kwargs: Any) -> Any:
-        future = self.client.submit(function, *args, pure=False, **kwargs)
-        self.futures.append(future)
+    def __init__(self, client: Any) -> None:
+        self.client = client
+        self._sent: list[weakref.ref[Any]] = []
+
+    def _keep(self, futures: Sequence[Any]) -> None:
+        if len(self._sent) > 4096:
+            self._sent = [ref for ref in self._sent if ref() is not None]
+        self._sent.extend(weakref.ref(future) for future in futures)
+
+    def submit(self, function: Callable[..., Any], *args: Any, priority: int = 0) -> Any:
+        """`function(*args)` on the cluster; of the steps ready, those of higher `priority` run first."""
+        future = self.client.submit(function, *args, pure=False, priority=priority)
+        self._keep([future])
         return future
 
-    def bag(self, parts: Sequence[Any]) -> Any:
-        """A bag of the elements in the futures `parts`, in `width` partitions."""
-        # From the modules that define them: dask's packages do not re-export them for a strict type checker.
-        from dask.bag.core import from_delayed
+    def exchange(self, rows: Sequence[Any], width: int) -> list[Any]:
+        """From the futures of `rows` (each a (1, width) object array), the `width` columns' futures."""
+        import dask.array
         from dask.delayed import delayed
 
-        width = min(self.width, max(1, len(parts)))
-        step = -(-len(parts) // width)
-        chunks = [parts[i:i + step] for i in range(0, len(parts), step)] or [[]]
-        return from_delayed(  # type: ignore[no-untyped-call,unused-ignore]
-            [delayed(concatenated, pure=False)(*chunk) for chunk in chunks])
-
-    def at_partitions(self, parts: Sequence[Any], step: Callable[..., Elements], *args: Any) -> Any:
-        """The elements of `parts` grouped by destination, and `step(groups, *args)` run on each bag partition."""
-        return self.bag(parts).groupby(destination, shuffle="tasks").map_partitions(step, *args)
-
-    def to_shards(self, elements: Any, shards: int) -> list[Any]:
-        """The payloads of the bag `elements` for each shard, one future each (a list of payloads)."""
-        grouped = elements.groupby(destination, shuffle="tasks").map_partitions(by_destination)
-        holders = self.client.compute(grouped.to_delayed(optimize_graph=False))
-        self.futures.extend(holders)
-        lists = self.client.gather([self.submit(destinations, holder) for holder in holders])
-        where = {key: holder for holder, keys in zip(holders, lists) for key in keys}
-        return [self.submit(picked, where[shard], shard) if shard in where else self.submit(nothing)
-                for shard in range(shards)]
+        from_delayed: Any = dask.array.from_delayed
+        concatenate: Any = dask.array.concatenate
+        blocks = [from_delayed(delayed(row), shape=(1, width), dtype=object) for row in rows]
+        columns = concatenate(blocks, axis=0).rechunk(((len(rows),), (1,) * width), method="p2p")
+        # Sending a row lets it go: that comes before the next shard's step makes another.
+        futures: list[Any] = self.client.compute(list(columns.to_delayed().ravel()), priority=SEND)
+        self._keep(futures)
+        return futures
 
     def cancel(self) -> None:
-        running = [future for future in self.futures if not future.done()]
+        """Cancels whatever is still held and not done."""
+        running = [future for future in (ref() for ref in self._sent) if future is not None and not future.done()]
         try:
             if running:
                 self.client.cancel(running)
         except Exception:  # noqa: BLE001 - a client already gone has nothing left to cancel
             pass
-        self.futures.clear()
+        self._sent.clear()

@@ -3,7 +3,7 @@ from __future__ import annotations
 
 import os
 import zlib
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import IO, Union
 
@@ -34,7 +34,8 @@ class WriteSummary:
 
 
 def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
-                       report: Union[Report, None] = None, mirrored: Union[Sequence[str], None] = None) -> WriteSummary:
+                       report: Union[Report, None] = None, mirrored: Union[Sequence[str], None] = None,
+                       taken: Union[Mapping[str, str], None] = None) -> WriteSummary:
     """Writes every document i as kept(i) under `out` (a directory or fsspec URL), mirroring the inputs.
 
     A file goes to OUT/<its name without a root "/" or URL scheme>
@@ -47,7 +48,10 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
 
     `mirrored` names the inputs as they are placed under the output, one per
     source, when they were read by other names (a cluster's workers read them
-    by absolute path).
+    by absolute path). `taken` maps the places under the output that inputs
+    before these take (relative path to input name), when the corpus is
+    written in parts (a cluster's shards): an input placed there is not
+    written, as if the inputs had been written together.
 
     Raises ValueError before writing anything when the output would write over
     an input (it is one, or lies inside an input directory), or cannot be made. An input that
@@ -67,14 +71,14 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
     checked = _checked(kept)
     documents = changed = removed = 0
     failed: list[InputError] = []
-    targets: dict[str, str] = {}
+    targets: dict[str, str] = dict(taken or {})
     for index, source in enumerate(corpus.sources):
         try:
             relative = mirrored_path(source.name if mirrored is None else mirrored[index])
             if relative in targets:
                 raise InputError(source.name, f"would be written where {targets[relative]} is "
                                  f"({relative} under the output); written once only")
-            targets[relative] = source.name
+            targets[relative] = source.name if mirrored is None else mirrored[index]
             _check_unchanged(source)
             with outputs.create(relative) as handle:
                 source_changed, source_removed = _write_source(corpus, source, handle, checked)

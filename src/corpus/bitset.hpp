@@ -41,6 +41,14 @@ public:
         }
         return (words_[last] & high) != 0;
     }
+    // Adds every position of `other`, a set of the same size.
+    void unite(const Bitset& other) {
+        for (std::size_t i = 0; i < words_.size() && i < other.words_.size(); ++i) words_[i] |= other.words_[i];
+    }
+    // Keeps only the positions `other`, a set of the same size, holds too.
+    void intersect(const Bitset& other) {
+        for (std::size_t i = 0; i < words_.size(); ++i) words_[i] &= i < other.words_.size() ? other.words_[i] : 0;
+    }
     // The words, 64 positions each, lowest first: what a set is sent as.
     const std::vector<std::uint64_t>& words() const { return words_; }
     static Bitset from_words(std::vector<std::uint64_t> words, std::uint64_t size) {

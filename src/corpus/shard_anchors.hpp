@@ -1,15 +1,19 @@
-// The first exchange of a shard's pass: which windows can repeat at all.
+// A shard's anchors, and the two keys of every window.
 //
-// Every window picks an anchor (anchors.hpp) whose fingerprint two equal
-// windows share, wherever they lie. Each shard sends one record per distinct
-// fingerprint it holds; the partitions find the fingerprints held at two
-// positions or more, and, after the first pass, held by a window that holds a
-// byte to look near (dedup.cpp: only such windows, and windows with their
-// bytes, can repeat anew). Those fingerprints' windows are the candidates.
+// Anchors (anchors.hpp) are picked by windows of t = L / 2 bytes. A window of
+// L bytes at y has two: the anchor of its first half (the t bytes at y) and
+// that of its second half (the t bytes at y + f, f = L - t). Its first key
+// is the fingerprint of the f bytes from the first anchor on; its second key
+// that of the f bytes up to the end of the second anchor's gram. Both lie
+// inside the window, and only its bytes decide them: two windows with the
+// same bytes have the same two keys, their anchors at the same offsets. The
+// windows whose first halves pick one anchor form a run; the runs are what
+// the first exchange of a pass sends (shard_runs.hpp), and a window decided
+// one by one must have both keys held elsewhere too (shard_windows.hpp).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "corpus/bitset.hpp"
@@ -18,34 +22,48 @@
 
 namespace veltrane::corpus::shard {
 
-// Flags in the low bits of an anchor record; the rest is the fingerprint.
-inline constexpr std::uint64_t ANCHOR_MANY = 1;  // the shard holds it at two positions or more
-inline constexpr std::uint64_t ANCHOR_NEAR = 2;  // a window that picks it holds a byte to look near
-inline constexpr std::uint64_t ANCHOR_FLAGS = ANCHOR_MANY | ANCHOR_NEAR;
-
-// Whether windows of min_length bytes pick anchors; shorter ones are all candidates.
+// Whether windows of min_length bytes pick anchors; shorter ones are all
+// decided window by window.
 bool anchored(std::uint64_t min_length);
 
-// An anchor of the shard: the windows [first, stop) pick it.
-struct AnchorRun {
-    std::uint64_t key;  // fingerprint with the flag bits cleared
+// A key: a fingerprint with the low bits cleared, which records use for flags.
+inline constexpr std::uint64_t KEY_FLAGS = 3;
+inline std::uint64_t key_of(std::uint64_t fingerprint) { return fingerprint & ~KEY_FLAGS; }
+
+// An anchor and the half-windows of t bytes that pick it, [first, stop), all in one document.
+struct HalfRun {
+    std::uint64_t first_key, second_key;  // of the windows whose first, or second, half picks it
     std::uint64_t first, stop;
-    bool near;
 };
 
-// The shard's anchors in order of position (anchored(min_length) must hold);
-// `near` null means every byte is near (the first pass).
-std::vector<AnchorRun> anchor_runs(const CorpusText& text, std::uint64_t min_length, const Bitset* near);
+// The shard's anchors in order of position (anchored(min_length) must hold),
+// in the documents that hold a window.
+std::vector<HalfRun> half_runs(const CorpusText& text, std::uint64_t min_length);
 
-// One record per distinct key, key | flags, for each partition, ascending.
-std::vector<std::vector<std::uint64_t>> anchor_records(const std::vector<AnchorRun>& runs, std::size_t partitions);
+// The windows (L bytes at y) whose first half picks `run`: [first, stop) within the document's windows.
+struct Span {
+    std::uint64_t first, stop;
+    bool empty() const { return first >= stop; }
+};
+// `window_end`: one past the last window start of the run's document.
+inline Span by_first_half(const HalfRun& run, std::uint64_t window_end) {
+    return {run.first, std::min(run.stop, window_end)};
+}
+// The windows whose second half picks `run`: y + f in [first, stop).
+inline Span by_second_half(const HalfRun& run, std::uint64_t f, std::uint64_t document_start,
+                           std::uint64_t window_end) {
+    const std::uint64_t from = std::max(run.first, document_start + f), to = std::min(run.stop, window_end + f);
+    return to > from ? Span{from - f, to - f} : Span{0, 0};
+}
 
-// At a partition, from every shard's records: for each shard that cannot know
-// it alone, the keys (ascending) held at two positions or more, one of them near.
-Outbox candidate_keys(std::span<const FromShard> inputs);
-
-// The keys whose windows are candidates, from the shard's own records and what
-// the partitions told it (`told`: every shard's keys, any order).
-std::vector<std::uint64_t> chosen_keys(const std::vector<AnchorRun>& runs, std::vector<std::uint64_t> told);
+// Calls each(run, window_end, document_start) for the runs in order.
+template <class Each>
+void with_documents(const CorpusText& text, std::uint64_t min_length, const std::vector<HalfRun>& runs, Each&& each) {
+    std::size_t d = 0;
+    for (const HalfRun& run : runs) {
+        while (text.offsets[d + 1] <= run.first) ++d;
+        each(run, text.offsets[d + 1] - min_length + 1, text.offsets[d]);
+    }
+}
 
 }  // namespace veltrane::corpus::shard

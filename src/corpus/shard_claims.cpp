@@ -24,6 +24,8 @@ struct Claim {
     }
 };
 
+constexpr std::size_t CLAIM_WORDS = 3;
+
 std::uint64_t words_for(std::uint64_t bytes) { return (bytes + 7) / 8; }
 
 }  // namespace
@@ -60,8 +62,7 @@ Outbox window_claims(std::span<const FromShard> inputs, Keep keep, std::span<con
     Outbox out;
     for (const Claim& c : claims) {
         if (out.empty() || out.back().first != c.owner) out.emplace_back(c.owner, std::vector<std::uint64_t>{});
-        out.back().second.push_back(c.held);
-        out.back().second.push_back(c.claiming);
+        out.back().second.insert(out.back().second.end(), {c.held, c.claiming, 1});
     }
     return out;
 }
@@ -70,36 +71,39 @@ RunOutbox serve_claims(const CorpusText& text, std::uint64_t position, std::uint
                        std::span<const std::span<const std::uint64_t>> claims,
                        std::span<const std::uint64_t> positions) {
     struct Asked {
-        std::uint64_t claimant, shift, held;  // shift: claiming - held, modulo 2^64
+        std::uint64_t claimant, shift, held, windows;  // shift: claiming - held, modulo 2^64
         bool operator<(const Asked& o) const {
             return claimant != o.claimant ? claimant < o.claimant : shift != o.shift ? shift < o.shift : held < o.held;
         }
     };
     std::vector<Asked> asked;
     for (std::span<const std::uint64_t> part : claims) {
-        if (part.size() % 2 != 0) throw std::invalid_argument("claims come in pairs");
-        for (std::size_t i = 0; i < part.size(); i += 2) {
-            const std::uint64_t held = part[i], claiming = part[i + 1];
-            if (held < position || held - position + min_length > text.size()) {
+        if (part.size() % CLAIM_WORDS != 0) throw std::invalid_argument("claims come in triples");
+        for (std::size_t i = 0; i < part.size(); i += CLAIM_WORDS) {
+            const std::uint64_t held = part[i], claiming = part[i + 1], windows = part[i + 2];
+            if (held < position || windows == 0 || held - position > text.size() ||
+                windows - 1 + min_length > text.size() - (held - position)) {
                 throw std::invalid_argument("a claim on a window outside the shard");
             }
-            asked.push_back({owner_of(positions, claiming), claiming - held, held});
+            asked.push_back({owner_of(positions, claiming), claiming - held, held, windows});
         }
     }
     std::sort(asked.begin(), asked.end());
     RunOutbox out;
     for (std::size_t i = 0; i < asked.size();) {
         if ((i & 0xFFF) == 0) pool::checkpoint();
+        std::uint64_t end = asked[i].held + asked[i].windows;  // past the run's last window
         std::size_t j = i + 1;
-        while (j < asked.size() && asked[j].claimant == asked[i].claimant && asked[j].shift == asked[i].shift &&
-               asked[j].held == asked[j - 1].held + 1) {
-            ++j;
+        for (; j < asked.size() && asked[j].claimant == asked[i].claimant && asked[j].shift == asked[i].shift &&
+               asked[j].held <= end;
+             ++j) {
+            end = std::max(end, asked[j].held + asked[j].windows);
         }
         if (out.empty() || out.back().first != asked[i].claimant) {
             out.emplace_back(asked[i].claimant, std::vector<std::uint64_t>{});
         }
         std::vector<std::uint64_t>& words = out.back().second;
-        const std::uint64_t held = asked[i].held, windows = j - i;
+        const std::uint64_t held = asked[i].held, windows = end - held;
         const std::uint64_t bytes = windows - 1 + min_length;  // each window was checked to lie in the shard
         words.push_back(held + asked[i].shift);
         words.push_back(held);

@@ -1,6 +1,8 @@
-// The second exchange of a shard's pass: the candidate windows, hashed.
+// The windows a shard's pass decides window by window: those of the runs
+// that represent a class of a key whose runs fall in several classes
+// (shard_runs.hpp), or every window when windows are too short to pick anchors.
 //
-// Every candidate window gets a 61-bit hash with the base the run drew (the
+// Every such window gets a 61-bit hash with the base the run drew (the
 // same on every shard). The shard compares its candidates of equal hash byte
 // for byte: its later copies of a window (under Keep::none, every copy) are
 // duplicates it knows of alone, and each distinct window leaves one record,
@@ -28,10 +30,12 @@ struct WindowRecords {
     bool collided = false;  // two candidates of one hash differ: nothing else is set
 };
 
-// The candidates: the windows whose anchor's key is in `keys` (ascending), or
-// every window when min_length picks no anchors.
-Bitset candidate_windows(const CorpusText& text, std::uint64_t min_length, const std::vector<AnchorRun>& runs,
-                         std::span<const std::uint64_t> keys);
+// The windows of the runs in `representatives` (pairs: first global
+// position, windows) whose second key is in `shared` (ascending), or every
+// window when min_length picks no anchors. `position`: the global position of
+// the shard's first byte. Throws std::invalid_argument for a run outside the shard.
+Bitset candidate_windows(const CorpusText& text, std::uint64_t position, std::uint64_t min_length,
+                         std::span<const std::uint64_t> representatives, std::span<const std::uint64_t> shared);
 
 // `position` is the global position of the shard's first byte.
 WindowRecords window_records(const CorpusText& text, std::uint64_t position, const DedupOptions& options,

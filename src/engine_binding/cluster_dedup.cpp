@@ -1,22 +1,24 @@
-// The steps of a deduplication on a Dask cluster (python/veltrane/_cluster_dedup*.py
-// runs them on the workers): each takes and gives byte strings of native
-// uint64 words, what the cluster moves between shards and partitions. A
-// shard's text is read in place (its bytes object, immutable); the
-// computation runs without the interpreter lock.
+// The shards' steps of a deduplication on a Dask cluster
+// (python/veltrane/_cluster_dedup*.py runs them on the workers): each takes
+// and gives byte strings of native uint64 words, what the cluster moves
+// between shards and partitions. A shard's text is read in place (an
+// immutable buffer); the computation runs without the interpreter lock.
 #include <Python.h>
 
-#include <cstring>
+#include <algorithm>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "corpus/pass_removal.hpp"
 #include "corpus/shard_anchors.hpp"
 #include "corpus/shard_claims.hpp"
 #include "corpus/shard_pass.hpp"
+#include "corpus/shard_runs.hpp"
+#include "corpus/shard_text.hpp"
 #include "corpus/shard_windows.hpp"
 #include "engine_binding/call.hpp"
+#include "engine_binding/cluster_words.hpp"
 #include "engine_binding/functions.hpp"
 #include "engine_binding/input.hpp"
 #include "engine_binding/without_gil.hpp"
@@ -28,77 +30,7 @@ namespace {
 using py::check;
 using py::PyRef;
 namespace shard = corpus::shard;
-using Words = std::vector<std::uint64_t>;
-
-Words words_of(PyObject* obj, const char* what) {
-    const InputBytes input(obj);
-    if (input.bytes().size() % sizeof(std::uint64_t) != 0) {
-        PyErr_Format(PyExc_ValueError, "%s must be native uint64 words, not %zu bytes", what, input.bytes().size());
-        py::throw_python_error();
-    }
-    Words words(input.bytes().size() / sizeof(std::uint64_t));
-    if (!words.empty()) std::memcpy(words.data(), input.bytes().data(), input.bytes().size());
-    return words;
-}
-
-PyRef bytes_of(const void* data, std::size_t size) {
-    return PyRef::steal(check(PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size))));
-}
-PyRef bytes_of(const Words& words) { return bytes_of(words.data(), words.size() * sizeof(std::uint64_t)); }
-
-// A sequence of buffers, each as words.
-std::vector<Words> words_list(PyObject* sequence, const char* what) {
-    PyRef items = PyRef::steal(check(PySequence_Fast(sequence, "expected a sequence of byte strings")));
-    std::vector<Words> out;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
-        out.push_back(words_of(PySequence_Fast_GET_ITEM(items.get(), i), what));
-    }
-    return out;
-}
-
-// A sequence of (shard, buffer) pairs.
-std::pair<std::vector<std::uint64_t>, std::vector<Words>> tagged_list(PyObject* sequence) {
-    PyRef items = PyRef::steal(check(PySequence_Fast(sequence, "expected a sequence of (shard, bytes) pairs")));
-    std::pair<std::vector<std::uint64_t>, std::vector<Words>> out;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
-        PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
-        unsigned long long tag = 0;
-        PyObject* data = nullptr;
-        if (!PyArg_ParseTuple(item, "KO:a (shard, bytes) pair", &tag, &data)) py::throw_python_error();
-        out.first.push_back(tag);
-        out.second.push_back(words_of(data, "records"));
-    }
-    return out;
-}
-
-std::vector<shard::FromShard> from_shards(const std::pair<std::vector<std::uint64_t>, std::vector<Words>>& tagged) {
-    std::vector<shard::FromShard> inputs;
-    for (std::size_t i = 0; i < tagged.first.size(); ++i) inputs.push_back({tagged.first[i], tagged.second[i]});
-    return inputs;
-}
-
-std::vector<std::span<const std::uint64_t>> spans_of(const std::vector<Words>& list) {
-    return {list.begin(), list.end()};
-}
-
-template <class Box>
-PyRef outbox_list(const Box& box) {
-    PyRef list = PyRef::steal(check(PyList_New(0)));
-    for (const auto& [to, words] : box) {
-        PyRef pair = PyRef::steal(check(Py_BuildValue("(KN)", static_cast<unsigned long long>(to), bytes_of(words).release())));
-        if (PyList_Append(list.get(), pair.get()) < 0) py::throw_python_error();
-    }
-    return list;
-}
-
-corpus::Keep keep_of(const char* keep) {
-    const std::string_view rule(keep);
-    if (rule != "first" && rule != "none") {
-        PyErr_Format(PyExc_ValueError, "keep must be 'first' or 'none', not '%s'", keep);
-        py::throw_python_error();
-    }
-    return rule == "first" ? corpus::Keep::first : corpus::Keep::none;
-}
+using namespace cluster;
 
 // A shard's text: its bytes, read in place, and its document offsets.
 struct ShardText {
@@ -114,105 +46,131 @@ struct ShardText {
 // Where a shard's bytes came from: three words a piece (at, origin, size).
 std::vector<corpus::Piece> pieces_of(PyObject* obj) {
     const Words words = words_of(obj, "pieces");
+    if (words.size() % 3 != 0) {
+        PyErr_SetString(PyExc_ValueError, "pieces must be three words each");
+        py::throw_python_error();
+    }
     std::vector<corpus::Piece> pieces;
-    for (std::size_t i = 0; i + 2 < words.size(); i += 3) pieces.push_back({words[i], words[i + 1], words[i + 2]});
+    for (std::size_t i = 0; i < words.size(); i += 3) pieces.push_back({words[i], words[i + 1], words[i + 2]});
     return pieces;
 }
 
-// The bytes to look near: None in the first pass (every byte).
+Words piece_words(const std::vector<corpus::Piece>& pieces) {
+    Words words;
+    for (const corpus::Piece& piece : pieces) words.insert(words.end(), {piece.at, piece.origin, piece.size});
+    return words;
+}
+
+// The bytes to look near, as ranges: None in the first pass (every byte).
 std::optional<corpus::Bitset> near_of(PyObject* obj, std::uint64_t size) {
     if (obj == Py_None) return std::nullopt;
-    return corpus::Bitset::from_words(words_of(obj, "near"), size);
+    return shard::from_ranges(words_of(obj, "near"), size);
 }
 
-// shard_anchor_records(data, offsets, min_length, near, partitions) -> [bytes per partition]
-PyObject* shard_anchor_records(PyObject*, PyObject* args) noexcept {
+corpus::DedupOptions options_of(unsigned long long length, const char* keep, bool whole_lines) {
+    const corpus::DedupOptions options{length, keep_of(keep), whole_lines};
+    corpus::validate(options);
+    return options;
+}
+
+// shard_anchored(min_length) -> whether windows of min_length bytes pick anchors (else all go window by window)
+PyObject* shard_anchored(PyObject*, PyObject* arg) noexcept {
+    return guarded([&] {
+        const unsigned long long length = PyLong_AsUnsignedLongLong(arg);
+        if (length == static_cast<unsigned long long>(-1) && PyErr_Occurred()) py::throw_python_error();
+        return PyRef::steal(PyBool_FromLong(shard::anchored(length)));
+    });
+}
+
+// shard_text_from_pieces(data, offsets, pieces) -> (data, offsets): the text the pieces keep of the text as loaded
+PyObject* shard_text_from_pieces(PyObject*, PyObject* args) noexcept {
+    return guarded([&] {
+        PyObject *data, *offsets, *pieces_obj;
+        if (!PyArg_ParseTuple(args, "OOO:shard_text_from_pieces", &data, &offsets, &pieces_obj)) py::throw_python_error();
+        const ShardText original(data, offsets);
+        const std::vector<corpus::Piece> pieces = pieces_of(pieces_obj);
+        corpus::PassText text;
+        {
+            WithoutGil unlocked;
+            text = shard::text_from_pieces(original.text(), pieces);
+        }
+        return PyRef::steal(check(Py_BuildValue("(NN)", bytes_of(text.bytes.data(), text.bytes.size()).release(),
+                                                bytes_of(text.offsets).release())));
+    });
+}
+
+// shard_run_records(data, offsets, position, min_length, keep, near, hash_base, partitions)
+//   -> (collided, [run records per partition], [second keys per partition], duplicates as words)
+PyObject* shard_run_records(PyObject*, PyObject* args) noexcept {
     return guarded([&] {
         PyObject *data, *offsets, *near_obj;
-        unsigned long long length = 0, partitions = 0;
-        if (!PyArg_ParseTuple(args, "OOKOK:shard_anchor_records", &data, &offsets, &length, &near_obj, &partitions)) {
-            py::throw_python_error();
-        }
-        const ShardText shard_text(data, offsets);
-        const auto near = near_of(near_obj, shard_text.text().size());
-        std::vector<Words> parts;
-        {
-            WithoutGil unlocked;
-            parts = shard::anchor_records(shard::anchor_runs(shard_text.text(), length, near ? &*near : nullptr),
-                                          partitions);
-        }
-        PyRef list = PyRef::steal(check(PyList_New(0)));
-        for (const Words& part : parts) {
-            if (PyList_Append(list.get(), bytes_of(part).get()) < 0) py::throw_python_error();
-        }
-        return list;
-    });
-}
-
-// shard_candidate_keys([(shard, records), ...]) -> [(shard, keys), ...]
-PyObject* shard_candidate_keys(PyObject*, PyObject* inputs) noexcept {
-    return guarded([&] {
-        const auto tagged = tagged_list(inputs);
-        shard::Outbox out;
-        {
-            WithoutGil unlocked;
-            out = shard::candidate_keys(from_shards(tagged));
-        }
-        return outbox_list(out);
-    });
-}
-
-// shard_window_records(data, offsets, position, min_length, keep, near, told, hash_base, partitions)
-//   -> (collided, [bytes per partition], duplicates as words)
-PyObject* shard_window_records(PyObject*, PyObject* args) noexcept {
-    return guarded([&] {
-        PyObject *data, *offsets, *near_obj, *told_obj;
         unsigned long long position = 0, length = 0, base = 0, partitions = 0;
         const char* keep = nullptr;
-        if (!PyArg_ParseTuple(args, "OOKKsOOKK:shard_window_records", &data, &offsets, &position, &length, &keep,
-                              &near_obj, &told_obj, &base, &partitions)) {
+        if (!PyArg_ParseTuple(args, "OOKKsOKK:shard_run_records", &data, &offsets, &position, &length, &keep, &near_obj,
+                              &base, &partitions)) {
             py::throw_python_error();
         }
-        const corpus::DedupOptions options{length, keep_of(keep), false};
-        corpus::validate(options);
+        const corpus::DedupOptions options = options_of(length, keep, false);
+        if (!shard::anchored(length) || partitions == 0) {
+            PyErr_Format(PyExc_ValueError, "run records need windows of at least 32 bytes and a partition, not %llu and %llu",
+                         length, partitions);
+            py::throw_python_error();
+        }
         const ShardText shard_text(data, offsets);
         const auto near = near_of(near_obj, shard_text.text().size());
-        Words told;
-        for (const Words& keys : words_list(told_obj, "keys")) told.insert(told.end(), keys.begin(), keys.end());
-        shard::WindowRecords records;
+        shard::RunRecords records;
         {
             WithoutGil unlocked;
-            const corpus::CorpusText text = shard_text.text();
-            std::vector<shard::AnchorRun> runs;
-            if (shard::anchored(length)) runs = shard::anchor_runs(text, length, near ? &*near : nullptr);
-            const Words keys = shard::chosen_keys(runs, std::move(told));
-            records = shard::window_records(text, position, options, shard::candidate_windows(text, length, runs, keys),
-                                            base, partitions);
+            records = shard::run_records(shard_text.text(), position, options, near ? &*near : nullptr, base, partitions);
         }
-        PyRef parts = PyRef::steal(check(PyList_New(0)));
-        for (const Words& part : records.parts) {
-            if (PyList_Append(parts.get(), bytes_of(part).get()) < 0) py::throw_python_error();
-        }
-        return PyRef::steal(check(Py_BuildValue("(NNN)", PyBool_FromLong(records.collided), parts.release(),
+        return PyRef::steal(check(Py_BuildValue("(NNNN)", PyBool_FromLong(records.collided), bytes_list(std::move(records.parts)).release(),
+                                                bytes_list(std::move(records.second_keys)).release(),
                                                 bytes_of(records.duplicates.words()).release())));
     });
 }
 
-// shard_window_claims([(shard, records), ...], keep, positions) -> [(owner, claims), ...]
-PyObject* shard_window_claims(PyObject*, PyObject* args) noexcept {
+// shard_window_records(data, offsets, position, min_length, keep, representatives, shared, hash_base, partitions,
+//                      duplicates) -> (collided, [bytes per partition], duplicates as words)
+// `representatives`, `shared`: byte strings of the representative runs (pairs) and
+// shared second keys the partitions told, or both None for every window.
+PyObject* shard_window_records(PyObject*, PyObject* args) noexcept {
     return guarded([&] {
-        PyObject *inputs, *positions_obj;
+        PyObject *data, *offsets, *runs_obj, *shared_obj, *duplicates_obj;
+        unsigned long long position = 0, length = 0, base = 0, partitions = 0;
         const char* keep = nullptr;
-        if (!PyArg_ParseTuple(args, "OsO:shard_window_claims", &inputs, &keep, &positions_obj)) py::throw_python_error();
-        const corpus::Keep rule = keep_of(keep);
-        const auto tagged = tagged_list(inputs);
-        const Words positions = words_of(positions_obj, "positions");
-        shard::Outbox out;
+        if (!PyArg_ParseTuple(args, "OOKKsOOKKO:shard_window_records", &data, &offsets, &position, &length, &keep,
+                              &runs_obj, &shared_obj, &base, &partitions, &duplicates_obj)) {
+            py::throw_python_error();
+        }
+        const corpus::DedupOptions options = options_of(length, keep, false);
+        if (partitions == 0) {
+            PyErr_SetString(PyExc_ValueError, "partitions must be at least 1");
+            py::throw_python_error();
+        }
+        const ShardText shard_text(data, offsets);
+        const bool every_window = runs_obj == Py_None || !shard::anchored(length);
+        Words representatives, shared;
+        for (auto [obj, keys] : {std::pair{runs_obj, &representatives}, std::pair{shared_obj, &shared}}) {
+            if (obj == Py_None) continue;
+            for (const Words& part : words_list(obj, "keys")) keys->insert(keys->end(), part.begin(), part.end());
+        }
+        corpus::Bitset known = corpus::Bitset::from_words(words_of(duplicates_obj, "duplicates"), shard_text.text().size());
+        shard::WindowRecords records;
         {
             WithoutGil unlocked;
-            out = shard::window_claims(from_shards(tagged), rule, positions);
+            const corpus::CorpusText text = shard_text.text();
+            corpus::Bitset candidates;
+            if (every_window) {
+                candidates = corpus::window_starts(text, length);
+            } else {
+                std::sort(shared.begin(), shared.end());
+                candidates = shard::candidate_windows(text, position, length, representatives, shared);
+            }
+            records = shard::window_records(text, position, options, candidates, base, partitions);
+            records.duplicates.unite(known);
         }
-        return outbox_list(out);
+        return PyRef::steal(check(Py_BuildValue("(NNN)", PyBool_FromLong(records.collided), bytes_list(std::move(records.parts)).release(),
+                                                bytes_of(records.duplicates.words()).release())));
     });
 }
 
@@ -238,7 +196,7 @@ PyObject* shard_serve(PyObject*, PyObject* args) noexcept {
 }
 
 // shard_finish(data, offsets, pieces, position, duplicates, [runs, ...], min_length, keep, whole_lines)
-//   -> (collided, removed, data or None when unchanged, offsets, pieces, near)
+//   -> (collided, removed, data or None when unchanged, offsets, pieces, near as ranges)
 PyObject* shard_finish(PyObject*, PyObject* args) noexcept {
     return guarded([&] {
         PyObject *data, *offsets, *pieces_obj, *duplicates_obj, *runs_obj;
@@ -249,26 +207,26 @@ PyObject* shard_finish(PyObject*, PyObject* args) noexcept {
                               &duplicates_obj, &runs_obj, &length, &keep, &whole_lines)) {
             py::throw_python_error();
         }
-        const corpus::DedupOptions options{length, keep_of(keep), whole_lines != 0};
-        corpus::validate(options);
+        const corpus::DedupOptions options = options_of(length, keep, whole_lines != 0);
         const ShardText shard_text(data, offsets);
         const std::vector<corpus::Piece> pieces = pieces_of(pieces_obj);
         corpus::Bitset duplicates = corpus::Bitset::from_words(words_of(duplicates_obj, "duplicates"),
                                                                shard_text.text().size());
         const std::vector<Words> runs = words_list(runs_obj, "runs");
         shard::ShardPass done;
+        Words near;
         {
             WithoutGil unlocked;
             done = shard::finish_pass(shard_text.text(), position, pieces, std::move(duplicates), spans_of(runs), options);
+            if (!done.collided) near = shard::set_ranges(done.next.near);
         }
-        Words out_pieces;
-        for (const corpus::Piece& piece : done.next.pieces) out_pieces.insert(out_pieces.end(), {piece.at, piece.origin, piece.size});
         PyRef text = done.same_bytes || done.collided ? PyRef::steal(Py_NewRef(Py_None))
                                                       : bytes_of(done.next.bytes.data(), done.next.bytes.size());
         return PyRef::steal(check(Py_BuildValue("(NKNNNN)", PyBool_FromLong(done.collided),
                                                 static_cast<unsigned long long>(done.removed), text.release(),
-                                                bytes_of(done.next.offsets).release(), bytes_of(out_pieces).release(),
-                                                bytes_of(done.next.near.words()).release())));
+                                                bytes_of(done.next.offsets).release(),
+                                                bytes_of(piece_words(done.next.pieces)).release(),
+                                                bytes_of(near).release())));
     });
 }
 
@@ -289,15 +247,19 @@ PyObject* shard_removed_ranges(PyObject*, PyObject* args) noexcept {
 }  // namespace
 
 PyMethodDef CLUSTER_DEDUP_FUNCTIONS[] = {
-    {"shard_anchor_records", as_method(&shard_anchor_records), METH_VARARGS,
-     "shard_anchor_records(data, offsets, min_length, near, partitions, /)\n--\n\nA shard's anchor records per partition."},
-    {"shard_candidate_keys", as_method(&shard_candidate_keys), METH_O,
-     "shard_candidate_keys(inputs, /)\n--\n\nAt a partition: the keys each shard must hear of."},
+    {"shard_anchored", as_method(&shard_anchored), METH_O,
+     "shard_anchored(min_length, /)\n--\n\nWhether windows of min_length bytes pick anchors."},
+    {"shard_text_from_pieces", as_method(&shard_text_from_pieces), METH_VARARGS,
+     "shard_text_from_pieces(data, offsets, pieces, /)\n--\n\nThe text the pieces keep of a shard as loaded: (data, offsets)."},
+    {"shard_run_records", as_method(&shard_run_records), METH_VARARGS,
+     "shard_run_records(data, offsets, position, min_length, keep, near, hash_base, partitions, /)\n--\n\n"
+     "A shard's anchor runs by class and its second keys: (collided, run records and second keys per partition, "
+     "its own duplicates)."},
     {"shard_window_records", as_method(&shard_window_records), METH_VARARGS,
-     "shard_window_records(data, offsets, position, min_length, keep, near, told, hash_base, partitions, /)\n--\n\n"
-     "A shard's candidate windows: (collided, records per partition, its own duplicates)."},
-    {"shard_window_claims", as_method(&shard_window_claims), METH_VARARGS,
-     "shard_window_claims(inputs, keep, positions, /)\n--\n\nAt a partition: the claims for each owning shard."},
+     "shard_window_records(data, offsets, position, min_length, keep, representatives, shared, hash_base, partitions, "
+     "duplicates, /)"
+     "\n--\n\n"
+     "A shard's windows decided one by one: (collided, records per partition, its own duplicates)."},
     {"shard_serve", as_method(&shard_serve), METH_VARARGS,
      "shard_serve(data, offsets, position, min_length, claims, positions, /)\n--\n\nThe runs of bytes claimed."},
     {"shard_finish", as_method(&shard_finish), METH_VARARGS,

@@ -13,6 +13,7 @@ extern PyMethodDef SP800_90B_IID_FUNCTIONS[];  // sp800_90b_iid.cpp: the SP 800-
 extern PyMethodDef SP800_90B_RESTART_FUNCTIONS[];  // sp800_90b_restart.cpp: the SP 800-90B restart tests
 extern PyMethodDef CORPUS_FUNCTIONS[];  // corpus.cpp: what documents share, exact deduplication
 extern PyMethodDef SP800_22_FUNCTIONS[];  // sp800_22.cpp: the SP 800-22 tests and their second level
-extern PyMethodDef CLUSTER_DEDUP_FUNCTIONS[];  // cluster_dedup.cpp: the steps of a deduplication on a cluster
+extern PyMethodDef CLUSTER_DEDUP_FUNCTIONS[];  // cluster_dedup.cpp: the shards' steps of a deduplication on a cluster
+extern PyMethodDef CLUSTER_PARTITION_FUNCTIONS[];  // cluster_partitions.cpp: its partitions' steps
 
 }  // namespace veltrane::engine

@@ -19,7 +19,7 @@ int exec_engine(PyObject* module) {
     if (init_state(module) < 0) return -1;
     for (PyMethodDef* table : {BATTERY_FUNCTIONS, REPEATS_FUNCTIONS, SP800_90B_FUNCTIONS, SP800_90B_IID_FUNCTIONS,
                                SP800_90B_RESTART_FUNCTIONS, CORPUS_FUNCTIONS, SP800_22_FUNCTIONS,
-                               CLUSTER_DEDUP_FUNCTIONS}) {
+                               CLUSTER_DEDUP_FUNCTIONS, CLUSTER_PARTITION_FUNCTIONS}) {
         if (PyModule_AddFunctions(module, table) < 0) return -1;
     }
     return 0;

@@ -1,12 +1,18 @@
 // The deduplication on a cluster, in one process: shards of whole documents
 // and partitions of keys, each exchange a move between vectors, in the order
-// the cluster runs them (anchors, candidate keys, window records, claims,
-// runs, removal), passes to the fixed point, a collision answered by running
-// the pass again with the next base. The core tests and the fuzz target hold
-// it to the one-machine engine.
+// the cluster runs them (run records and second keys, run decisions, window
+// records for the windows of mixed keys' class representatives whose second
+// keys are shared, claims, runs of bytes, removal), passes to
+// the fixed point, a collision answered by running the pass again with the
+// next base. Between passes a shard keeps only what a cluster's shard keeps
+// (its pieces and the ranges to look near) and makes its text again from the
+// text as given. The core tests and the fuzz target hold it to the
+// one-machine engine.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <vector>
@@ -15,6 +21,8 @@
 #include "corpus/shard_anchors.hpp"
 #include "corpus/shard_claims.hpp"
 #include "corpus/shard_pass.hpp"
+#include "corpus/shard_runs.hpp"
+#include "corpus/shard_text.hpp"
 #include "corpus/shard_windows.hpp"
 
 namespace veltrane::testing {
@@ -22,6 +30,8 @@ namespace veltrane::testing {
 struct Simulated {
     corpus::DedupResult result;
     unsigned collisions = 0;  // passes run again
+    bool texts_agree = true;  // every text made from pieces equals the one the removal made
+    std::uint64_t run_records = 0, window_records = 0;  // words sent, summed over passes
 };
 
 // `firsts`: the first document of each shard, ascending, the first 0.
@@ -30,81 +40,96 @@ inline Simulated simulate_cluster(const corpus::CorpusText& whole, const std::ve
                                   const std::function<std::uint64_t()>& next_base) {
     namespace c = veltrane::corpus;
     namespace s = veltrane::corpus::shard;
+    using Words = std::vector<std::uint64_t>;
     struct Shard {
         std::size_t first_document;
-        std::vector<std::uint64_t> original;  // offsets as given, from 0
-        c::PassText current;
-        c::CorpusText text() const { return {current.bytes.data(), current.offsets}; }
+        Words original;  // offsets as given, from 0
+        const std::uint8_t* bytes;
+        std::vector<c::Piece> pieces;
+        Words near;  // ranges; none before the first pass
+        c::PassText text;
     };
-    std::vector<Shard> shards(firsts.size());
-    for (std::size_t k = 0; k < firsts.size(); ++k) {
+    const std::size_t n = firsts.size();
+    std::vector<Shard> shards(n);
+    for (std::size_t k = 0; k < n; ++k) {
         Shard& shard = shards[k];
-        const std::size_t end = k + 1 < firsts.size() ? firsts[k + 1] : whole.documents();
+        const std::size_t end = k + 1 < n ? firsts[k + 1] : whole.documents();
         shard.first_document = firsts[k];
         for (std::size_t d = firsts[k]; d <= end; ++d) shard.original.push_back(whole.offsets[d] - whole.offsets[firsts[k]]);
-        const std::uint64_t size = shard.original.back();
-        shard.current.bytes = util::BigArray<std::uint8_t>(size);
-        std::copy(whole.bytes + whole.offsets[firsts[k]], whole.bytes + whole.offsets[firsts[k]] + size,
-                  shard.current.bytes.data());
-        shard.current.offsets = shard.original;
-        if (size > 0) shard.current.pieces.push_back({0, 0, size});
+        shard.bytes = whole.bytes + whole.offsets[firsts[k]];
+        if (shard.original.back() > 0) shard.pieces.push_back({0, 0, shard.original.back()});
     }
-    const std::size_t n = shards.size();
     Simulated out;
     for (unsigned pass = 1;; ++pass) {
         out.result.passes = pass;
-        std::vector<std::uint64_t> positions(n);
-        for (std::size_t k = 1; k < n; ++k) positions[k] = positions[k - 1] + shards[k - 1].text().size();
-        // Which windows are candidates.
-        std::vector<std::vector<s::AnchorRun>> runs(n);
-        std::vector<std::vector<std::uint64_t>> told(n);
-        if (s::anchored(options.min_length)) {
-            std::vector<std::vector<std::vector<std::uint64_t>>> records(n);
-            for (std::size_t k = 0; k < n; ++k) {
-                runs[k] = s::anchor_runs(shards[k].text(), options.min_length, pass == 1 ? nullptr : &shards[k].current.near);
-                records[k] = s::anchor_records(runs[k], partitions);
-            }
-            for (std::size_t p = 0; p < partitions; ++p) {
-                std::vector<s::FromShard> inputs;
-                for (std::size_t k = 0; k < n; ++k) inputs.push_back({k, records[k][p]});
-                for (auto& [shard, keys] : s::candidate_keys(inputs)) told[shard].insert(told[shard].end(), keys.begin(), keys.end());
-            }
-        }
-        std::vector<c::Bitset> candidates(n);
+        Words positions(n);
+        std::vector<c::CorpusText> texts(n);
         for (std::size_t k = 0; k < n; ++k) {
-            candidates[k] = s::candidate_windows(shards[k].text(), options.min_length, runs[k],
-                                                 s::chosen_keys(runs[k], told[k]));
+            Shard& shard = shards[k];
+            shard.text = s::text_from_pieces({shard.bytes, shard.original}, shard.pieces);
+            texts[k] = {shard.text.bytes.data(), shard.text.offsets};
+            if (k > 0) positions[k] = positions[k - 1] + texts[k - 1].size();
         }
-        // Hashes, decisions, bytes, removal; again with a new base after a collision.
         for (;;) {
             const std::uint64_t base = next_base();
-            std::vector<s::WindowRecords> windows(n);
             bool collided = false;
-            for (std::size_t k = 0; k < n; ++k) {
-                windows[k] = s::window_records(shards[k].text(), positions[k], options, candidates[k], base, partitions);
+            std::vector<std::vector<Words>> claims(n), served(n);
+            std::vector<Words> representatives(n), shared(n);
+            std::vector<c::Bitset> duplicates(n);
+            for (std::size_t k = 0; k < n; ++k) duplicates[k] = c::Bitset(texts[k].size());
+            if (s::anchored(options.min_length)) {
+                std::vector<s::RunRecords> runs(n);
+                for (std::size_t k = 0; k < n; ++k) {
+                    const c::Bitset near = s::from_ranges(shards[k].near, texts[k].size());
+                    runs[k] = s::run_records(texts[k], positions[k], options, pass == 1 ? nullptr : &near, base, partitions);
+                    collided = collided || runs[k].collided;
+                    for (const Words& part : runs[k].parts) out.run_records += part.size();
+                    for (const Words& part : runs[k].second_keys) out.run_records += part.size();
+                    duplicates[k].unite(runs[k].duplicates);
+                }
+                for (std::size_t p = 0; p < partitions && !collided; ++p) {
+                    std::vector<s::FromShard> inputs, second_keys;
+                    for (std::size_t k = 0; k < n; ++k) {
+                        inputs.push_back({k, runs[k].parts[p]});
+                        second_keys.push_back({k, runs[k].second_keys[p]});
+                    }
+                    s::RunDecisions decided = s::run_decisions(inputs, second_keys, options.keep, positions);
+                    for (auto& [owner, words] : decided.claims) claims[owner].push_back(words);
+                    for (auto& [shard, runs] : decided.representatives) {
+                        representatives[shard].insert(representatives[shard].end(), runs.begin(), runs.end());
+                    }
+                    for (auto& [shard, keys] : decided.shared) shared[shard].insert(shared[shard].end(), keys.begin(), keys.end());
+                }
+            }
+            std::vector<s::WindowRecords> windows(n);
+            for (std::size_t k = 0; k < n && !collided; ++k) {
+                std::sort(shared[k].begin(), shared[k].end());
+                const c::Bitset candidates =
+                    s::candidate_windows(texts[k], positions[k], options.min_length, representatives[k], shared[k]);
+                windows[k] = s::window_records(texts[k], positions[k], options, candidates, base, partitions);
                 collided = collided || windows[k].collided;
+                for (const Words& part : windows[k].parts) out.window_records += part.size();
+                duplicates[k].unite(windows[k].duplicates);
             }
             if (collided) {
                 ++out.collisions;
                 continue;
             }
-            std::vector<std::vector<std::vector<std::uint64_t>>> claims(n), served(n);
             for (std::size_t p = 0; p < partitions; ++p) {
                 std::vector<s::FromShard> inputs;
                 for (std::size_t k = 0; k < n; ++k) inputs.push_back({k, windows[k].parts[p]});
-                for (auto& [owner, pairs] : s::window_claims(inputs, options.keep, positions)) claims[owner].push_back(pairs);
+                for (auto& [owner, words] : s::window_claims(inputs, options.keep, positions)) claims[owner].push_back(words);
             }
             for (std::size_t k = 0; k < n; ++k) {
                 std::vector<std::span<const std::uint64_t>> asked(claims[k].begin(), claims[k].end());
-                for (auto& [claimant, words] : s::serve_claims(shards[k].text(), positions[k], options.min_length, asked, positions)) {
+                for (auto& [claimant, words] : s::serve_claims(texts[k], positions[k], options.min_length, asked, positions)) {
                     served[claimant].push_back(words);
                 }
             }
             std::vector<s::ShardPass> finished(n);
             for (std::size_t k = 0; k < n && !collided; ++k) {
                 std::vector<std::span<const std::uint64_t>> got(served[k].begin(), served[k].end());
-                finished[k] = s::finish_pass(shards[k].text(), positions[k], shards[k].current.pieces,
-                                             std::move(windows[k].duplicates), got, options);
+                finished[k] = s::finish_pass(texts[k], positions[k], shards[k].pieces, std::move(duplicates[k]), got, options);
                 collided = finished[k].collided;
             }
             if (collided) {
@@ -113,17 +138,22 @@ inline Simulated simulate_cluster(const corpus::CorpusText& whole, const std::ve
             }
             std::uint64_t removed = 0;
             for (std::size_t k = 0; k < n; ++k) {
+                Shard& shard = shards[k];
                 removed += finished[k].removed;
-                if (finished[k].same_bytes) {
-                    shards[k].current.near = std::move(finished[k].next.near);
-                } else {
-                    shards[k].current = std::move(finished[k].next);
-                }
+                shard.near = s::set_ranges(finished[k].next.near);
+                if (finished[k].same_bytes) continue;
+                shard.pieces = std::move(finished[k].next.pieces);
+                // What the next pass makes from the pieces must be what the removal made.
+                const c::PassText again = s::text_from_pieces({shard.bytes, shard.original}, shard.pieces);
+                const c::PassText& made = finished[k].next;
+                out.texts_agree = out.texts_agree && again.offsets == made.offsets &&
+                                  again.bytes.size() == made.bytes.size() &&
+                                  std::memcmp(again.bytes.data(), made.bytes.data(), made.bytes.size()) == 0;
             }
             if (removed == 0) {
                 for (Shard& shard : shards) {
                     c::DedupResult part;
-                    c::removed_ranges(shard.original, shard.current.pieces, part);
+                    c::removed_ranges(shard.original, shard.pieces, part);
                     for (std::size_t i = 0; i < part.documents.size(); ++i) {
                         out.result.documents.push_back(part.documents[i] + shard.first_document);
                         out.result.starts.push_back(part.starts[i]);

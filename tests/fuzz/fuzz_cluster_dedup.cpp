@@ -8,7 +8,8 @@
 // bytes) and the partitions (1 to 4). The rest is the corpus, at most
 // MAX_BYTES, split into documents at every 0xFF byte, its bytes mapped onto a
 // few values with a line break and UTF-8 lead and continuation bytes. Any
-// difference in the ranges, the bytes removed or the passes is a finding.
+// difference in the ranges, the bytes removed or the passes is a finding, and
+// so is a shard's text made from its pieces that differs from the removal's.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto expected = corpus::find_duplicate_spans(c.text(), options);
     const auto& got = simulated.result;
     if (got.documents != expected.documents || got.starts != expected.starts || got.ends != expected.ends ||
-        got.passes != expected.passes || got.removed_bytes != expected.removed_bytes) {
+        got.passes != expected.passes || got.removed_bytes != expected.removed_bytes || !simulated.texts_agree) {
         std::fprintf(stderr, "the simulated cluster run differs from the engine\n");
         std::abort();
     }

@@ -6,7 +6,7 @@ import sys
 from typing import Union
 
 from .._corpus import CORPUS_MIN_LENGTH, SharedRepeat, shared_repeats
-from .._cluster_dedup_plan import DEFAULT_SHARD_SIZE
+from .._cluster_dedup_plan import DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY
 from .._corpus_load import LoadedCorpus, load_corpus
 from .._locations import MissingExtra
 from .activity import Activity, report_error
@@ -96,9 +96,10 @@ def add_parser(commands: Subcommands) -> None:
                        help="deduplicate on the Dask cluster whose scheduler is at ADDRESS (tcp://host:8786), or on a "
                        "new local cluster of N worker processes with local:N; each worker reads and writes its own "
                        "shards (needs pip install 'veltrane[cluster]')")
-    dedup.add_argument("--shard-size", type=parse_size, default=DEFAULT_SHARD_SIZE, metavar="SIZE",
+    dedup.add_argument("--shard-size", type=parse_size, default=None, metavar="SIZE",
                        help="with --scheduler: shards of whole inputs of at most SIZE bytes (default "
-                       f"{DEFAULT_SHARD_SIZE >> 20}M; a larger input is a shard of its own)")
+                       f"{DEFAULT_SHARD_SIZE >> 20}M, or 1/{SHARD_SHARE_OF_MEMORY} of the smallest worker's memory "
+                       "limit when less; a larger input is a shard of its own)")
 
 
 def run_corpus(args: argparse.Namespace, activity: Activity) -> int:
@@ -112,7 +113,7 @@ def run_corpus(args: argparse.Namespace, activity: Activity) -> int:
     if args.scheduler is not None:
         if not deduplicating:
             raise UsageError("--scheduler needs --dedup OUT or --mark SPANS.jsonl")
-        if args.shard_size < 1:
+        if args.shard_size is not None and args.shard_size < 1:
             raise UsageError("--shard-size must be at least 1 byte")
         return EXIT_FAILED if deduplicate_on_cluster_command(args, activity) else EXIT_OK
     activity.start("reading", args.paths[0] if len(args.paths) == 1 else f"{len(args.paths)} inputs")

@@ -44,6 +44,12 @@ def deduplicate_on_cluster_command(args: argparse.Namespace, activity: Activity)
         except ValueError as error:
             report_error(args.dedup or args.mark, str(error))
             return 1
+        except Exception as error:
+            if not _lost_workers(error):
+                raise
+            report_error(args.dedup or args.mark, "the cluster's workers died running one step again and again (too "
+                         "little memory for a shard? a smaller --shard-size needs less); the output is incomplete")
+            return 1
     failures = len(done.failed)
     if args.mark is not None:
         return failures + _write_marks(args.mark, done, activity)
@@ -52,6 +58,12 @@ def deduplicate_on_cluster_command(args: argparse.Namespace, activity: Activity)
     print(f"{len(done.names)} documents read, {changed} changed, {removed} bytes removed ({_passes(done.passes)})",
           flush=True)
     return failures
+
+
+def _lost_workers(error: BaseException) -> bool:
+    from distributed import KilledWorker
+
+    return isinstance(error, KilledWorker)
 
 
 def _write_marks(path: str, done: object, activity: Activity) -> int:

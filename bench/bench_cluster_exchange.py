@@ -1,0 +1,50 @@
+"""What one exchange of the cluster deduplication costs per cell of its (senders, destinations) array (run by hand).
+
+    python bench/bench_cluster_exchange.py [N ...]   (default: 60 200 400 800)
+
+N rows of N cells each, one cell in seven holding 16 bytes (the rest empty),
+go through the deduplication's exchange (Dask's P2P rechunk) on a 2-worker
+LocalCluster; each column is counted where it lands. Reported: the wall time
+and the time per cell. The exchange handles every cell, empty or not, so at
+a fixed cost per cell it grows with senders x destinations.
+"""
+import sys
+import time
+
+
+def row(width):
+    import numpy
+
+    cells = numpy.empty((1, width), dtype=object)
+    for destination in range(0, width, 7):
+        cells[0, destination] = b"x" * 16
+    return cells
+
+
+def held(column):
+    return sum(1 for payload in column.flat if payload is not None)
+
+
+def main():
+    from distributed import Client, LocalCluster
+
+    from veltrane._cluster_dedup_exchange import Exchange
+
+    sizes = [int(n) for n in sys.argv[1:]] or [60, 200, 400, 800]
+    cluster = LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address="127.0.0.1:0",
+                           silence_logs=50)
+    client = Client(cluster)
+    exchange = Exchange(client)
+    for n in sizes:
+        start = time.perf_counter()
+        columns = exchange.exchange([exchange.submit(row, n) for _ in range(n)], n)
+        arrived = sum(client.gather([exchange.submit(held, column) for column in columns]))
+        wall = time.perf_counter() - start
+        assert arrived == n * len(range(0, n, 7))
+        print(f"{n} x {n} cells: {wall:.1f} s, {wall / n / n * 1e6:.0f} us per cell", flush=True)
+    client.close()
+    cluster.close()
+
+
+if __name__ == "__main__":
+    main()
