@@ -69,9 +69,11 @@ def task_counter():
     return TaskCount()
 
 
-def small_documents_tasks(cluster, scratch, veltrane, counter):
-    """The tasks a corpus of 100,000 small documents costs: (tasks, passes)."""
+def small_documents_tasks(scratch, veltrane):
+    """The tasks a corpus of 100,000 small documents costs, on 2 workers of no memory limit: (tasks, passes)."""
     import random
+
+    from distributed import LocalCluster
 
     rng = random.Random(5)
     words = [f"w{i}" for i in range(2000)]
@@ -82,10 +84,13 @@ def small_documents_tasks(cluster, scratch, veltrane, counter):
             text = " ".join(rng.choice(words) for _ in range(180))[:1000]
             with open(os.path.join(root, f"{d:02}", f"{f:03}.txt"), "w") as out:
                 out.write(text)
-    cluster.scheduler.add_plugin(counter, name="veltrane-bench-small")
-    done = subprocess.run(veltrane + [root, "--mark", os.path.join(scratch, "small.jsonl"), "--scheduler",
-                                      cluster.scheduler_address, "--shard-size", "64M"],
-                          capture_output=True, text=True)
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address="127.0.0.1:0", memory_limit=0, silence_logs=50) as cluster:
+        counter = task_counter()
+        cluster.scheduler.add_plugin(counter)
+        done = subprocess.run(veltrane + [root, "--mark", os.path.join(scratch, "small.jsonl"), "--scheduler",
+                                          cluster.scheduler_address, "--shard-size", "64M"],
+                              capture_output=True, text=True)
     if done.returncode != 0:
         sys.exit(f"the small-documents run failed ({done.returncode}): {done.stderr}")
     return len(counter.keys), done.stdout.strip().rsplit("(", 1)[-1].rstrip(")")
@@ -135,7 +140,6 @@ def main():
         worker_peak = max(client.run(worker_peak_memory).values())
         sent = sum(client.run(worker_sent).values()) - sent_before
         lost = counter.joined
-        small_tasks = small_documents_tasks(cluster, scratch, veltrane, task_counter())
         client.close()
         cluster.close()
         if done.returncode != 0:
@@ -144,7 +148,8 @@ def main():
         from veltrane._cluster_dedup_plan import fitted_shard_size, plan_shards
         from veltrane.cli.numbers import parse_size
 
-        shard_size = fitted_shard_size([limit]) if args.shard_size is None else parse_size(args.shard_size)
+        shard_size = (fitted_shard_size([limit, limit], total) if args.shard_size is None
+                      else parse_size(args.shard_size))
         shards = len(plan_shards(chosen, [os.path.getsize(p) for p in chosen], shard_size))
         print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {shard_size / 2**20:.1f} MiB: "
               f"{cluster_wall:.1f} s wall, workers {workers_cpu:.1f} s CPU; ratio {cluster_wall / wall:.2f} "
@@ -152,6 +157,7 @@ def main():
         print(f"  output identical: {same_tree(local_out, cluster_out)}; summary: {done.stdout.strip()}")
         print(f"  tasks: {len(counter.keys)} ({len(counter.keys) / shards:.1f} per shard), {counter.runs} runs; "
               f"between workers: {sent / 1e6:.0f} MB ({sent / total:.2f} bytes per corpus byte)")
+        small_tasks = small_documents_tasks(scratch, veltrane)
         print(f"100,000 documents of 1 kB in 64 MiB shards (2 shards): {small_tasks[0]} tasks over {small_tasks[1]}")
 
 

@@ -252,11 +252,17 @@ def test_workers_dying_again_and_again_is_one_line(cluster, corpus, tmp_path, ru
     assert done.stderr.count("\n") == 1 and done.stderr.startswith(f"veltrane: {tmp_path / 'out'}: the cluster's workers")
 
 
-def test_the_default_shard_fits_the_smallest_worker():
-    from veltrane._cluster_dedup_plan import DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY, fitted_shard_size
+def test_the_default_shard_fits_the_smallest_thread_and_spreads_the_corpus():
+    from veltrane._cluster_dedup_plan import (DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY, SHARDS_PER_THREAD,
+                                              fitted_shard_size, thread_memory)
 
-    assert fitted_shard_size([]) == fitted_shard_size([None, 0]) == DEFAULT_SHARD_SIZE  # no limits: the default
-    assert fitted_shard_size([64 << 30, None]) == DEFAULT_SHARD_SIZE  # room to spare: never larger than it
-    small = 543_000_000
-    assert fitted_shard_size([4 << 30, small, None]) == small // SHARD_SHARE_OF_MEMORY  # the smallest limit decides
-    assert fitted_shard_size([1000]) == 1 << 20  # a tiny limit still leaves shards of a usable size
+    huge, GB = 1 << 50, 1 << 30
+    workers = {"a": {"memory_limit": 64 * GB, "nthreads": 4}, "b": {"memory_limit": 0, "nthreads": 2},
+               "c": {"memory_limit": 12 * GB, "nthreads": 1}}
+    assert thread_memory(workers) == [16 * GB] * 4 + [None] * 2 + [12 * GB]  # a thread's share; 0 states none
+    assert fitted_shard_size(thread_memory(workers), huge) == 12 * GB // SHARD_SHARE_OF_MEMORY  # the smallest
+    assert fitted_shard_size([None, None], huge) == DEFAULT_SHARD_SIZE  # no limit stated: the default
+    assert fitted_shard_size([64 * GB] * 100, huge) == GB  # large threads, large corpus: large shards
+    # A corpus small for the cluster: every thread still gets its shards.
+    assert fitted_shard_size([64 * GB] * 2, 500_000_000) == -(-500_000_000 // (SHARDS_PER_THREAD * 2))
+    assert fitted_shard_size([1000], huge) == fitted_shard_size([4 * GB], 10) == 1 << 20  # never below 1 MiB

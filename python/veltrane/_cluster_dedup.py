@@ -21,15 +21,13 @@ from typing import Any, Union
 
 from ._cluster_dedup_exchange import Exchange
 from ._cluster_dedup_pass import PassOptions, run_pass
-from ._cluster_dedup_plan import check_output, fitted_shard_size, plan_shards, taken_before
+from ._cluster_dedup_plan import check_output, fitted_shard_size, plan_shards, taken_before, thread_memory
 from ._cluster_dedup_steps import removed_ranges
 from ._cluster_dedup_text import Loaded, ShardInfo, ShardSource, first_state, forget, load, make_text
 from ._cluster_dedup_write import ShardWrite, write_shard
 from ._corpus_sources import DocumentNames, InputError, Source
 from ._walk import Report, list_files
 
-#: Bytes of corpus per partition of keys (at least two partitions per worker): their records must fit a task.
-PARTITION_BYTES = 8 << 20
 #: Passes run again after a hash collision before the run gives up (each has a chance of about n^2 / 2^61).
 MOST_COLLISIONS = 8
 
@@ -86,13 +84,14 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
     found = client.scheduler_info().get("workers", {})
     workers = len(found)
     if shard_size is None:
-        shard_size = fitted_shard_size([worker.get("memory_limit") for worker in found.values()])
+        shard_size = fitted_shard_size(thread_memory(found), listing.total_bytes)
     plan = plan_shards(listing.paths, listing.sizes, shard_size)
     exchange = Exchange(client)
     run = secrets.token_hex(8)
     cwd = os.getcwd()
     sources = [ShardSource(names, cwd, text_field, run, s) for s, names in enumerate(plan)]
-    partitions = max(2 * max(1, workers), -(-listing.total_bytes // PARTITION_BYTES))
+    # A partition of keys receives about a shard's worth of records: it fits where a shard's step fits.
+    partitions = max(2 * max(1, workers), len(plan))
     options = PassOptions(min_length, keep, whole_lines, partitions)
     try:
         return _run(exchange, sources, options, out, ranges, fail, failed)

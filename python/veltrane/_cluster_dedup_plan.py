@@ -6,30 +6,48 @@ or object store states them): it never reads a corpus byte.
 from __future__ import annotations
 
 import os
-from collections.abc import Sequence
-from typing import Union
+from collections.abc import Mapping, Sequence
+from typing import Any, Union
 
 from ._corpus_outputs import mirrored_path, refuse_overwriting
 from ._corpus_sources import InputError, Source, kind_of
 from ._locations import is_url
 
-#: Bytes of inputs (as listed) per shard by default, on workers with memory to spare.
+#: Bytes of inputs (as listed) per shard by default, when the workers state no memory limit.
 DEFAULT_SHARD_SIZE = 64 << 20
 #: A step needs up to about 20 bytes of memory per byte of its shard at its peak, above the worker's own
-#: 100-150 MB and what Dask's exchanges hold; a shard of 1/64 of the limit leaves room for both.
+#: 100-150 MB and what Dask's exchanges hold; a shard of 1/64 of a thread's share of the limit leaves room.
 SHARD_SHARE_OF_MEMORY = 64
+#: Shards per worker thread at least, while the memory allows: the work spreads, and a slow shard holds up little.
+SHARDS_PER_THREAD = 4
 SMALLEST_FITTED_SHARD = 1 << 20
 
 
-def fitted_shard_size(memory_limits: Sequence[Union[int, None]]) -> int:
-    """The default shard size for workers of these memory limits (None or 0: no limit).
+def thread_memory(workers: Mapping[str, Mapping[str, Any]]) -> list[Union[int, None]]:
+    """The memory each thread of the cluster may use, one entry per thread (None: no limit stated).
 
-    DEFAULT_SHARD_SIZE, or less when the smallest limited worker could not run a step on that much.
+    `workers`: the scheduler's description of each worker (memory_limit, nthreads).
     """
-    limits = [limit for limit in memory_limits if limit]
-    if not limits:
-        return DEFAULT_SHARD_SIZE
-    return max(SMALLEST_FITTED_SHARD, min(DEFAULT_SHARD_SIZE, min(limits) // SHARD_SHARE_OF_MEMORY))
+    shares: list[Union[int, None]] = []
+    for worker in workers.values():
+        threads = max(1, int(worker.get("nthreads") or 1))
+        limit = worker.get("memory_limit")
+        shares += [int(limit) // threads if limit else None] * threads
+    return shares
+
+
+def fitted_shard_size(thread_memory: Sequence[Union[int, None]], corpus_bytes: int) -> int:
+    """The default shard size for a corpus on threads of this much memory each (None or 0: not stated).
+
+    As large as the smallest share allows (each thread runs a step of its
+    own; DEFAULT_SHARD_SIZE when no limit is stated), since every shard costs
+    tasks and every pair of shards a cell of the exchanges; smaller when the
+    corpus would not give each thread SHARDS_PER_THREAD shards.
+    """
+    limits = [limit for limit in thread_memory if limit]
+    most = min(limits) // SHARD_SHARE_OF_MEMORY if limits else DEFAULT_SHARD_SIZE
+    spread = -(-corpus_bytes // (SHARDS_PER_THREAD * max(1, len(thread_memory))))
+    return max(SMALLEST_FITTED_SHARD, min(most, spread))
 
 
 def plan_shards(names: Sequence[str], sizes: Sequence[int], shard_size: int) -> list[tuple[str, ...]]:

@@ -6,7 +6,7 @@ import sys
 from typing import Union
 
 from .._corpus import CORPUS_MIN_LENGTH, SharedRepeat, shared_repeats
-from .._cluster_dedup_plan import DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY
+from .._cluster_dedup_plan import DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY, SHARDS_PER_THREAD
 from .._corpus_load import LoadedCorpus, load_corpus
 from .._locations import MissingExtra
 from .activity import Activity, report_error
@@ -97,9 +97,10 @@ def add_parser(commands: Subcommands) -> None:
                        "new local cluster of N worker processes with local:N; each worker reads and writes its own "
                        "shards (needs pip install 'veltrane[cluster]')")
     dedup.add_argument("--shard-size", type=parse_size, default=None, metavar="SIZE",
-                       help="with --scheduler: shards of whole inputs of at most SIZE bytes (default "
-                       f"{DEFAULT_SHARD_SIZE >> 20}M, or 1/{SHARD_SHARE_OF_MEMORY} of the smallest worker's memory "
-                       "limit when less; a larger input is a shard of its own)")
+                       help="with --scheduler: shards of whole inputs of at most SIZE bytes (default: "
+                       f"1/{SHARD_SHARE_OF_MEMORY} of a worker thread's share of the smallest memory limit, "
+                       f"{DEFAULT_SHARD_SIZE >> 20}M when none is stated, or less to give each thread "
+                       f"{SHARDS_PER_THREAD} shards; a larger input is a shard of its own)")
 
 
 def run_corpus(args: argparse.Namespace, activity: Activity) -> int:
