@@ -168,6 +168,7 @@ def _finish(exchange: Exchange, plan: list[Planned], sources: list[ShardSource],
     if out is not None:
         taken = taken_by_shard(plan, infos)
         written = [submit(write_shard, sources[s], loaded[s], texts[s], out, taken[s]) for s in range(len(sources))]
+        # With no shard left, one task makes the output directory, as the one-machine writer always does.
         writes = tuple(client.gather(joined_writes(submit, plan, written, out) or [submit(make_root, out)]))
         for write in writes:
             for name, reason in write.failed:

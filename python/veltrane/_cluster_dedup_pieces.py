@@ -158,6 +158,6 @@ def joined_writes(submit: Callable[..., Any], plan: Sequence[Planned], writes: S
         if plan[run[0]].cut is None:
             joined.append(writes[run[0]])
             continue
-        starts = [plan[s].cut[0] for s in run]  # type: ignore[index]
+        starts = [cut[0] for s in run if (cut := plan[s].cut) is not None]
         joined.append(submit(join_parts, out, plan[run[0]].names[0], starts, [writes[s] for s in run]))
     return joined

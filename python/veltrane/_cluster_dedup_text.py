@@ -70,6 +70,14 @@ def _given_names(source: ShardSource) -> dict[str, str]:
     return {source.path(name): name for name in source.names if source.path(name) != name}
 
 
+class PieceFailure(NamedTuple):
+    """Why a piece could not be read: a record numbered from the piece's first (and its line), or record 0."""
+
+    record: int
+    line: int
+    reason: str  # the problem with the record; with record 0, the reason the input could not be read
+
+
 @dataclass(frozen=True)
 class ShardInfo:
     """What the client learns of a loaded shard: never its bytes."""
@@ -80,14 +88,6 @@ class ShardInfo:
     size: int
     lines: int = 0  # of a piece: the lines its records came from
     failure: Union[PieceFailure, None] = None  # of a piece that could not be read
-
-
-class PieceFailure(NamedTuple):
-    """Why a piece could not be read: a record numbered from the piece's first (and its line), or record 0."""
-
-    record: int
-    line: int
-    reason: str  # the problem with the record; with record 0, the reason the input could not be read
 
 
 @dataclass(frozen=True)
