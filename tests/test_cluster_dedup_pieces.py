@@ -9,6 +9,7 @@ for cuts inside a line, right after a newline and inside a character. Every
 test bounds its own time.
 """
 import json
+import os
 import random
 
 import pytest
@@ -163,6 +164,34 @@ def test_a_piece_not_written_leaves_its_input_unwritten(tmp_path):
                                                                          failed])
     assert done == ShardWrite(WriteSummary(0, 0, 0), failed.failed)  # once, and nothing counted
     assert list((tmp_path / "out").iterdir()) == []
+
+
+def test_an_input_changed_since_its_pieces_were_read_is_not_written(tmp_path, monkeypatch):
+    """Its bytes the same, its time not: refused once, in the one-machine writer's words, and nothing written."""
+    from veltrane._cluster_dedup_text import ShardSource, first_state, forget, load, make_text
+    from veltrane._cluster_dedup_write import join_parts, write_shard
+    from veltrane._corpus_load import load_corpus
+    from veltrane._corpus_write import write_deduplicated
+
+    monkeypatch.chdir(tmp_path)
+    content, _ = jsonl(random.Random(3), 30)
+    (tmp_path / "in.jsonl").write_bytes(content)
+    cuts = [(0, len(content) // 3), (len(content) // 3, None)]
+    whole = load_corpus(["in.jsonl"], field="text")
+    shards = [ShardSource(("in.jsonl",), str(tmp_path), "text", f"test-{tmp_path.name}", s, cut)
+              for s, cut in enumerate(cuts)]
+    try:
+        loaded = [load(shard) for shard in shards]
+        texts = [make_text(shard, done, first_state(done.info)) for shard, done in zip(shards, loaded)]
+        os.utime("in.jsonl", ns=(0, 0))
+        writes = [write_shard(*shard_text, "out", {}) for shard_text in zip(shards, loaded, texts)]
+    finally:
+        forget(shards[0].run)
+    one_machine = []
+    write_deduplicated(whole, "local", lambda i: whole.document(i), report=lambda *message: one_machine.append(message))
+    done = join_parts("out", "in.jsonl", [start for start, _ in cuts], writes)
+    assert done.failed == tuple(one_machine) == (("in.jsonl", "changed since it was read; not written"),)
+    assert list((tmp_path / "out").rglob("*.jsonl*")) == []
 
 
 @EXAMPLES
