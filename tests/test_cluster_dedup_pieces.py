@@ -1,12 +1,12 @@
 """JSON Lines inputs larger than a shard, cut into pieces: the one-machine documents, messages and output wherever the cuts fall.
 
-Without a cluster, pieces cut at random are held to a reference model that
-reads the input as lines at known offsets (a line belongs to the piece
-holding its first byte), and their written parts, joined, to the one-machine
-writer's file. On the module's in-process cluster, `veltrane corpus --scheduler`
-on a corpus with a split input is held to the local run of the same command
-for cuts inside a line, right after a newline and inside a character. Every
-test bounds its own time.
+Without a cluster: pieces cut at random (often a byte before, at or after a
+line's start) are held to a reference model that reads the input as lines at
+known offsets (a line belongs to the piece holding its first byte), their
+written parts, joined, to the one-machine writer's file, and a bad record's
+message, settled from the pieces as the client settles them, to the
+one-machine loader's. The command on a cluster is test_cluster_dedup_split.py.
+Every test bounds its own time.
 """
 import json
 import os
@@ -17,9 +17,6 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from deadline import time_limit
-from test_cluster_dedup import cluster, same_tree  # noqa: F401 - the module's own two-worker cluster
-
-distributed = pytest.importorskip("distributed")
 
 WORDS = ["entropy", "shard", "\u00e9t\u00e9", "\u20ac", "\u65e5\u672c\u8a9e", "window", "a", "line", "\U0001d11e"]
 EXAMPLES = settings(max_examples=40, deadline=None)
@@ -152,6 +149,31 @@ def test_pieces_read_and_write_what_the_whole_input_does(tmp_path_factory, seed,
     assert sorted(p.name for p in (root / "parts" / mirrored).parent.iterdir()) == ["in.jsonl"]  # no part left
 
 
+def test_pieces_of_a_url_input_are_read_and_written_as_the_whole_input():
+    fsspec = pytest.importorskip("fsspec")
+    from veltrane._cluster_dedup_write import ShardWrite, join_parts
+    from veltrane._corpus_load import load_corpus, load_piece
+    from veltrane._corpus_write import write_deduplicated
+
+    content, _ = jsonl(random.Random(9), 60)
+    root = f"memory://pieces-{random.randrange(1 << 40)}"
+    with fsspec.open(f"{root}/in.jsonl", "wb") as f:
+        f.write(content)
+    whole = load_corpus([f"{root}/in.jsonl"], field="text")
+    pieces = [(0, len(content) // 3), (len(content) // 3, len(content) // 2), (len(content) // 2, None)]
+    read, writes = [], []
+    for cut in pieces:
+        piece, _ = load_piece(f"{root}/in.jsonl", cut, "text")
+        read += [bytes(piece.document(i)) for i in range(len(piece))]
+        writes.append(ShardWrite(write_deduplicated(piece, f"{root}/parts", lambda i: b"", cut=cut)))
+    assert read == [bytes(whole.document(i)) for i in range(len(whole))]
+    assert join_parts(f"{root}/parts", f"{root}/in.jsonl", [start for start, _ in pieces], writes) == ShardWrite(
+        write_deduplicated(whole, f"{root}/whole", lambda i: b""))
+    fs = fsspec.filesystem("memory")
+    written = fs.find(f"{root}/parts")
+    assert len(written) == 1 and fs.cat(written[0]) == fs.cat(written[0].replace("/parts/", "/whole/"))
+
+
 def test_a_piece_not_written_leaves_its_input_unwritten(tmp_path):
     from veltrane._cluster_dedup_write import ShardWrite, join_parts
     from veltrane._corpus_outputs import part_path
@@ -219,82 +241,3 @@ def test_a_bad_record_in_any_piece_is_the_one_machine_message(tmp_path_factory, 
     reported = []
     assert settle(plan, infos, lambda *message: reported.append(message)) == []
     assert reported == expected and len(expected) == 1
-
-
-# ----------------------------------------------------------------------------- on the cluster
-
-
-def split_corpus(root, seed, bad=None):
-    """A text file, a large JSON Lines input without a final newline, a large gzip one, a last text file."""
-    import gzip
-
-    root.mkdir(parents=True, exist_ok=True)
-    rng = random.Random(seed)
-    span = " ".join(rng.choice(WORDS) for _ in range(40))
-    (root / "a.txt").write_text("first " + span + " and more", encoding="utf-8")
-    content, numbers = jsonl(rng, 120, span=span, bad=bad, final_newline=False)
-    (root / "b.jsonl").write_bytes(content)
-    (root / "c.jsonl.gz").write_bytes(gzip.compress(jsonl(rng, 40, span=span)[0], mtime=0))
-    (root / "d.txt").write_text(span + " last", encoding="utf-8")
-    return root, content, numbers
-
-
-def shard_size_cutting(content, kind):
-    """A shard size whose cuts of `content` fall, one of them at least, on `kind` of byte."""
-    from veltrane._cluster_dedup_pieces import cut_points
-
-    def fits(start):
-        if kind == "after a newline":
-            return content[start - 1] == ord("\n")
-        if kind == "inside a character":
-            return content[start] & 0xC0 == 0x80
-        return content[start - 1] != ord("\n") and content[start] & 0xC0 != 0x80
-
-    for size in range(len(content) // 3, len(content) // 12, -1):
-        if any(fits(start) for start, _ in cut_points(len(content), size)[1:]):
-            return size
-    raise AssertionError(f"no shard size cuts {kind}")
-
-
-@pytest.mark.parametrize("kind", ["inside a line", "after a newline", "inside a character"])
-def test_a_split_input_equals_the_one_machine_run(cluster, tmp_path, run_cli, monkeypatch, kind):
-    import veltrane._cluster_dedup_pieces as pieces
-
-    monkeypatch.setattr(pieces, "SMALLEST_PIECE", 1)
-    root, content, _ = split_corpus(tmp_path / "corpus", 7)
-    size = str(shard_size_cutting(content, kind))
-    on = ["--scheduler", cluster.scheduler_address, "--shard-size", size]
-    flags = ["--field", "text", "--min-length", "40"]
-    local = run_cli("corpus", root, "--dedup", tmp_path / "local", *flags)
-    assert local.returncode == 0 and local.stderr == "" and " 1 pass)" not in local.stdout
-    done = run_cli("corpus", root, "--dedup", tmp_path / "cluster", *flags, *on)
-    assert (done.returncode, done.stderr, done.stdout) == (0, "", local.stdout)
-    same_tree(tmp_path / "local", tmp_path / "cluster")
-    flags += ["--keep", "none", "--whole-lines"]
-    local = run_cli("corpus", root, "--mark", tmp_path / "local.jsonl", *flags)
-    done = run_cli("corpus", root, "--mark", tmp_path / "cluster.jsonl", *flags, *on)
-    assert (done.returncode, done.stderr, done.stdout) == (0, "", local.stdout)
-    marks = (tmp_path / "cluster.jsonl").read_bytes()
-    assert marks == (tmp_path / "local.jsonl").read_bytes() and b"b.jsonl:" in marks
-
-
-def test_a_bad_record_in_the_second_piece_is_one_message(cluster, tmp_path, run_cli, monkeypatch):
-    import veltrane._cluster_dedup_pieces as pieces
-
-    monkeypatch.setattr(pieces, "SMALLEST_PIECE", 1)
-    _, content, numbers = split_corpus(tmp_path / "probe", 11)
-    size = len(content) // 4
-    second, third = pieces.cut_points(len(content), size)[1:3]
-    line_starts = [0] + [i + 1 for i, byte in enumerate(content) if byte == ord("\n")]
-    bad = next(r for r, (_, line) in enumerate(numbers) if line_starts[line - 1] >= second[0])
-    root, bad_content, _ = split_corpus(tmp_path / "corpus", 11, bad=bad)
-    record, line = numbers[bad]
-    assert len(bad_content) == len(content) and line_starts[line - 1] < third[0]  # it is in the second piece
-    assert record != line  # blank lines before it: the message names both
-    local = run_cli("corpus", root, "--field", "text", "--dedup", tmp_path / "local")
-    done = run_cli("corpus", root, "--field", "text", "--dedup", tmp_path / "cluster",
-                   "--scheduler", cluster.scheduler_address, "--shard-size", str(size))
-    path = root / "b.jsonl"
-    assert done.stderr == local.stderr == f"veltrane: {path}:{record}: no field 'text' (line {line}); {path} is left out\n"
-    assert (done.returncode, done.stdout) == (local.returncode, local.stdout) == (1, local.stdout)
-    same_tree(tmp_path / "local", tmp_path / "cluster")
