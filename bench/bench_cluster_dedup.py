@@ -1,9 +1,11 @@
 """`veltrane corpus --dedup` on a 2-worker LocalCluster against the same command on one machine (run by hand).
 
-    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size SIZE]
+    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size SIZE] [--jsonl]
 
 The corpus is the machine's real text as bench_corpus.py selects it (the
-first files, in path order, up to M MB). The one-machine run goes first,
+first files, in path order, up to M MB; with --jsonl, one JSON Lines input
+holding a record per file, read with --field text, which the cluster run cuts
+into pieces). The one-machine run goes first,
 through the command line in a fresh process, with its wall time, CPU time and
 peak resident memory. Then a LocalCluster of 2 worker processes (one thread
 each) whose memory limit per worker is a quarter of that peak runs the same
@@ -15,6 +17,7 @@ every shuffle stays on its worker; with many nearly all of it moves).
 """
 import argparse
 import filecmp
+import json
 import os
 import resource
 import subprocess
@@ -102,6 +105,7 @@ def main():
     parser.add_argument("--shard-size", default=None, help="default: the command's own, fitted to the workers")
     parser.add_argument("--memory-share", type=float, default=0.25,
                         help="each worker's memory limit, as a share of the one-machine run's peak")
+    parser.add_argument("--jsonl", action="store_true", help="the files as the records of one JSON Lines input")
     args = parser.parse_args()
     from distributed import Client, LocalCluster
 
@@ -115,7 +119,14 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         corpus, local_out, cluster_out = (os.path.join(scratch, name) for name in ("corpus", "local", "cluster"))
         os.mkdir(corpus)
-        linked(chosen, corpus)
+        if args.jsonl:
+            with open(os.path.join(corpus, "all.jsonl"), "w", encoding="utf-8") as out:
+                for path in chosen:
+                    with open(path, encoding="utf-8", errors="replace") as f:
+                        out.write(json.dumps({"path": path, "text": f.read()}, ensure_ascii=False) + "\n")
+            veltrane += ["--field", "text"]
+        else:
+            linked(chosen, corpus)
         for path in chosen:  # into the page cache
             with open(path, "rb") as f:
                 f.read()
@@ -145,20 +156,24 @@ def main():
         if done.returncode != 0:
             sys.exit(f"the cluster run failed ({done.returncode}): {done.stderr}")
         shards = len(chosen)  # an upper bound, refined below from the plan
-        from veltrane._cluster_dedup_plan import fitted_shard_size, plan_shards
+        from veltrane._cluster_dedup_pieces import plan_pieces
+        from veltrane._cluster_dedup_plan import fitted_shard_size
+        from veltrane._walk import list_files
         from veltrane.cli.numbers import parse_size
 
         shard_size = (fitted_shard_size([limit, limit], total) if args.shard_size is None
                       else parse_size(args.shard_size))
-        shards = len(plan_shards(chosen, [os.path.getsize(p) for p in chosen], shard_size))
+        listing = list_files([corpus], print)
+        shards = len(plan_pieces(listing.paths, listing.sizes, shard_size, "text" if args.jsonl else None))
         print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {shard_size / 2**20:.1f} MiB: "
               f"{cluster_wall:.1f} s wall, workers {workers_cpu:.1f} s CPU; ratio {cluster_wall / wall:.2f} "
               f"(target <= 2); workers restarted: {lost}; largest worker peak {worker_peak / 1e6:.0f} MB")
         print(f"  output identical: {same_tree(local_out, cluster_out)}; summary: {done.stdout.strip()}")
         print(f"  tasks: {len(counter.keys)} ({len(counter.keys) / shards:.1f} per shard), {counter.runs} runs; "
               f"between workers: {sent / 1e6:.0f} MB ({sent / total:.2f} bytes per corpus byte)")
-        small_tasks = small_documents_tasks(scratch, veltrane)
-        print(f"100,000 documents of 1 kB in 64 MiB shards (2 shards): {small_tasks[0]} tasks over {small_tasks[1]}")
+        if not args.jsonl:
+            small_tasks = small_documents_tasks(scratch, veltrane)
+            print(f"100,000 documents of 1 kB in 64 MiB shards (2 shards): {small_tasks[0]} tasks over {small_tasks[1]}")
 
 
 if __name__ == "__main__":

@@ -1,11 +1,12 @@
 """Exact deduplication of a corpus on a Dask cluster: the one-machine answer, without one machine.
 
-The corpus is cut into shards of whole inputs in corpus order (at most
-`shard_size` bytes as listed, by default what the workers' memory fits; a
-larger input is a shard of its own). Every
-worker reads its shards itself and runs the passes of
+The corpus is cut into shards of whole documents in corpus order (at most
+`shard_size` bytes as listed, by default what the workers' memory fits): runs
+of whole inputs, and pieces of JSON Lines inputs larger than a shard
+(_cluster_dedup_pieces.py); any other input larger than a shard is a shard of
+its own. Every worker reads its shards itself and runs the passes of
 docs/corpus-dedup-on-a-cluster.md on them (_cluster_dedup_pass.py) until one
-removes nothing; between steps a shard's text waits on its worker's disk. The
+removes nothing; between steps Dask keeps or spills a shard's text. The
 client plans, sends work and gathers summaries and, for --mark, the ranges;
 it never reads a corpus byte.
 """
@@ -21,11 +22,12 @@ from typing import Any, Union
 
 from ._cluster_dedup_exchange import Exchange
 from ._cluster_dedup_pass import PassOptions, run_pass
-from ._cluster_dedup_plan import check_output, fitted_shard_size, plan_shards, taken_before, thread_memory
+from ._cluster_dedup_pieces import Planned, joined_sources, joined_writes, plan_pieces, settle, taken_by_shard
+from ._cluster_dedup_plan import check_output, fitted_shard_size, thread_memory
 from ._cluster_dedup_steps import removed_ranges
 from ._cluster_dedup_text import Loaded, ShardInfo, ShardSource, first_state, forget, load, make_text
-from ._cluster_dedup_write import ShardWrite, write_shard
-from ._corpus_sources import DocumentNames, InputError, Source
+from ._cluster_dedup_write import ShardWrite, make_root, write_shard
+from ._corpus_sources import DocumentNames, InputError
 from ._walk import Report, list_files
 
 #: Passes run again after a hash collision before the run gives up (each has a chance of about n^2 / 2^61).
@@ -43,7 +45,7 @@ class ClusterDedup:
     ranges: list[tuple[int, int, int]]
     #: Documents with something removed.
     changed_documents: int
-    #: The shards' writes, when written.
+    #: When written: each shard's of whole inputs, and one per input written in pieces, in corpus order.
     writes: tuple[ShardWrite, ...]
     #: Each input left out, (name, reason), in corpus order.
     failed: tuple[tuple[str, str], ...]
@@ -85,16 +87,16 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
     workers = len(found)
     if shard_size is None:
         shard_size = fitted_shard_size(thread_memory(found), listing.total_bytes)
-    plan = plan_shards(listing.paths, listing.sizes, shard_size)
+    plan = plan_pieces(listing.paths, listing.sizes, shard_size, text_field)
     exchange = Exchange(client)
     run = secrets.token_hex(8)
     cwd = os.getcwd()
-    sources = [ShardSource(names, cwd, text_field, run, s) for s, names in enumerate(plan)]
+    sources = [ShardSource(shard.names, cwd, text_field, run, s, shard.cut) for s, shard in enumerate(plan)]
     # A partition of keys receives about a shard's worth of records: it fits where a shard's step fits.
     partitions = max(2 * max(1, workers), len(plan))
     options = PassOptions(min_length, keep, whole_lines, partitions)
     try:
-        return _run(exchange, sources, options, out, ranges, fail, failed)
+        return _run(exchange, plan, sources, options, out, ranges, fail, failed)
     finally:
         exchange.cancel()
         try:
@@ -103,23 +105,24 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
             pass
 
 
-def _run(exchange: Exchange, sources: list[ShardSource], options: PassOptions, out: Union[str, None],
-         want_ranges: bool, fail: Report, failed: list[tuple[str, str]]) -> ClusterDedup:
+def _run(exchange: Exchange, plan: list[Planned], sources: list[ShardSource], options: PassOptions,
+         out: Union[str, None], want_ranges: bool, fail: Report, failed: list[tuple[str, str]]) -> ClusterDedup:
     from ._engine import shard_run_records  # noqa: F401 - the engine must load here before work is sent
 
     submit, client = exchange.submit, exchange.client
     loaded = [submit(load, source) for source in sources]
     infos: list[ShardInfo] = client.gather([submit(_info, shard) for shard in loaded])
-    for info in infos:
-        for name, reason in info.failed:
-            fail(name, reason)
+    # The shards of an input one of whose pieces could not be read go: the input is left out whole.
+    going_on = settle(plan, infos, fail)
+    plan, sources = [plan[s] for s in going_on], [sources[s] for s in going_on]
+    loaded, infos = [loaded[s] for s in going_on], [infos[s] for s in going_on]
     states: list[Any] = [first_state(info) for info in infos]
     versions = [0] * len(sources)
     texts = [submit(make_text, sources[s], loaded[s], states[s]) for s in range(len(sources))]
     sizes = [info.size for info in infos]
     rng = random.SystemRandom()
-    passes = 0
-    while True:
+    passes = 0 if sources else 1  # no shard: one pass, removing nothing, as on one machine
+    while sources:
         passes += 1
         for _attempt in range(MOST_COLLISIONS):
             base = rng.randrange(512, (1 << 61) - 513)
@@ -135,22 +138,17 @@ def _run(exchange: Exchange, sources: list[ShardSource], options: PassOptions, o
         versions = [s.version for s in done]
         if sum(s.removed for s in done) == 0:
             break
-    return _finish(exchange, sources, loaded, texts, states, infos, out, want_ranges, passes, fail, failed)
+    return _finish(exchange, plan, sources, loaded, texts, states, infos, out, want_ranges, passes, fail, failed)
 
 
 def _info(loaded: Loaded) -> ShardInfo:
     return loaded.info
 
 
-def _finish(exchange: Exchange, sources: list[ShardSource], loaded: list[Any], texts: list[Any], states: list[Any],
-            infos: list[ShardInfo], out: Union[str, None], want_ranges: bool, passes: int, fail: Report,
-            failed: list[tuple[str, str]]) -> ClusterDedup:
-    all_sources: list[Source] = []
-    first = 0
-    for info in infos:
-        all_sources.extend(source._replace(first=source.first + first) for source in info.sources)
-        first += info.documents
-    names = DocumentNames(all_sources)
+def _finish(exchange: Exchange, plan: list[Planned], sources: list[ShardSource], loaded: list[Any], texts: list[Any],
+            states: list[Any], infos: list[ShardInfo], out: Union[str, None], want_ranges: bool, passes: int,
+            fail: Report, failed: list[tuple[str, str]]) -> ClusterDedup:
+    names = DocumentNames(joined_sources(plan, infos))
     submit, client = exchange.submit, exchange.client
     gathered = client.gather([submit(removed_ranges, loaded[s], states[s]) for s in range(len(sources))])
     found: list[tuple[int, int, int]] = []
@@ -167,9 +165,10 @@ def _finish(exchange: Exchange, sources: list[ShardSource], loaded: list[Any], t
         first += info.documents
     writes: tuple[ShardWrite, ...] = ()
     if out is not None:
-        taken = taken_before([info.sources for info in infos])
-        writes = tuple(client.gather([submit(write_shard, sources[s], loaded[s], texts[s], out, taken[s])
-                                      for s in range(len(sources))]))
+        taken = taken_by_shard(plan, infos)
+        written = [submit(write_shard, sources[s], loaded[s], texts[s], out, taken[s]) for s in range(len(sources))]
+        # With no shard left, one task makes the output directory, as the one-machine writer always does.
+        writes = tuple(client.gather(joined_writes(submit, plan, written, out) or [submit(make_root, out)]))
         for write in writes:
             for name, reason in write.failed:
                 fail(name, reason)

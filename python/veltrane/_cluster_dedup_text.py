@@ -13,7 +13,8 @@ of its inputs, never the passes before it.
 
 Inputs travel by the names the command was given (what messages and the
 mirrored output show) and are read relative to the command's working
-directory, wherever the worker runs.
+directory, wherever the worker runs. A shard is a run of whole inputs, or one
+piece of a JSON Lines input (_cluster_dedup_pieces.py).
 """
 from __future__ import annotations
 
@@ -24,11 +25,12 @@ import shutil
 import struct
 import tempfile
 from dataclasses import dataclass
-from typing import Any, Union
+from typing import Any, NamedTuple, Union
 
 from . import _engine
 from ._cluster_memory import gives_back
-from ._corpus_load import LoadedCorpus, load_corpus
+from ._corpus_jsonl import Cut, RecordError
+from ._corpus_load import LoadedCorpus, load_corpus, load_piece
 from ._corpus_sources import InputError, Source
 from ._locations import is_url
 
@@ -46,6 +48,7 @@ class ShardSource:
     field: Union[str, None]
     run: str  # the run's name among the worker's scratch files
     shard: int
+    cut: Union[Cut, None] = None  # set: the shard is this piece of its one input
 
     def path(self, name: str) -> str:
         return name if is_url(name) else os.path.join(self.cwd, name)
@@ -67,6 +70,14 @@ def _given_names(source: ShardSource) -> dict[str, str]:
     return {source.path(name): name for name in source.names if source.path(name) != name}
 
 
+class PieceFailure(NamedTuple):
+    """Why a piece could not be read: a record numbered from the piece's first (and its line), or record 0."""
+
+    record: int
+    line: int
+    reason: str  # the problem with the record; with record 0, the reason the input could not be read
+
+
 @dataclass(frozen=True)
 class ShardInfo:
     """What the client learns of a loaded shard: never its bytes."""
@@ -75,6 +86,8 @@ class ShardInfo:
     sources: tuple[Source, ...]  # named as given, first document counted from the shard's
     failed: tuple[tuple[str, str], ...]  # (name, reason) of each input left out
     size: int
+    lines: int = 0  # of a piece: the lines its records came from
+    failure: Union[PieceFailure, None] = None  # of a piece that could not be read
 
 
 @dataclass(frozen=True)
@@ -110,14 +123,35 @@ def _read(source: ShardSource) -> tuple[LoadedCorpus, list[tuple[str, str]]]:
     return corpus, failed
 
 
+def read_piece(source: ShardSource) -> tuple[LoadedCorpus, int]:
+    """The shard's piece and its lines; InputError (a RecordError numbered from the piece) named as given."""
+    assert source.cut is not None and source.field is not None
+    try:
+        return load_piece(source.path(source.names[0]), source.cut, source.field)
+    except RecordError as error:
+        raise RecordError(source.names[0], error.number, error.line_number, source.shown(error.problem)) from None
+    except InputError as error:
+        raise InputError(source.names[0], source.shown(error.reason)) from None
+
+
 @gives_back
 def load(source: ShardSource) -> Loaded:
     """Reads the shard's inputs, keeps its text for the first pass, and tells what was read."""
-    corpus, failed = _read(source)
+    lines, failure = 0, None
+    if source.cut is None:
+        corpus, failed = _read(source)
+    else:
+        failed = []  # the client words a piece's failure, knowing the pieces before it
+        try:
+            corpus, lines = read_piece(source)
+        except RecordError as error:
+            corpus, failure = load_corpus([]), PieceFailure(error.number, error.line_number, error.problem)
+        except InputError as error:
+            corpus, failure = load_corpus([]), PieceFailure(0, 0, error.reason)
     sources = tuple(s._replace(name=source.shown(s.name)) for s in corpus.sources)
     offsets = corpus.offsets.tobytes()
     store(source, 0, corpus.data, offsets)
-    return Loaded(ShardInfo(len(corpus), sources, tuple(failed), len(corpus.data)), offsets)
+    return Loaded(ShardInfo(len(corpus), sources, tuple(failed), len(corpus.data), lines, failure), offsets)
 
 
 def first_state(info: ShardInfo) -> ShardState:
@@ -150,7 +184,7 @@ def make_text(source: ShardSource, loaded: Loaded, state: ShardState) -> ShardTe
                     return text
     except (OSError, struct.error):
         pass
-    corpus, _ = _read(source)
+    corpus = _read(source)[0] if source.cut is None else read_piece(source)[0]
     if corpus.offsets.tobytes() != loaded.original:
         raise InputError(source.names[0], "changed since it was read; the run cannot go on")
     if state.version == 0:

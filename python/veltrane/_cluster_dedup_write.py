@@ -1,14 +1,21 @@
-"""A shard's share of the output of a deduplication on a cluster, written by its worker."""
+"""A shard's share of the output of a deduplication on a cluster, written by its worker; an input's parts joined."""
 from __future__ import annotations
 
 import array
+import os
+import shutil
+from collections.abc import Callable, Iterator, Sequence
+from contextlib import contextmanager
 from dataclasses import dataclass
+from typing import IO, Union
 
 from ._cluster_memory import gives_back
-from ._cluster_dedup_text import Loaded, ShardSource, ShardText
+from ._cluster_dedup_text import Loaded, ShardSource, ShardText, read_piece
 from ._corpus_load import LoadedCorpus, load_corpus
-from ._corpus_sources import DocumentNames
+from ._corpus_outputs import Outputs, mirrored_path, output_location, part_path
+from ._corpus_sources import DocumentNames, InputError
 from ._corpus_write import WriteSummary, write_deduplicated
+from ._locations import describe_error, is_url, url_filesystem
 
 
 @dataclass(frozen=True)
@@ -36,6 +43,7 @@ def write_shard(source: ShardSource, loaded: Loaded, text: ShardText, out: str, 
     """Writes the shard's inputs under `out`, each document as the last pass left it (`text`).
 
     `taken`: the places under the output that inputs of earlier shards take.
+    A piece is written to its part, beside its input's place, for `join_parts`.
     """
     data = memoryview(text.data)
     offsets, original = _u64(text.offsets), _u64(loaded.original)
@@ -50,12 +58,12 @@ def write_shard(source: ShardSource, loaded: Loaded, text: ShardText, out: str, 
     info = loaded.info
     names = [s.name for s in info.sources]
     paths = [source.path(name) for name in names]
-    corpus: LoadedCorpus
-    if any(s.numbered for s in info.sources):
+    corpus: Union[LoadedCorpus, None]
+    if source.cut is not None or any(s.numbered for s in info.sources):
         # Records are written into their inputs again, which are read anew and must not have changed since.
-        corpus = load_corpus(paths, field=source.field, report=report)
-        if [(s.kind, s.documents, s.stamp) for s in corpus.sources] != [(s.kind, s.documents, s.stamp)
-                                                                         for s in info.sources]:
+        corpus = _read_again(source, paths, report)
+        if corpus is None or [(s.kind, s.documents, s.stamp) for s in corpus.sources] != [
+                (s.kind, s.documents, s.stamp) for s in info.sources]:
             for name in names:
                 report(name, "changed since it was read; not written")
             return ShardWrite(WriteSummary(0, 0, 0), tuple(failed))
@@ -64,5 +72,76 @@ def write_shard(source: ShardSource, loaded: Loaded, text: ShardText, out: str, 
         corpus = _SizedFiles(DocumentNames(sources), bytearray(), original, b"", sources, tuple(paths), source.field)
         object.__setattr__(corpus, "_kept", kept)
         object.__setattr__(corpus, "_sizes", [b - a for a, b in zip(original, original[1:])])
-    written = write_deduplicated(corpus, out, kept, report=report, mirrored=names, taken=taken)
+    written = write_deduplicated(corpus, out, kept, report=report, mirrored=names, taken=taken, cut=source.cut)
     return ShardWrite(written, tuple(failed))
+
+
+def _read_again(source: ShardSource, paths: list[str], report: Callable[[str, str], None]) -> Union[LoadedCorpus, None]:
+    if source.cut is None:
+        return load_corpus(paths, field=source.field, report=report)
+    try:
+        return read_piece(source)[0]
+    except InputError:
+        return None  # its records are not those read: it changed
+
+
+def make_root(out: str) -> ShardWrite:
+    """Makes the output directory, which the one-machine run makes when it has nothing to write into it too."""
+    try:
+        Outputs(out).make_root()
+    except OSError as error:
+        return ShardWrite(WriteSummary(0, 0, 0), ((out, describe_error(error)),))
+    return ShardWrite(WriteSummary(0, 0, 0))
+
+
+def join_parts(out: str, name: str, starts: Sequence[int], writes: Sequence[ShardWrite]) -> ShardWrite:
+    """Joins the parts written from the pieces (first bytes `starts`) of the input `name` into its place under `out`.
+
+    The parts go, joined or not. A piece that could not be written leaves the
+    input unwritten, with the first piece's reason as the input's.
+    """
+    failed = next((write.failed[:1] for write in writes if write.failed), ())
+    try:
+        relative = mirrored_path(name)
+    except InputError:
+        relative = None  # every piece said so, and wrote nothing
+    if relative is not None:
+        parts = [output_location(out, part_path(relative, start)) for start in starts]
+        try:
+            if not failed:
+                with Outputs(out).create(relative) as joined:
+                    for part in parts:
+                        with _opened(part) as handle:
+                            shutil.copyfileobj(handle, joined, 1 << 20)
+        except OSError as error:
+            failed = ((name, describe_error(error)),)
+        finally:
+            for part in parts:
+                _remove(part)
+    if failed:
+        return ShardWrite(WriteSummary(0, 0, 0), failed)
+    summaries = [write.summary for write in writes]
+    return ShardWrite(WriteSummary(*(sum(getattr(s, column) for s in summaries)
+                                     for column in ("documents", "changed", "bytes_removed"))))
+
+
+@contextmanager
+def _opened(location: str) -> Iterator[IO[bytes]]:
+    if is_url(location):
+        fs, path = url_filesystem(location)
+        with fs.open(path, "rb") as handle:
+            yield handle
+    else:
+        with open(location, "rb") as handle:
+            yield handle
+
+
+def _remove(location: str) -> None:
+    try:
+        if is_url(location):
+            fs, path = url_filesystem(location)
+            fs.rm(path)
+        else:
+            os.unlink(location)
+    except OSError:
+        pass  # never written

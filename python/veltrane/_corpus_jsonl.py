@@ -4,13 +4,18 @@ A record is a non-blank line holding a JSON object; records are numbered from
 1 and blank lines are not counted (an error names the line too when the two
 differ). Written back, a record keeps every byte outside its field's value:
 the other fields' spelling, their order, spacing and line ending.
+
+An uncompressed input can also be read and written as pieces, byte ranges
+[start, end) of it: a piece's lines are those that start in its range (a line
+starts at byte 0 or right after a newline), so pieces that cover the input
+hold every line once, wherever they were cut.
 """
 from __future__ import annotations
 
 import gzip
 import json
 import re
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from contextlib import ExitStack, contextmanager
 from typing import IO, Any, Union, cast
 
@@ -20,6 +25,9 @@ from ._locations import is_url, url_filesystem
 
 #: gzip's level for rewritten inputs: its default (9) costs twice the time for a file a percent smaller.
 GZIP_LEVEL = 6
+
+#: Bytes [start, end) of an input whose lines are a piece; end None: to the input's end, however long it is now.
+Cut = tuple[int, Union[int, None]]
 
 _WHITESPACE = re.compile(r"[ \t\n\r]*")
 _DECODER = json.JSONDecoder()
@@ -37,17 +45,37 @@ def open_lines(name: str, compressed: bool) -> Iterator[IO[bytes]]:
         yield cast(IO[bytes], stack.enter_context(gzip.GzipFile(fileobj=raw, mode="rb"))) if compressed else raw
 
 
-def records(lines: IO[bytes]) -> Iterator[tuple[int, int, bytes]]:
-    """(record number, line number, line) of each record: every line that is not blank."""
-    number = 0
-    for line_number, line in enumerate(lines, 1):
-        if line.strip():
-            number += 1
-            yield number, line_number, line
+def piece_lines(handle: IO[bytes], cut: Cut) -> Iterator[bytes]:
+    """The lines of the seekable `handle` that start in the byte range `cut`, the last one whole even past its end."""
+    start, end = cut
+    position = 0
+    if start > 0:
+        handle.seek(start - 1)
+        # The line holding byte start - 1 belongs to an earlier piece; the next one starts at start or after.
+        position = start - 1 + len(handle.readline())
+    for line in handle:
+        if end is not None and position >= end:
+            return
+        yield line
+        position += len(line)
 
 
 def _reason(reason: str, number: int, line_number: int) -> str:
     return reason if number == line_number else f"{reason} (line {line_number})"
+
+
+class RecordError(InputError):
+    """A record that is no document, as NAME:N, with its number, its line and the problem kept apart.
+
+    (A piece of an input numbers them from its own first line: whoever knows
+    the records and lines before it makes the input's numbers.)
+    """
+
+    def __init__(self, name: str, number: int, line_number: int, problem: str) -> None:
+        super().__init__(f"{name}:{number}", _reason(problem, number, line_number), input=name)
+        self.number = number
+        self.line_number = line_number
+        self.problem = problem
 
 
 def field_text(record: Any, field: str) -> Union[str, None]:
@@ -58,27 +86,43 @@ def field_text(record: Any, field: str) -> Union[str, None]:
 def read_jsonl(name: str, compressed: bool, field: str, buffer: DocumentBuffer) -> int:
     """Adds each record's `field` to `buffer` as one document (its UTF-8); returns how many records there were.
 
-    Raises InputError naming NAME:N for a record that is not a JSON object, or
-    whose field is missing, not a string or not encodable as UTF-8.
+    Raises InputError naming NAME:N (a RecordError) for a record that is not a
+    JSON object, or whose field is missing, not a string or not encodable as UTF-8.
     """
     with open_lines(name, compressed) as lines:
-        count = 0
-        for count, line_number, line in records(lines):
-            text = _parse(name, count, line_number, line, field)
-            try:
-                encoded = text.encode("utf-8")
-            except UnicodeEncodeError as error:
-                raise InputError(f"{name}:{count}", _reason(
-                    f"field {field!r} holds a lone surrogate (\\u{ord(text[error.start]):04x}), which UTF-8 cannot carry",
-                    count, line_number), input=name) from None
-            buffer.append(encoded)
-            buffer.end_document()
-        return count
+        return read_records(name, lines, field, buffer)[0]
+
+
+def read_jsonl_piece(name: str, cut: Cut, field: str, buffer: DocumentBuffer) -> tuple[int, int]:
+    """`read_jsonl` of the piece `cut` of an uncompressed input; returns (records, lines), both of the piece.
+
+    A RecordError numbers the record and its line from the piece's first.
+    """
+    with open_lines(name, False) as handle:
+        return read_records(name, piece_lines(handle, cut), field, buffer)
+
+
+def read_records(name: str, lines: Iterable[bytes], field: str, buffer: DocumentBuffer) -> tuple[int, int]:
+    """Adds the record of each of `lines` to `buffer` (blank lines are none); returns (records, lines)."""
+    count = line_number = 0
+    for line_number, line in enumerate(lines, 1):
+        if not line.strip():
+            continue
+        count += 1
+        text = _parse(name, count, line_number, line, field)
+        try:
+            encoded = text.encode("utf-8")
+        except UnicodeEncodeError as error:
+            raise RecordError(name, count, line_number, f"field {field!r} holds a lone surrogate "
+                              f"(\\u{ord(text[error.start]):04x}), which UTF-8 cannot carry") from None
+        buffer.append(encoded)
+        buffer.end_document()
+    return count, line_number
 
 
 def _parse(name: str, number: int, line_number: int, line: bytes, field: str) -> str:
     def fail(reason: str) -> InputError:
-        return InputError(f"{name}:{number}", _reason(reason, number, line_number), input=name)
+        return RecordError(name, number, line_number, reason)
 
     try:
         record = json.loads(line)
@@ -151,8 +195,10 @@ def edited_record(line: bytes, field: str, original: Bytes, kept: Bytes, name: s
 
 
 def write_jsonl(name: str, compressed: bool, field: str, documents: range, out: IO[bytes],
-                original: Callable[[int], Bytes], kept: Callable[[int], Bytes]) -> tuple[int, int]:
-    """Copies the input at `name` to `out`, record i's field (document documents[i - 1]) replaced by kept(...).
+                original: Callable[[int], Bytes], kept: Callable[[int], Bytes],
+                cut: Union[Cut, None] = None) -> tuple[int, int]:
+    """Copies the input at `name` (or its piece `cut`) to `out`, record i's field (document documents[i - 1])
+    replaced by kept(...).
 
     A record whose document did not change is copied byte for byte, without
     being parsed; so are blank lines. Returns (records changed, bytes removed).
@@ -160,7 +206,8 @@ def write_jsonl(name: str, compressed: bool, field: str, documents: range, out: 
     """
     changed = removed = count = 0
     with ExitStack() as stack:
-        lines = stack.enter_context(open_lines(name, compressed))
+        handle = stack.enter_context(open_lines(name, compressed))
+        lines: Iterable[bytes] = handle if cut is None else piece_lines(handle, cut)
         if compressed:
             out = cast(IO[bytes], stack.enter_context(
                 gzip.GzipFile(fileobj=out, mode="wb", compresslevel=GZIP_LEVEL, mtime=0)))

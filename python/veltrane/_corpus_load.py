@@ -16,7 +16,7 @@ from dataclasses import dataclass
 from typing import Union
 
 from ._corpus_buffer import DocumentBuffer
-from ._corpus_jsonl import read_jsonl
+from ._corpus_jsonl import Cut, read_jsonl, read_jsonl_piece
 from ._corpus_parquet import read_parquet
 from ._corpus_sources import DocumentNames, InputError, Kind, Source, kind_of
 from ._locations import URL, describe_error, is_url, open_input
@@ -87,8 +87,7 @@ def load_corpus(paths: Sequence[Union[str, os.PathLike[str]]], *, field: Union[s
         if report is None:
             raise error
         failed.append(error)
-        left_out = "" if error.name == error.input else f"; {error.input} is left out"
-        report(error.name, error.reason + left_out)
+        report(error.name, reported_reason(error))
 
     listing = list_files(arguments, lambda name, reason: fail(InputError(name, reason)))
     kinds = [kind_of(path, field) for path in listing.paths]
@@ -105,6 +104,28 @@ def load_corpus(paths: Sequence[Union[str, os.PathLike[str]]], *, field: Union[s
             buffer.rollback(mark)
             fail(InputError(path, describe_error(error)))
     return _finish(buffer, sources, tuple(arguments), field, tuple(failed))
+
+
+def reported_reason(error: InputError) -> str:
+    """What a corpus read with a `report` says of the input `error` leaves out, after its name."""
+    return error.reason if error.name == error.input else f"{error.reason}; {error.input} is left out"
+
+
+def load_piece(path: str, cut: Cut, field: str) -> tuple[LoadedCorpus, int]:
+    """The records of the piece `cut` of the uncompressed JSON Lines input at `path`, and the lines they take.
+
+    One source, counted as the piece alone: its records are numbered from the
+    piece's first, and so is a record in a RecordError. Raises InputError as
+    `load_corpus` without a `report` does.
+    """
+    buffer = DocumentBuffer()
+    try:
+        identity, stamp = _stamp(path)
+        count, lines = read_jsonl_piece(path, cut, field, buffer)
+    except OSError as error:
+        raise InputError(path, describe_error(error)) from None
+    source = Source(path, Kind.JSONL, 0, count, identity=identity, stamp=stamp)
+    return _finish(buffer, [source], (path,), field, ()), lines
 
 
 def _read_source(path: str, kind: Kind, field: Union[str, None], buffer: DocumentBuffer) -> Source:

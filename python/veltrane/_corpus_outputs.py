@@ -19,6 +19,8 @@ from ._locations import is_url, url_filesystem
 
 #: Appended to a local output while it is written; renamed to its name once whole.
 PARTIAL_SUFFIX = ".veltrane-partial"
+#: Appended, with the piece's first byte, to the place of an input written in pieces, for each piece's part.
+PART_SUFFIX = ".veltrane-part-"
 
 
 def mirrored_path(name: str) -> str:
@@ -34,6 +36,11 @@ def mirrored_path(name: str) -> str:
     if relative in ("", "."):
         raise InputError(name, "names no file to write under the output")
     return relative
+
+
+def part_path(relative: str, start: int) -> str:
+    """Where the part written from the piece of an input starting at byte `start` waits, beside the input's place."""
+    return f"{relative}{PART_SUFFIX}{start}"
 
 
 def _local(location: str) -> Union[str, None]:

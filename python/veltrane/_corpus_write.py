@@ -8,9 +8,9 @@ from dataclasses import dataclass
 from typing import IO, Union
 
 from ._corpus_buffer import Bytes
-from ._corpus_jsonl import write_jsonl
+from ._corpus_jsonl import Cut, write_jsonl
 from ._corpus_load import LoadedCorpus
-from ._corpus_outputs import Outputs, mirrored_path, refuse_overwriting
+from ._corpus_outputs import Outputs, mirrored_path, part_path, refuse_overwriting
 from ._corpus_parquet import write_parquet
 from ._corpus_sources import InputError, Kind, Source
 from ._locations import describe_error
@@ -35,7 +35,7 @@ class WriteSummary:
 
 def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
                        report: Union[Report, None] = None, mirrored: Union[Sequence[str], None] = None,
-                       taken: Union[Mapping[str, str], None] = None) -> WriteSummary:
+                       taken: Union[Mapping[str, str], None] = None, cut: Union[Cut, None] = None) -> WriteSummary:
     """Writes every document i as kept(i) under `out` (a directory or fsspec URL), mirroring the inputs.
 
     A file goes to OUT/<its name without a root "/" or URL scheme>
@@ -51,7 +51,10 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
     by absolute path). `taken` maps the places under the output that inputs
     before these take (relative path to input name), when the corpus is
     written in parts (a cluster's shards): an input placed there is not
-    written, as if the inputs had been written together.
+    written, as if the inputs had been written together. `cut`: the corpus is
+    that piece of its one input, an uncompressed JSON Lines file (a cluster's
+    shard); its lines go to the part beside the input's place (`part_path`),
+    for the parts to be joined in order.
 
     Raises ValueError before writing anything when the output would write over
     an input (it is one, or lies inside an input directory), or cannot be made. An input that
@@ -80,8 +83,8 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
                                  f"({relative} under the output); written once only")
             targets[relative] = source.name if mirrored is None else mirrored[index]
             _check_unchanged(source)
-            with outputs.create(relative) as handle:
-                source_changed, source_removed = _write_source(corpus, source, handle, checked)
+            with outputs.create(relative if cut is None else part_path(relative, cut[0])) as handle:
+                source_changed, source_removed = _write_source(corpus, source, handle, checked, cut)
         except InputError as error:
             failed.append(error)
         except (OSError, EOFError, zlib.error) as error:
@@ -117,12 +120,15 @@ def _check_unchanged(source: Source) -> None:
         raise InputError(source.name, "changed since it was read; not written")
 
 
-def _write_source(corpus: LoadedCorpus, source: Source, handle: IO[bytes], kept: Callable[[int], Bytes]) -> tuple[int, int]:
-    """Writes one input's documents; returns (documents changed, bytes removed)."""
+def _write_source(corpus: LoadedCorpus, source: Source, handle: IO[bytes], kept: Callable[[int], Bytes],
+                  cut: Union[Cut, None]) -> tuple[int, int]:
+    """Writes one input's documents (or its piece `cut`'s); returns (documents changed, bytes removed)."""
     documents = range(source.first, source.first + source.documents)
     assert corpus.field is not None or source.kind in (Kind.FILE, Kind.DATA)
+    assert cut is None or (source.kind is Kind.JSONL and not source.gzip)
     if source.kind is Kind.JSONL:
-        return write_jsonl(source.name, source.gzip, corpus.field or "", documents, handle, corpus.document, kept)
+        return write_jsonl(source.name, source.gzip, corpus.field or "", documents, handle, corpus.document, kept,
+                           cut)
     if source.kind is Kind.PARQUET:
         return write_parquet(source.name, corpus.field or "", documents, handle, corpus.document, kept)
     after = kept(source.first)

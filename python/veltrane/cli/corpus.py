@@ -48,8 +48,9 @@ deduplication (--dedup OUT or --mark SPANS.jsonl):
   Lines and Parquet written again with the field edited and everything else kept.
   --mark writes the ranges instead, one {"document", "start", "end"} per line.
   With --scheduler, the same runs on a Dask cluster: the corpus is cut into shards
-  of whole inputs (--shard-size), each worker reads and writes its own, and the
-  output, the ranges and the summary are those of the run on one machine.
+  of whole documents (--shard-size; a large uncompressed JSON Lines input into
+  pieces of its records), each worker reads and writes its own, and the output,
+  the ranges and the summary are those of the run on one machine.
 
 """
     + EXIT_CODES
@@ -97,10 +98,11 @@ def add_parser(commands: Subcommands) -> None:
                        "new local cluster of N worker processes with local:N; each worker reads and writes its own "
                        "shards (needs pip install 'veltrane[cluster]')")
     dedup.add_argument("--shard-size", type=parse_size, default=None, metavar="SIZE",
-                       help="with --scheduler: shards of whole inputs of at most SIZE bytes (default: "
+                       help="with --scheduler: shards of whole documents of at most SIZE bytes (default: "
                        f"1/{SHARD_SHARE_OF_MEMORY} of a worker thread's share of the smallest memory limit, "
                        f"{DEFAULT_SHARD_SIZE >> 20}M when none is stated, or less to give each thread "
-                       f"{SHARDS_PER_THREAD} shards; a larger input is a shard of its own)")
+                       f"{SHARDS_PER_THREAD} shards); an uncompressed JSON Lines input larger than that is cut "
+                       "into pieces of its records, any other larger input is a shard of its own")
 
 
 def run_corpus(args: argparse.Namespace, activity: Activity) -> int:
