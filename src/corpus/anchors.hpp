@@ -7,6 +7,7 @@
 // cluster shuffles them to find which windows may repeat across shards.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -75,6 +76,13 @@ void for_each_anchor(const CorpusText& text, const Sampling& s, std::uint64_t fr
     for_each_window_run(text, s.length, from, to, [&](std::uint64_t first, std::uint64_t stop) {
         std::size_t head = 0, tail = 0;
         std::uint64_t next_gram = first, last = UINT64_MAX, run_first = first;
+        // An anchor's bytes lie in its window when s.f <= s.length - s.t + GRAM. With longer ones (a window's
+        // first half standing for the whole window) they are cut at the run's last byte, which changes only
+        // the fingerprints of anchors that no window of that length covers, and never reads past the text.
+        const std::uint64_t bytes_end = stop - 1 + s.length;
+        const auto fingerprint_at = [&](std::uint64_t a) {
+            return fingerprint(text.bytes + a, std::min(s.f, bytes_end - a));
+        };
         for (std::uint64_t y = first; y < stop; ++y) {
             if ((y & 0xFFFF) == 0) pool::checkpoint();
             for (; next_gram < y + s.w; ++next_gram) {
@@ -86,12 +94,12 @@ void for_each_anchor(const CorpusText& text, const Sampling& s, std::uint64_t fr
             while (ring[head & mask].second < y) ++head;
             const std::uint64_t a = ring[head & mask].second;
             if (a != last) {
-                if (last != UINT64_MAX) found(last, fingerprint(text.bytes + last, s.f), run_first, y);
+                if (last != UINT64_MAX) found(last, fingerprint_at(last), run_first, y);
                 last = a;
                 run_first = y;
             }
         }
-        if (last != UINT64_MAX) found(last, fingerprint(text.bytes + last, s.f), run_first, stop);
+        if (last != UINT64_MAX) found(last, fingerprint_at(last), run_first, stop);
     });
 }
 
