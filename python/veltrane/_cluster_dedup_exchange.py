@@ -47,11 +47,12 @@ class Exchange:
 
     def exchange(self, rows: Sequence[Any], width: int) -> list[Any]:
         """From the futures of `rows` (each a (1, width) object array), the `width` columns' futures."""
-        import dask.array
+        # From the module that defines them: dask.array does not re-export them for a strict type checker.
+        from dask.array import core as arrays
         from dask.delayed import delayed
 
-        from_delayed: Any = dask.array.from_delayed
-        concatenate: Any = dask.array.concatenate
+        from_delayed: Any = arrays.from_delayed
+        concatenate: Any = arrays.concatenate
         blocks = [from_delayed(delayed(row), shape=(1, width), dtype=object) for row in rows]
         columns = concatenate(blocks, axis=0).rechunk(((len(rows),), (1,) * width), method="p2p")
         # Sending a row lets it go: that comes before the next shard's step makes another.
