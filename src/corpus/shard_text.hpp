@@ -1,8 +1,8 @@
 // What a shard keeps between the steps of a cluster run is small: where its
 // bytes came from in the text as loaded (pieces) and the bytes to look near,
-// as ranges. Its text is made again from the text as loaded whenever a step
-// needs it and no copy is at hand (a worker's scratch copy lost with the
-// worker, or made on another one), so a worker holds one shard's text at a time.
+// as ranges. Its text is made again from the text as loaded whenever it is
+// needed and no copy is at hand (the result lost with its worker, or the
+// scratch copy left on another one), so a lost text never costs the passes before it.
 #pragma once
 
 #include <cstdint>
