@@ -37,21 +37,44 @@ ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>
     py::throw_python_error();
 }
 
+// A non-negative int argument; the core judges its range.
+unsigned long long whole_number(PyObject* arg, const char* name) {
+    if (!PyLong_Check(arg)) {
+        PyErr_Format(PyExc_TypeError, "%s must be an int, not %.200s", name, Py_TYPE(arg)->tp_name);
+        py::throw_python_error();
+    }
+    const unsigned long long n = PyLong_AsUnsignedLongLong(arg);
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_ValueError, "%s must be a non-negative integer below 2**64, not %R", name, arg);
+        py::throw_python_error();
+    }
+    return n;
+}
+
+// The bits of a byte or their value: small, whatever the core's exact bound.
+unsigned small_number(PyObject* arg, const char* name) {
+    const unsigned long long n = whole_number(arg, name);
+    if (n > 0xff) {
+        PyErr_Format(PyExc_ValueError, "a checkpoint's %s must be below 256, not %R", name, arg);
+        py::throw_python_error();
+    }
+    return static_cast<unsigned>(n);
+}
+
 PyObject* reader_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
     return guarded([&] {
         static const char* names[] = {"position", "bits", "value", "window", nullptr};
-        unsigned long long position = 0;
-        unsigned int bits = 0, value = 0;
-        PyObject* window_arg = nullptr;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "KIIO:GzipReader", const_cast<char**>(names), &position, &bits,
+        PyObject *position, *bits, *value, *window_arg;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOOO:GzipReader", const_cast<char**>(names), &position, &bits,
                                          &value, &window_arg)) {
             py::throw_python_error();
         }
-        const InputBytes window(window_arg);
         gi::Checkpoint from;
-        from.position = position;
-        from.bits = bits;
-        from.value = value;
+        from.position = whole_number(position, "position");
+        from.bits = small_number(bits, "bits");
+        from.value = small_number(value, "value");
+        const InputBytes window(window_arg);
         from.window.assign(window.bytes().begin(), window.bytes().end());
         PyRef self = PyRef::steal(check(type->tp_alloc(type, 0)));
         as_reader(self.get())->reader = new gi::Reader(from);  // std::invalid_argument: ValueError
