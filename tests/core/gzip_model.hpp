@@ -46,7 +46,9 @@ inline Bytes gzip_member(const std::string& text, const MemberOptions& options) 
         s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data() + at));
         s.avail_in = static_cast<uInt>(end - at);
         const int status = deflate(&s, flush);
-        if (status != (flush == Z_FINISH ? Z_STREAM_END : Z_OK) || s.avail_in != 0) {
+        // A flush right after another one has nothing to do: zlib says Z_BUF_ERROR.
+        const bool done = flush == Z_FINISH ? status == Z_STREAM_END : status == Z_OK || status == Z_BUF_ERROR;
+        if (!done || s.avail_in != 0) {
             throw std::runtime_error("deflate did not take its input");
         }
         at = end;
