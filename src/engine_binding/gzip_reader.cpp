@@ -26,11 +26,30 @@ namespace gi = gzip_index;
 
 struct ReaderObject {
     PyObject_HEAD
+    // Null once a call failed midway: its input and output were taken in part.
     gi::Reader* reader;
     bool busy;
 };
 
 ReaderObject* as_reader(PyObject* self) { return reinterpret_cast<ReaderObject*>(self); }
+
+// The reader, for a call that may use it now.
+gi::Reader& usable(ReaderObject* self) {
+    if (self->busy) {
+        PyErr_SetString(PyExc_RuntimeError, "this reader is in use by another thread");
+        py::throw_python_error();
+    }
+    if (self->reader == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "this reader stopped at an error or an interruption; open a new one");
+        py::throw_python_error();
+    }
+    return *self->reader;
+}
+
+void drop_reader(ReaderObject* self) noexcept {
+    delete self->reader;
+    self->reader = nullptr;
+}
 
 [[noreturn]] void raise_data_error(const gi::DataError& e) {
     PyErr_SetString(PyExc_ValueError, e.what());
@@ -97,6 +116,7 @@ PyObject* reader_decompress_into(PyObject* self_obj, PyObject* const* args, Py_s
             py::throw_python_error();
         }
         ReaderObject* self = as_reader(self_obj);
+        gi::Reader& reader = usable(self);
         const ExclusiveUse in_use(self->busy, "reader");
         const InputBytes input(args[0]);
         py::BufferRef output;
@@ -106,9 +126,13 @@ PyObject* reader_decompress_into(PyObject* self_obj, PyObject* const* args, Py_s
         std::size_t written = 0;
         try {
             WithoutGil unlocked;
-            written = self->reader->decompress(input.bytes(), out);
+            written = reader.decompress(input.bytes(), out);
         } catch (const gi::DataError& e) {
+            drop_reader(self);
             raise_data_error(e);
+        } catch (...) {
+            drop_reader(self);
+            throw;
         }
         return PyRef::steal(check(PyLong_FromSize_t(written)));
     });
@@ -117,10 +141,9 @@ PyObject* reader_decompress_into(PyObject* self_obj, PyObject* const* args, Py_s
 // finish(): the file has ended; ValueError unless it may end here.
 PyObject* reader_finish(PyObject* self_obj, PyObject*) noexcept {
     return guarded([&] {
-        ReaderObject* self = as_reader(self_obj);
-        const ExclusiveUse in_use(self->busy, "reader");
+        gi::Reader& reader = usable(as_reader(self_obj));
         try {
-            self->reader->finish();
+            reader.finish();
         } catch (const gi::DataError& e) {
             raise_data_error(e);
         }
@@ -129,10 +152,12 @@ PyObject* reader_finish(PyObject* self_obj, PyObject*) noexcept {
 }
 
 PyObject* reader_needs_input(PyObject* self, void*) noexcept {
-    return PyBool_FromLong(as_reader(self)->reader->needs_input());
+    return guarded([&] { return PyRef::steal(PyBool_FromLong(usable(as_reader(self)).needs_input())); });
 }
 
-PyObject* reader_eof(PyObject* self, void*) noexcept { return PyBool_FromLong(as_reader(self)->reader->eof()); }
+PyObject* reader_eof(PyObject* self, void*) noexcept {
+    return guarded([&] { return PyRef::steal(PyBool_FromLong(usable(as_reader(self)).eof())); });
+}
 
 PyMethodDef READER_METHODS[] = {
     {"decompress_into", as_method(&reader_decompress_into), METH_FASTCALL,
