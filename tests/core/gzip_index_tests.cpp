@@ -19,6 +19,7 @@
 
 #include "gzip_index/reader.hpp"
 #include "gzip_index/survey.hpp"
+#include "gzip_drive.hpp"
 #include "gzip_model.hpp"
 
 namespace {
@@ -100,36 +101,8 @@ std::vector<Sample> samples(std::mt19937_64& random, bool long_form) {
     return out;
 }
 
-gi::SurveyResult survey(std::span<const std::uint8_t> file, std::uint64_t spacing, std::size_t chunk) {
-    gi::Survey s(spacing);
-    for (std::size_t at = 0; at < file.size(); at += chunk) {
-        if (!s.feed(file.subspan(at, std::min(chunk, file.size() - at)))) break;
-    }
-    return s.finish();
-}
-
-// The reader's whole output from `c`, fed `in_chunk` bytes at a time and taking
-// at most `out_chunk` bytes a call.
-std::string read_from(std::span<const std::uint8_t> file, const gi::Checkpoint& c, std::size_t in_chunk,
-                      std::size_t out_chunk) {
-    gi::Reader reader(c);
-    std::string text;
-    std::vector<std::uint8_t> out(out_chunk);
-    std::size_t at = c.offset;
-    while (!reader.eof()) {
-        std::span<const std::uint8_t> in;
-        if (reader.needs_input()) {
-            if (at == file.size()) {
-                reader.finish();
-                continue;
-            }
-            in = file.subspan(at, std::min(in_chunk, file.size() - at));
-            at += in.size();
-        }
-        text.append(reinterpret_cast<const char*>(out.data()), reader.decompress(in, out));
-    }
-    return text;
-}
+using gzip_drive::read_from;
+using gzip_drive::survey;
 
 // The same, with a corrupt-data error as text that matches nothing.
 std::string read_or_error(std::span<const std::uint8_t> file, const gi::Checkpoint& c, std::size_t in_chunk,

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "gzip_index/reader.hpp"
-#include "gzip_index/survey.hpp"
+#include "gzip_drive.hpp"
 #include "gzip_model.hpp"
 
 namespace {
@@ -51,26 +51,6 @@ Bytes built_file(const std::uint8_t* in, std::size_t size, std::uint8_t mode) {
     return file;
 }
 
-std::string read_from(const Bytes& file, const gi::Checkpoint& c, std::size_t chunk) {
-    gi::Reader reader(c);
-    std::string text;
-    std::vector<std::uint8_t> out(chunk * 3 + 1);
-    std::size_t at = c.offset;
-    while (!reader.eof()) {
-        std::span<const std::uint8_t> in;
-        if (reader.needs_input()) {
-            if (at == file.size()) {
-                reader.finish();
-                continue;
-            }
-            in = std::span<const std::uint8_t>(file).subspan(at, std::min(chunk, file.size() - at));
-            at += in.size();
-        }
-        text.append(reinterpret_cast<const char*>(out.data()), reader.decompress(in, out));
-    }
-    return text;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
@@ -81,11 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     const std::uint8_t mode = input[2];
     const Bytes file = mode & 1 ? built_file(input + 3, size - 3, mode) : Bytes(input + 3, input + size);
 
-    gi::Survey survey(spacing);
-    for (std::size_t at = 0; at < file.size(); at += chunk) {
-        if (!survey.feed(std::span<const std::uint8_t>(file).subspan(at, std::min(chunk, file.size() - at)))) break;
-    }
-    const gi::SurveyResult result = survey.finish();
+    const gi::SurveyResult result = gzip_drive::survey(file, spacing, chunk);
     const auto text = gzip_model::python_gzip_text(file);
     if (result.indexable() != text.has_value()) finding("acceptance", result.indexable());
     if (!text) return 0;
@@ -96,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
         if (c.position / spacing == previous / spacing) finding("two checkpoints for one multiple", c.position);
         previous = c.position;
         try {
-            if (read_from(file, c, chunk) != text->substr(c.position)) finding("text from checkpoint", c.position);
+            if (gzip_drive::read_from(file, c, chunk, chunk * 3 + 1) != text->substr(c.position)) finding("text from checkpoint", c.position);
         } catch (const gi::DataError&) {
             finding("reader refused the surveyed file", c.position);
         }
