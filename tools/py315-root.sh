@@ -14,7 +14,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 mapfile -t REQUIREMENTS < <(python3 "$here/tools/requirements.py" --debian run test)
 [ ${#REQUIREMENTS[@]} -gt 0 ] || { echo "py315-root: no requirements read from pyproject.toml" >&2; exit 1; }
 PACKAGES=(python3.15-dev python3.15-dbg "${REQUIREMENTS[@]}"
-          g++ cmake make pkg-config libsodium-dev libdivsufsort-dev libbz2-dev binutils ent)
+          g++ cmake make pkg-config libsodium-dev libdivsufsort-dev zlib1g-dev libbz2-dev binutils ent)
 # The stamp names the package list: a checkout that needs other packages adds them
 # to the shared root in place, without taking it away from checkouts using it.
 STAMP="$ROOT/.veltrane-packages-$(printf '%s\n' "${PACKAGES[@]}" | sort | sha256sum | cut -c1-16)"

@@ -1,11 +1,12 @@
 # Sourced by the project's scripts: makes sure the build's system packages are there.
-# libsodium's and libdivsufsort's development files and pkg-config are all the build
-# needs beyond a compiler.
+# libsodium's, libdivsufsort's and zlib's development files and pkg-config are all the
+# build needs beyond a compiler.
 ensure_system_deps() {
     local missing=()
     command -v pkg-config >/dev/null || missing+=(pkg-config)
     pkg-config --exists libsodium 2>/dev/null || missing+=(libsodium-dev)
     pkg-config --exists libdivsufsort libdivsufsort64 2>/dev/null || missing+=(libdivsufsort-dev)
+    pkg-config --exists zlib 2>/dev/null || missing+=(zlib1g-dev)
     command -v g++ >/dev/null || missing+=(g++)
     command -v nm >/dev/null || missing+=(binutils)
     [ ${#missing[@]} -eq 0 ] && return 0

@@ -16,4 +16,8 @@ extern PyMethodDef SP800_22_FUNCTIONS[];  // sp800_22.cpp: the SP 800-22 tests a
 extern PyMethodDef CLUSTER_DEDUP_FUNCTIONS[];  // cluster_dedup.cpp: the shards' steps of a deduplication on a cluster
 extern PyMethodDef CLUSTER_PARTITION_FUNCTIONS[];  // cluster_partitions.cpp: its partitions' steps
 
+// The gzip index's two types; each returns -1 with an exception set on failure.
+int add_gzip_survey_type(PyObject* module);  // gzip_survey.cpp: GzipSurvey, the pass that finds checkpoints
+int add_gzip_reader_type(PyObject* module);  // gzip_reader.cpp: GzipReader, inflating from a checkpoint
+
 }  // namespace veltrane::engine

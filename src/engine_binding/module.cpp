@@ -22,6 +22,7 @@ int exec_engine(PyObject* module) {
                                CLUSTER_DEDUP_FUNCTIONS, CLUSTER_PARTITION_FUNCTIONS}) {
         if (PyModule_AddFunctions(module, table) < 0) return -1;
     }
+    if (add_gzip_survey_type(module) < 0 || add_gzip_reader_type(module) < 0) return -1;
     return 0;
 }
 

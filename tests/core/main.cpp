@@ -6,7 +6,7 @@
 //                                        sp800_predictors, sp800_bit_tuples, sp800_bit_predictors, sp800_restart,
 //                                        sp800_restart_run, sp800_iid, bz2_length, corpus,
 //                                        shared_repeats, sp800_22, sp800_22_run,
-//                                        cluster_dedup, cluster_shards)
+//                                        cluster_dedup, cluster_shards, gzip_index)
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
                                {"sp800_22", &run_sp800_22_tests},
                                {"sp800_22_run", &run_sp800_22_run_tests},
                                {"cluster_dedup", &run_cluster_dedup_tests},
-                               {"cluster_shards", &run_cluster_shard_tests}}) {
+                               {"cluster_shards", &run_cluster_shard_tests},
+                               {"gzip_index", &run_gzip_index_tests}}) {
 
         bool run = wanted.empty();
         for (const std::string& w : wanted) run = run || w == name;

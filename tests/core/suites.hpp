@@ -23,3 +23,4 @@ int run_sp800_22_tests(bool long_form);  // sp800_22_tests.cpp: SP 800-22's test
 int run_sp800_22_run_tests(bool long_form);  // sp800_22_run_tests.cpp: its probabilities, transforms, runs, second level, limits
 int run_cluster_dedup_tests(bool long_form);  // cluster_dedup_tests.cpp: deduplication on a cluster, simulated, against the engine
 int run_cluster_shard_tests(bool long_form);  // cluster_shard_tests.cpp: a cluster run's costs and a shard's text between steps
+int run_gzip_index_tests(bool long_form);  // gzip_index_tests.cpp: the gzip checkpoint index and its reader, against zlib-built files
