@@ -4,9 +4,11 @@
 
 N rows of N cells each, one cell in seven holding 16 bytes (the rest empty),
 go through the deduplication's exchange (Dask's P2P rechunk) on a 2-worker
-LocalCluster; each column is counted where it lands. Reported: the wall time
-and the time per cell. The exchange handles every cell, empty or not, so at
-a fixed cost per cell it grows with senders x destinations.
+LocalCluster; each column is counted where it lands, once in one rechunk and
+once in two (the exchange's choice from TWO_STAGES cells on). Reported: the
+wall time and the time per cell of each. One rechunk handles every cell,
+empty or not, at a fixed cost, so it grows with senders x destinations; two
+cut 2 x senders x sqrt(destinations) slices.
 """
 import sys
 import time
@@ -28,6 +30,7 @@ def held(column):
 def main():
     from distributed import Client, LocalCluster
 
+    import veltrane._cluster_dedup_exchange as exchanges
     from veltrane._cluster_dedup_exchange import Exchange
 
     sizes = [int(n) for n in sys.argv[1:]] or [60, 200, 400, 800]
@@ -36,12 +39,15 @@ def main():
     client = Client(cluster)
     exchange = Exchange(client)
     for n in sizes:
-        start = time.perf_counter()
-        columns = exchange.exchange([exchange.submit(row, n) for _ in range(n)], n)
-        arrived = sum(client.gather([exchange.submit(held, column) for column in columns]))
-        wall = time.perf_counter() - start
-        assert arrived == n * len(range(0, n, 7))
-        print(f"{n} x {n} cells: {wall:.1f} s, {wall / n / n * 1e6:.0f} us per cell", flush=True)
+        for stages, threshold in ((1, n * n + 1), (2, 0)):
+            exchanges.TWO_STAGES = threshold
+            start = time.perf_counter()
+            columns = exchange.exchange([exchange.submit(row, n) for _ in range(n)], n)
+            arrived = sum(client.gather([exchange.submit(held, column) for column in columns]))
+            wall = time.perf_counter() - start
+            assert arrived == n * len(range(0, n, 7))
+            print(f"{n} x {n} cells in {stages} rechunk(s): {wall:.1f} s, {wall / n / n * 1e6:.0f} us per cell",
+                  flush=True)
     client.close()
     cluster.close()
 
