@@ -1,11 +1,12 @@
 """`veltrane corpus --dedup` on a 2-worker LocalCluster against the same command on one machine (run by hand).
 
-    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size SIZE] [--jsonl]
+    python bench/bench_cluster_dedup.py [--mb 500] [--shard-size SIZE] [--form files|jsonl|jsonl.gz|parquet]
 
 The corpus is the machine's real text as bench_corpus.py selects it (the
-first files, in path order, up to M MB; with --jsonl, one JSON Lines input
-holding a record per file, read with --field text, which the cluster run cuts
-into pieces). The one-machine run goes first,
+first files, in path order, up to M MB; with --form jsonl, one JSON Lines
+input holding a record per file, read with --field text, which the cluster
+run cuts into pieces; jsonl.gz the same through gzip, parquet a Parquet input
+of row groups of 1,000 rows; --jsonl is --form jsonl). The one-machine run goes first,
 through the command line in a fresh process, with its wall time, CPU time and
 peak resident memory. Then a LocalCluster of 2 worker processes (one thread
 each) whose memory limit per worker is a quarter of that peak runs the same
@@ -99,13 +100,38 @@ def small_documents_tasks(scratch, veltrane):
     return len(counter.keys), done.stdout.strip().rsplit("(", 1)[-1].rstrip(")")
 
 
+def one_input(chosen, path):
+    """The files as the records (or rows) of one input at `path`, of the form its name says."""
+    import gzip
+
+    def records():
+        for name in chosen:
+            with open(name, encoding="utf-8", errors="replace") as f:
+                yield {"path": name, "text": f.read()}
+
+    if path.endswith(".parquet"):
+        import pyarrow
+        import pyarrow.parquet
+
+        rows = list(records())
+        table = pyarrow.table({"path": [r["path"] for r in rows], "text": [r["text"] for r in rows]})
+        pyarrow.parquet.write_table(table, path, row_group_size=1000)
+        return
+    with (gzip.open(path, "wt", encoding="utf-8", compresslevel=6) if path.endswith(".gz")
+          else open(path, "w", encoding="utf-8")) as out:
+        for record in records():
+            out.write(json.dumps(record, ensure_ascii=False) + "\n")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--mb", type=float, default=500)
     parser.add_argument("--shard-size", default=None, help="default: the command's own, fitted to the workers")
     parser.add_argument("--memory-share", type=float, default=0.25,
                         help="each worker's memory limit, as a share of the one-machine run's peak")
-    parser.add_argument("--jsonl", action="store_true", help="the files as the records of one JSON Lines input")
+    parser.add_argument("--form", choices=["files", "jsonl", "jsonl.gz", "parquet"], default="files",
+                        help="the files as they are, or as the records or rows of one input of this form")
+    parser.add_argument("--jsonl", action="store_const", const="jsonl", dest="form", help="--form jsonl")
     args = parser.parse_args()
     from distributed import Client, LocalCluster
 
@@ -119,11 +145,8 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         corpus, local_out, cluster_out = (os.path.join(scratch, name) for name in ("corpus", "local", "cluster"))
         os.mkdir(corpus)
-        if args.jsonl:
-            with open(os.path.join(corpus, "all.jsonl"), "w", encoding="utf-8") as out:
-                for path in chosen:
-                    with open(path, encoding="utf-8", errors="replace") as f:
-                        out.write(json.dumps({"path": path, "text": f.read()}, ensure_ascii=False) + "\n")
+        if args.form != "files":
+            one_input(chosen, os.path.join(corpus, "all." + args.form))
             veltrane += ["--field", "text"]
         else:
             linked(chosen, corpus)
@@ -156,7 +179,8 @@ def main():
         if done.returncode != 0:
             sys.exit(f"the cluster run failed ({done.returncode}): {done.stderr}")
         shards = len(chosen)  # an upper bound, refined below from the plan
-        from veltrane._cluster_dedup_pieces import plan_pieces
+        from veltrane._cluster_dedup_pieces import piece_size, plan_pieces
+        from veltrane._cluster_dedup_survey import survey_inputs
         from veltrane._cluster_dedup_plan import fitted_shard_size
         from veltrane._walk import list_files
         from veltrane.cli.numbers import parse_size
@@ -164,14 +188,18 @@ def main():
         shard_size = (fitted_shard_size([limit, limit], total) if args.shard_size is None
                       else parse_size(args.shard_size))
         listing = list_files([corpus], print)
-        shards = len(plan_pieces(listing.paths, listing.sizes, shard_size, "text" if args.jsonl else None))
+        field = None if args.form == "files" else "text"
+        # The survey of a compressed or Parquet input, run here as a worker would run it.
+        cuts, _ = survey_inputs(lambda function, *arguments, **_: function(*arguments), lambda found: found,
+                                listing.paths, listing.sizes, piece_size(shard_size), field, lambda name: name)
+        shards = len(plan_pieces(listing.paths, listing.sizes, shard_size, field, cuts))
         print(f"2-worker LocalCluster, {limit / 1e6:.0f} MB per worker, {shards} shards of {shard_size / 2**20:.1f} MiB: "
               f"{cluster_wall:.1f} s wall, workers {workers_cpu:.1f} s CPU; ratio {cluster_wall / wall:.2f} "
               f"(target <= 2); workers restarted: {lost}; largest worker peak {worker_peak / 1e6:.0f} MB")
         print(f"  output identical: {same_tree(local_out, cluster_out)}; summary: {done.stdout.strip()}")
         print(f"  tasks: {len(counter.keys)} ({len(counter.keys) / shards:.1f} per shard), {counter.runs} runs; "
               f"between workers: {sent / 1e6:.0f} MB ({sent / total:.2f} bytes per corpus byte)")
-        if not args.jsonl:
+        if args.form == "files":
             small_tasks = small_documents_tasks(scratch, veltrane)
             print(f"100,000 documents of 1 kB in 64 MiB shards (2 shards): {small_tasks[0]} tasks over {small_tasks[1]}")
 

@@ -141,7 +141,7 @@ def test_pieces_read_and_write_what_the_whole_input_does(tmp_path_factory, seed,
         summary = write_deduplicated(piece, str(root / "parts"), lambda i, p=piece: kept(p.document(i)), cut=cut)
         writes.append(ShardWrite(summary))
     assert read == [bytes(whole.document(i)) for i in range(len(whole))]  # every record once, in order
-    joined = join_parts(str(root / "parts"), str(path), [start for start, _ in pieces], writes)
+    joined = join_parts(str(root / "parts"), str(path), str(path), "text", [start for start, _ in pieces], writes)
     one_machine = write_deduplicated(whole, str(root / "whole"), lambda i: kept(whole.document(i)))
     assert joined == ShardWrite(one_machine)
     mirrored = str(path).lstrip("/")
@@ -167,7 +167,7 @@ def test_pieces_of_a_url_input_are_read_and_written_as_the_whole_input():
         read += [bytes(piece.document(i)) for i in range(len(piece))]
         writes.append(ShardWrite(write_deduplicated(piece, f"{root}/parts", lambda i: b"", cut=cut)))
     assert read == [bytes(whole.document(i)) for i in range(len(whole))]
-    assert join_parts(f"{root}/parts", f"{root}/in.jsonl", [start for start, _ in pieces], writes) == ShardWrite(
+    assert join_parts(f"{root}/parts", f"{root}/in.jsonl", f"{root}/in.jsonl", "text", [start for start, _ in pieces], writes) == ShardWrite(
         write_deduplicated(whole, f"{root}/whole", lambda i: b""))
     fs = fsspec.filesystem("memory")
     written = fs.find(f"{root}/parts")
@@ -182,8 +182,8 @@ def test_a_piece_not_written_leaves_its_input_unwritten(tmp_path):
     (tmp_path / "out").mkdir()
     (tmp_path / "out" / part_path("in.jsonl", 0)).write_bytes(b"{}\n")
     failed = ShardWrite(WriteSummary(0, 0, 0), (("in.jsonl", "changed since it was read; not written"),))
-    done = join_parts(str(tmp_path / "out"), "in.jsonl", [0, 40, 80], [ShardWrite(WriteSummary(1, 1, 5)), failed,
-                                                                         failed])
+    done = join_parts(str(tmp_path / "out"), "in.jsonl", "in.jsonl", "text", [0, 40, 80],
+                      [ShardWrite(WriteSummary(1, 1, 5)), failed, failed])
     assert done == ShardWrite(WriteSummary(0, 0, 0), failed.failed)  # once, and nothing counted
     assert list((tmp_path / "out").iterdir()) == []
 
@@ -211,7 +211,7 @@ def test_an_input_changed_since_its_pieces_were_read_is_not_written(tmp_path, mo
         forget(shards[0].run)
     one_machine = []
     write_deduplicated(whole, "local", lambda i: whole.document(i), report=lambda *message: one_machine.append(message))
-    done = join_parts("out", "in.jsonl", [start for start, _ in cuts], writes)
+    done = join_parts("out", "in.jsonl", "in.jsonl", "text", [start for start, _ in cuts], writes)
     assert done.failed == tuple(one_machine) == (("in.jsonl", "changed since it was read; not written"),)
     assert list((tmp_path / "out").rglob("*.jsonl*")) == []
 

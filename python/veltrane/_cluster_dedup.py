@@ -2,9 +2,10 @@
 
 The corpus is cut into shards of whole documents in corpus order (at most
 `shard_size` bytes as listed, by default what the workers' memory fits): runs
-of whole inputs, and pieces of JSON Lines inputs larger than a shard
-(_cluster_dedup_pieces.py); any other input larger than a shard is a shard of
-its own. Every worker reads its shards itself and runs the passes of
+of whole inputs, and pieces of JSON Lines and Parquet inputs larger than a
+shard (_cluster_dedup_pieces.py; compressed ones and Parquet cut where a
+worker's survey says, _cluster_dedup_survey.py); any other input larger than
+a shard is a shard of its own. Every worker reads its shards itself and runs the passes of
 docs/corpus-dedup-on-a-cluster.md on them (_cluster_dedup_pass.py) until one
 removes nothing; between steps Dask keeps or spills a shard's text. The
 client plans, sends work and gathers summaries and, for --mark, the ranges;
@@ -22,9 +23,11 @@ from typing import Any, Union
 
 from ._cluster_dedup_exchange import Exchange
 from ._cluster_dedup_pass import PassOptions, run_pass
-from ._cluster_dedup_pieces import Planned, joined_sources, joined_writes, plan_pieces, settle, taken_by_shard
+from ._cluster_dedup_pieces import (Planned, joined_sources, joined_writes, piece_numbers, piece_size, plan_pieces,
+                                    settle, taken_by_shard)
 from ._cluster_dedup_plan import check_output, fitted_shard_size, thread_memory
 from ._cluster_dedup_steps import removed_ranges
+from ._cluster_dedup_survey import compressed_jsonl, resumes, survey_inputs
 from ._cluster_dedup_text import Loaded, ShardInfo, ShardSource, first_state, forget, load, make_text
 from ._cluster_dedup_write import ShardWrite, make_root, write_shard
 from ._corpus_sources import DocumentNames, InputError
@@ -87,16 +90,21 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
     workers = len(found)
     if shard_size is None:
         shard_size = fitted_shard_size(thread_memory(found), listing.total_bytes)
-    plan = plan_pieces(listing.paths, listing.sizes, shard_size, text_field)
     exchange = Exchange(client)
     run = secrets.token_hex(8)
     cwd = os.getcwd()
-    sources = [ShardSource(shard.names, cwd, text_field, run, s, shard.cut) for s, shard in enumerate(plan)]
-    # A partition of keys receives about a shard's worth of records: it fits where a shard's step fits.
-    partitions = max(2 * max(1, workers), len(plan))
-    options = PassOptions(min_length, keep, whole_lines, partitions)
+    named = ShardSource((), cwd, text_field, run, -1)
     try:
-        return _run(exchange, plan, sources, options, out, ranges, fail, failed)
+        cuts, surveys = survey_inputs(exchange.submit, client.gather, listing.paths, listing.sizes,
+                                      piece_size(shard_size), text_field, named.path)
+        plan = plan_pieces(listing.paths, listing.sizes, shard_size, text_field, cuts)
+        sources = [ShardSource(shard.names, cwd, text_field, run, s, shard.cut) for s, shard in enumerate(plan)]
+        starts = resumes(exchange.submit, piece_numbers(plan), surveys,
+                         lambda at: compressed_jsonl(listing.paths[at], text_field))
+        # A partition of keys receives about a shard's worth of records: it fits where a shard's step fits.
+        partitions = max(2 * max(1, workers), len(plan))
+        options = PassOptions(min_length, keep, whole_lines, partitions)
+        return _run(exchange, plan, sources, starts, options, out, ranges, fail, failed)
     finally:
         exchange.cancel()
         try:
@@ -105,12 +113,13 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
             pass
 
 
-def _run(exchange: Exchange, plan: list[Planned], sources: list[ShardSource], options: PassOptions,
-         out: Union[str, None], want_ranges: bool, fail: Report, failed: list[tuple[str, str]]) -> ClusterDedup:
+def _run(exchange: Exchange, plan: list[Planned], sources: list[ShardSource], starts: list[Any],
+         options: PassOptions, out: Union[str, None], want_ranges: bool, fail: Report,
+         failed: list[tuple[str, str]]) -> ClusterDedup:
     from ._engine import shard_run_records  # noqa: F401 - the engine must load here before work is sent
 
     submit, client = exchange.submit, exchange.client
-    loaded = [submit(load, source) for source in sources]
+    loaded = [submit(load, source, start) for source, start in zip(sources, starts)]
     infos: list[ShardInfo] = client.gather([submit(_info, shard) for shard in loaded])
     # The shards of an input one of whose pieces could not be read go: the input is left out whole.
     going_on = settle(plan, infos, fail)
@@ -168,7 +177,7 @@ def _finish(exchange: Exchange, plan: list[Planned], sources: list[ShardSource],
         taken = taken_by_shard(plan, infos)
         written = [submit(write_shard, sources[s], loaded[s], texts[s], out, taken[s]) for s in range(len(sources))]
         # With no shard left, one task makes the output directory, as the one-machine writer always does.
-        writes = tuple(client.gather(joined_writes(submit, plan, written, out) or [submit(make_root, out)]))
+        writes = tuple(client.gather(joined_writes(submit, plan, sources, written, out) or [submit(make_root, out)]))
         for write in writes:
             for name, reason in write.failed:
                 fail(name, reason)

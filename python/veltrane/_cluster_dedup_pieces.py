@@ -1,13 +1,14 @@
-"""JSON Lines inputs larger than a shard: cut into pieces on several shards, joined again into one input.
+"""JSON Lines and Parquet inputs larger than a shard: cut into pieces on several shards, joined again into one.
 
 The client cuts an uncompressed JSON Lines input larger than a shard into
 pieces, byte ranges of about equal size, from its size as listed: it never
 reads it. A piece's documents are the records whose line starts in its range
 (_corpus_jsonl.piece_lines), so the pieces hold every record once wherever
-the cuts fall, inside a line or a character, and a piece may hold none. Each
-piece is a shard of its own, at most a shard's size already. Compressed JSON
-Lines, Parquet and other files stay whole: a piece of them could only be
-read by reading everything before it.
+the cuts fall, inside a line or a character, and a piece may hold none.
+Compressed JSON Lines and Parquet inputs are cut where a worker's survey of
+them says (_cluster_dedup_survey.py): their text at gzip checkpoints, their
+row groups in runs. Each piece is a shard of its own, at most about a shard's
+size already. Other files stay whole.
 
 What the pieces tell is joined into what one machine knows of the input: one
 source (first document and count summed) naming its documents, one message
@@ -16,13 +17,14 @@ the pieces before, the input left out as a whole, and one output file.
 """
 from __future__ import annotations
 
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
+from types import MappingProxyType
 from typing import Any, NamedTuple, Union
 
 from ._cluster_dedup_plan import plan_shards, taken_before
-from ._cluster_dedup_text import ShardInfo
+from ._cluster_dedup_text import ShardInfo, ShardSource
 from ._cluster_dedup_write import join_parts
-from ._corpus_jsonl import Cut, RecordError
+from ._corpus_sources import Cut, RecordError
 from ._corpus_load import reported_reason
 from ._corpus_sources import InputError, Kind, Source, kind_of
 from ._walk import Report
@@ -39,13 +41,18 @@ class Planned(NamedTuple):
     input: int  # the place of names[0] in the listing
 
 
+def piece_size(shard_size: int) -> int:
+    """The most bytes of text a piece holds."""
+    return max(shard_size, SMALLEST_PIECE)
+
+
 def cut_points(size: int, shard_size: int) -> list[Cut]:
     """The pieces of a splittable input of `size` listed bytes; [] when it fits one shard.
 
-    About equal pieces, none over max(shard_size, SMALLEST_PIECE) bytes; the
-    last one runs to the input's end, wherever that is when it is read.
+    About equal pieces, none over `piece_size` bytes; the last one runs to
+    the input's end, wherever that is when it is read.
     """
-    most = max(shard_size, SMALLEST_PIECE)
+    most = piece_size(shard_size)
     if size <= most:
         return []
     count = -(-size // most)
@@ -55,13 +62,14 @@ def cut_points(size: int, shard_size: int) -> list[Cut]:
 
 
 def splittable(name: str, field: Union[str, None]) -> bool:
-    """Whether a piece of the input can be read alone: an uncompressed JSON Lines input read by --field."""
+    """Whether the client cuts the input from its listed size: an uncompressed JSON Lines input read by --field."""
     return kind_of(name, field) is Kind.JSONL and not name.lower().endswith(".gz")
 
 
-def plan_pieces(names: Sequence[str], sizes: Sequence[int], shard_size: int,
-                field: Union[str, None]) -> list[Planned]:
-    """The shards: runs of whole inputs of at most `shard_size` listed bytes, and the pieces of larger JSON Lines."""
+def plan_pieces(names: Sequence[str], sizes: Sequence[int], shard_size: int, field: Union[str, None],
+                surveyed: Mapping[int, Sequence[Cut]] = MappingProxyType({})) -> list[Planned]:
+    """The shards: runs of whole inputs of at most `shard_size` listed bytes, the pieces of larger JSON Lines,
+    and those of the inputs `surveyed` says to cut (by their place in the listing)."""
     planned: list[Planned] = []
     whole = 0  # the first input of the run of whole inputs not planned yet
 
@@ -72,7 +80,8 @@ def plan_pieces(names: Sequence[str], sizes: Sequence[int], shard_size: int,
             at += len(shard)
 
     for index, (name, size) in enumerate(zip(names, sizes)):
-        pieces = cut_points(size, shard_size) if splittable(name, field) else []
+        pieces = (list(surveyed[index]) if index in surveyed
+                  else cut_points(size, shard_size) if splittable(name, field) else [])
         if pieces:
             plan_whole(index)
             planned.extend(Planned((name,), cut, index) for cut in pieces)
@@ -90,6 +99,15 @@ def runs(plan: Sequence[Planned]) -> list[range]:
             grouped.append(range(start, s))
             start = s
     return grouped
+
+
+def piece_numbers(plan: Sequence[Planned]) -> list[tuple[int, int]]:
+    """Per shard: the place of its (first) input in the listing, and its piece's number there (-1: whole inputs)."""
+    numbers: list[tuple[int, int]] = []
+    for run in runs(plan):
+        whole = plan[run[0]].cut is None
+        numbers += [(plan[s].input, -1 if whole else k) for k, s in enumerate(run)]
+    return numbers
 
 
 def settle(plan: Sequence[Planned], infos: Sequence[ShardInfo], fail: Report) -> list[int]:
@@ -150,8 +168,8 @@ def taken_by_shard(plan: Sequence[Planned], infos: Sequence[ShardInfo]) -> list[
     return [taken[g] for g, run in enumerate(grouped) for _ in run]
 
 
-def joined_writes(submit: Callable[..., Any], plan: Sequence[Planned], writes: Sequence[Any],
-                  out: str) -> list[Any]:
+def joined_writes(submit: Callable[..., Any], plan: Sequence[Planned], sources: Sequence[ShardSource],
+                  writes: Sequence[Any], out: str) -> list[Any]:
     """The writes of shards of whole inputs as they are, and one task per input written in pieces joining them."""
     joined = []
     for run in runs(plan):
@@ -159,5 +177,7 @@ def joined_writes(submit: Callable[..., Any], plan: Sequence[Planned], writes: S
             joined.append(writes[run[0]])
             continue
         starts = [cut[0] for s in run if (cut := plan[s].cut) is not None]
-        joined.append(submit(join_parts, out, plan[run[0]].names[0], starts, [writes[s] for s in run]))
+        first = sources[run[0]]
+        name = first.names[0]
+        joined.append(submit(join_parts, out, name, first.path(name), first.field, starts, [writes[s] for s in run]))
     return joined

@@ -14,7 +14,7 @@ of its inputs, never the passes before it.
 Inputs travel by the names the command was given (what messages and the
 mirrored output show) and are read relative to the command's working
 directory, wherever the worker runs. A shard is a run of whole inputs, or one
-piece of a JSON Lines input (_cluster_dedup_pieces.py).
+piece of a JSON Lines or Parquet input (_cluster_dedup_pieces.py).
 """
 from __future__ import annotations
 
@@ -29,9 +29,9 @@ from typing import Any, NamedTuple, Union
 
 from . import _engine
 from ._cluster_memory import gives_back
-from ._corpus_jsonl import Cut, RecordError
 from ._corpus_load import LoadedCorpus, load_corpus, load_piece
-from ._corpus_sources import InputError, Source
+from ._corpus_sources import Cut, InputError, RecordError, Source
+from ._gzip_index import Checkpoint
 from ._locations import is_url
 
 #: A scratch file: this, the number of offsets (a uint64), the offsets, then the bytes.
@@ -96,9 +96,10 @@ class Loaded:
 
     info: ShardInfo
     original: bytes  # uint64 words: documents + 1 offsets
+    resume: Union[Checkpoint, None] = None  # of a compressed input's piece: where reading it again starts
 
     def __sizeof__(self) -> int:  # what Dask counts of a worker's memory, and spills by
-        return len(self.original) + 200 * len(self.info.sources)
+        return len(self.original) + 200 * len(self.info.sources) + (len(self.resume.window) if self.resume else 0)
 
 
 @dataclass(frozen=True)
@@ -123,11 +124,11 @@ def _read(source: ShardSource) -> tuple[LoadedCorpus, list[tuple[str, str]]]:
     return corpus, failed
 
 
-def read_piece(source: ShardSource) -> tuple[LoadedCorpus, int]:
+def read_piece(source: ShardSource, resume: Union[Checkpoint, None]) -> tuple[LoadedCorpus, int]:
     """The shard's piece and its lines; InputError (a RecordError numbered from the piece) named as given."""
     assert source.cut is not None and source.field is not None
     try:
-        return load_piece(source.path(source.names[0]), source.cut, source.field)
+        return load_piece(source.path(source.names[0]), source.cut, source.field, resume)
     except RecordError as error:
         raise RecordError(source.names[0], error.number, error.line_number, source.shown(error.problem)) from None
     except InputError as error:
@@ -135,15 +136,19 @@ def read_piece(source: ShardSource) -> tuple[LoadedCorpus, int]:
 
 
 @gives_back
-def load(source: ShardSource) -> Loaded:
-    """Reads the shard's inputs, keeps its text for the first pass, and tells what was read."""
+def load(source: ShardSource, resume: Union[Checkpoint, None] = None) -> Loaded:
+    """Reads the shard's inputs, keeps its text for the first pass, and tells what was read.
+
+    `resume`: of a piece of a compressed input after its first, the
+    checkpoint at its start (_cluster_dedup_survey.py).
+    """
     lines, failure = 0, None
     if source.cut is None:
         corpus, failed = _read(source)
     else:
         failed = []  # the client words a piece's failure, knowing the pieces before it
         try:
-            corpus, lines = read_piece(source)
+            corpus, lines = read_piece(source, resume)
         except RecordError as error:
             corpus, failure = load_corpus([]), PieceFailure(error.number, error.line_number, error.problem)
         except InputError as error:
@@ -151,7 +156,7 @@ def load(source: ShardSource) -> Loaded:
     sources = tuple(s._replace(name=source.shown(s.name)) for s in corpus.sources)
     offsets = corpus.offsets.tobytes()
     store(source, 0, corpus.data, offsets)
-    return Loaded(ShardInfo(len(corpus), sources, tuple(failed), len(corpus.data), lines, failure), offsets)
+    return Loaded(ShardInfo(len(corpus), sources, tuple(failed), len(corpus.data), lines, failure), offsets, resume)
 
 
 def first_state(info: ShardInfo) -> ShardState:
@@ -184,7 +189,7 @@ def make_text(source: ShardSource, loaded: Loaded, state: ShardState) -> ShardTe
                     return text
     except (OSError, struct.error):
         pass
-    corpus = _read(source)[0] if source.cut is None else read_piece(source)[0]
+    corpus = _read(source)[0] if source.cut is None else read_piece(source, loaded.resume)[0]
     if corpus.offsets.tobytes() != loaded.original:
         raise InputError(source.names[0], "changed since it was read; the run cannot go on")
     if state.version == 0:

@@ -5,7 +5,7 @@ import array
 import os
 import shutil
 from collections.abc import Callable, Iterator, Sequence
-from contextlib import contextmanager
+from contextlib import contextmanager, nullcontext
 from dataclasses import dataclass
 from typing import IO, Union
 
@@ -13,8 +13,11 @@ from ._cluster_memory import gives_back
 from ._cluster_dedup_text import Loaded, ShardSource, ShardText, read_piece
 from ._corpus_load import LoadedCorpus, load_corpus
 from ._corpus_outputs import Outputs, mirrored_path, output_location, part_path
-from ._corpus_sources import DocumentNames, InputError
+from ._corpus_jsonl import gzip_writer
+from ._corpus_parquet import join_parquet
+from ._corpus_sources import DocumentNames, InputError, Kind, kind_of
 from ._corpus_write import WriteSummary, write_deduplicated
+from ._gzip_index import Checkpoint
 from ._locations import describe_error, is_url, url_filesystem
 
 
@@ -61,7 +64,7 @@ def write_shard(source: ShardSource, loaded: Loaded, text: ShardText, out: str, 
     corpus: Union[LoadedCorpus, None]
     if source.cut is not None or any(s.numbered for s in info.sources):
         # Records are written into their inputs again, which are read anew and must not have changed since.
-        corpus = _read_again(source, paths, report)
+        corpus = _read_again(source, loaded.resume, paths, report)
         if corpus is None or [(s.kind, s.documents, s.stamp) for s in corpus.sources] != [
                 (s.kind, s.documents, s.stamp) for s in info.sources]:
             for name in names:
@@ -72,15 +75,17 @@ def write_shard(source: ShardSource, loaded: Loaded, text: ShardText, out: str, 
         corpus = _SizedFiles(DocumentNames(sources), bytearray(), original, b"", sources, tuple(paths), source.field)
         object.__setattr__(corpus, "_kept", kept)
         object.__setattr__(corpus, "_sizes", [b - a for a, b in zip(original, original[1:])])
-    written = write_deduplicated(corpus, out, kept, report=report, mirrored=names, taken=taken, cut=source.cut)
+    written = write_deduplicated(corpus, out, kept, report=report, mirrored=names, taken=taken, cut=source.cut,
+                                 resume=loaded.resume)
     return ShardWrite(written, tuple(failed))
 
 
-def _read_again(source: ShardSource, paths: list[str], report: Callable[[str, str], None]) -> Union[LoadedCorpus, None]:
+def _read_again(source: ShardSource, resume: Union[Checkpoint, None], paths: list[str],
+                report: Callable[[str, str], None]) -> Union[LoadedCorpus, None]:
     if source.cut is None:
         return load_corpus(paths, field=source.field, report=report)
     try:
-        return read_piece(source)[0]
+        return read_piece(source, resume)[0]
     except InputError:
         return None  # its records are not those read: it changed
 
@@ -94,8 +99,10 @@ def make_root(out: str) -> ShardWrite:
     return ShardWrite(WriteSummary(0, 0, 0))
 
 
-def join_parts(out: str, name: str, starts: Sequence[int], writes: Sequence[ShardWrite]) -> ShardWrite:
-    """Joins the parts written from the pieces (first bytes `starts`) of the input `name` into its place under `out`.
+def join_parts(out: str, name: str, path: str, field: Union[str, None], starts: Sequence[int],
+               writes: Sequence[ShardWrite]) -> ShardWrite:
+    """Joins the parts written from the pieces (first bytes or row groups `starts`) of the input `name` into its
+    place under `out`, as the one-machine writer writes the whole (`path`: where the input is read).
 
     The parts go, joined or not. A piece that could not be written leaves the
     input unwritten, with the first piece's reason as the input's.
@@ -110,9 +117,9 @@ def join_parts(out: str, name: str, starts: Sequence[int], writes: Sequence[Shar
         try:
             if not failed:
                 with Outputs(out).create(relative) as joined:
-                    for part in parts:
-                        with _opened(part) as handle:
-                            shutil.copyfileobj(handle, joined, 1 << 20)
+                    _join(path, field, parts, joined)
+        except InputError as error:
+            failed = ((name, error.reason),)
         except OSError as error:
             failed = ((name, describe_error(error)),)
         finally:
@@ -123,6 +130,17 @@ def join_parts(out: str, name: str, starts: Sequence[int], writes: Sequence[Shar
     summaries = [write.summary for write in writes]
     return ShardWrite(WriteSummary(*(sum(getattr(s, column) for s in summaries)
                                      for column in ("documents", "changed", "bytes_removed"))))
+
+
+def _join(path: str, field: Union[str, None], parts: Sequence[str], joined: IO[bytes]) -> None:
+    """The parts, in order, as one input of its kind: Parquet row groups, JSON Lines compressed once as a whole."""
+    if kind_of(path, field) is Kind.PARQUET:
+        join_parquet(path, parts, joined)
+        return
+    with gzip_writer(joined) if path.lower().endswith(".gz") else nullcontext(joined) as into:
+        for part in parts:
+            with _opened(part) as handle:
+                shutil.copyfileobj(handle, into, 1 << 20)
 
 
 @contextmanager

@@ -5,10 +5,11 @@ A record is a non-blank line holding a JSON object; records are numbered from
 differ). Written back, a record keeps every byte outside its field's value:
 the other fields' spelling, their order, spacing and line ending.
 
-An uncompressed input can also be read and written as pieces, byte ranges
-[start, end) of it: a piece's lines are those that start in its range (a line
-starts at byte 0 or right after a newline), so pieces that cover the input
-hold every line once, wherever they were cut.
+An input can also be read and written as pieces, byte ranges [start, end) of
+its text (of a compressed one, the text gzip gives, read from a checkpoint at
+the piece's start: _gzip_index.py): a piece's lines are those that start in
+its range (a line starts at byte 0 or right after a newline), so pieces that
+cover the input hold every line once, wherever they were cut.
 """
 from __future__ import annotations
 
@@ -20,14 +21,12 @@ from contextlib import ExitStack, contextmanager
 from typing import IO, Any, Union, cast
 
 from ._corpus_buffer import Bytes, DocumentBuffer
-from ._corpus_sources import InputError
+from ._corpus_sources import Cut, InputError, RecordError
+from ._gzip_index import Checkpoint, open_at
 from ._locations import is_url, url_filesystem
 
 #: gzip's level for rewritten inputs: its default (9) costs twice the time for a file a percent smaller.
 GZIP_LEVEL = 6
-
-#: Bytes [start, end) of an input whose lines are a piece; end None: to the input's end, however long it is now.
-Cut = tuple[int, Union[int, None]]
 
 _WHITESPACE = re.compile(r"[ \t\n\r]*")
 _DECODER = json.JSONDecoder()
@@ -37,19 +36,51 @@ _DECODER = json.JSONDecoder()
 def open_lines(name: str, compressed: bool) -> Iterator[IO[bytes]]:
     """The input at `name` (a path or URL) for reading line by line, through gzip when compressed."""
     with ExitStack() as stack:
-        if is_url(name):
-            fs, path = url_filesystem(name)
-            raw: IO[bytes] = stack.enter_context(fs.open(path, "rb"))
-        else:
-            raw = stack.enter_context(open(name, "rb"))
+        raw = stack.enter_context(open_raw(name))
         yield cast(IO[bytes], stack.enter_context(gzip.GzipFile(fileobj=raw, mode="rb"))) if compressed else raw
 
 
-def piece_lines(handle: IO[bytes], cut: Cut) -> Iterator[bytes]:
-    """The lines of the seekable `handle` that start in the byte range `cut`, the last one whole even past its end."""
+@contextmanager
+def open_raw(name: str) -> Iterator[IO[bytes]]:
+    if is_url(name):
+        fs, path = url_filesystem(name)
+        with fs.open(path, "rb") as handle:
+            yield handle
+    else:
+        with open(name, "rb") as handle:
+            yield handle
+
+
+@contextmanager
+def open_piece(name: str, compressed: bool, cut: Cut, resume: Union[Checkpoint, None]) -> Iterator[Iterator[bytes]]:
+    """The lines of the piece `cut` of the input at `name`.
+
+    A compressed input's piece is read from `resume`, the checkpoint at its
+    first byte, or from the input's start for its first piece (resume None).
+    """
+    assert resume is None or (compressed and resume.position == cut[0])
+    assert resume is not None or not compressed or cut[0] == 0
+    with ExitStack() as stack:
+        if resume is None:
+            yield piece_lines(stack.enter_context(open_lines(name, compressed)), cut)
+            return
+        raw = stack.enter_context(open_raw(name))
+        yield piece_lines(stack.enter_context(open_at(raw, resume)), cut, before=resume.window)
+
+
+def piece_lines(handle: IO[bytes], cut: Cut, before: Union[bytes, None] = None) -> Iterator[bytes]:
+    """The lines of `handle` that start in the byte range `cut`, the last one whole even past its end.
+
+    The handle is seekable; or, with `before`, it starts at byte `start`
+    already and `before` are the bytes that end there (a compressed input
+    resumed at a checkpoint).
+    """
     start, end = cut
     position = 0
-    if start > 0:
+    if before is not None:
+        # A line starts at `start` exactly when the byte before it ends one; else that line is an earlier piece's.
+        position = start if before.endswith(b"\n") else start + len(handle.readline())
+    elif start > 0:
         handle.seek(start - 1)
         # The line holding byte start - 1 belongs to an earlier piece; the next one starts at start or after.
         position = start - 1 + len(handle.readline())
@@ -58,24 +89,6 @@ def piece_lines(handle: IO[bytes], cut: Cut) -> Iterator[bytes]:
             return
         yield line
         position += len(line)
-
-
-def _reason(reason: str, number: int, line_number: int) -> str:
-    return reason if number == line_number else f"{reason} (line {line_number})"
-
-
-class RecordError(InputError):
-    """A record that is no document, as NAME:N, with its number, its line and the problem kept apart.
-
-    (A piece of an input numbers them from its own first line: whoever knows
-    the records and lines before it makes the input's numbers.)
-    """
-
-    def __init__(self, name: str, number: int, line_number: int, problem: str) -> None:
-        super().__init__(f"{name}:{number}", _reason(problem, number, line_number), input=name)
-        self.number = number
-        self.line_number = line_number
-        self.problem = problem
 
 
 def field_text(record: Any, field: str) -> Union[str, None]:
@@ -93,13 +106,14 @@ def read_jsonl(name: str, compressed: bool, field: str, buffer: DocumentBuffer) 
         return read_records(name, lines, field, buffer)[0]
 
 
-def read_jsonl_piece(name: str, cut: Cut, field: str, buffer: DocumentBuffer) -> tuple[int, int]:
-    """`read_jsonl` of the piece `cut` of an uncompressed input; returns (records, lines), both of the piece.
+def read_jsonl_piece(name: str, compressed: bool, cut: Cut, resume: Union[Checkpoint, None], field: str,
+                     buffer: DocumentBuffer) -> tuple[int, int]:
+    """`read_jsonl` of the piece `cut` (see `open_piece`); returns (records, lines), both of the piece.
 
     A RecordError numbers the record and its line from the piece's first.
     """
-    with open_lines(name, False) as handle:
-        return read_records(name, piece_lines(handle, cut), field, buffer)
+    with open_piece(name, compressed, cut, resume) as lines:
+        return read_records(name, lines, field, buffer)
 
 
 def read_records(name: str, lines: Iterable[bytes], field: str, buffer: DocumentBuffer) -> tuple[int, int]:
@@ -194,23 +208,33 @@ def edited_record(line: bytes, field: str, original: Bytes, kept: Bytes, name: s
     return (text[:span[0]] + json.dumps(new, ensure_ascii=escaped) + text[span[1]:]).encode("utf-8")
 
 
+@contextmanager
+def gzip_writer(out: IO[bytes]) -> Iterator[IO[bytes]]:
+    """`out` through gzip, as every rewritten compressed input is: its bytes depend on nothing but what is written."""
+    with gzip.GzipFile(fileobj=out, mode="wb", compresslevel=GZIP_LEVEL, mtime=0) as compressed:
+        yield cast(IO[bytes], compressed)
+
+
 def write_jsonl(name: str, compressed: bool, field: str, documents: range, out: IO[bytes],
                 original: Callable[[int], Bytes], kept: Callable[[int], Bytes],
-                cut: Union[Cut, None] = None) -> tuple[int, int]:
-    """Copies the input at `name` (or its piece `cut`) to `out`, record i's field (document documents[i - 1])
-    replaced by kept(...).
+                cut: Union[Cut, None] = None, resume: Union[Checkpoint, None] = None) -> tuple[int, int]:
+    """Copies the input at `name` to `out`, record i's field (document documents[i - 1]) replaced by kept(...).
 
-    A record whose document did not change is copied byte for byte, without
-    being parsed; so are blank lines. Returns (records changed, bytes removed).
-    Raises InputError when the input no longer holds len(documents) records.
+    Through gzip when compressed; only the lines of the piece `cut` (see
+    `open_piece`), not compressed, for the parts to be joined and compressed
+    as one (`gzip_writer`). A record whose document did not change is copied
+    byte for byte, without being parsed; so are blank lines. Returns (records
+    changed, bytes removed). Raises InputError when the input no longer holds
+    len(documents) records.
     """
     changed = removed = count = 0
     with ExitStack() as stack:
-        handle = stack.enter_context(open_lines(name, compressed))
-        lines: Iterable[bytes] = handle if cut is None else piece_lines(handle, cut)
-        if compressed:
-            out = cast(IO[bytes], stack.enter_context(
-                gzip.GzipFile(fileobj=out, mode="wb", compresslevel=GZIP_LEVEL, mtime=0)))
+        if cut is None:
+            lines: Iterable[bytes] = stack.enter_context(open_lines(name, compressed))
+            if compressed:
+                out = stack.enter_context(gzip_writer(out))
+        else:
+            lines = stack.enter_context(open_piece(name, compressed, cut, resume))
         for line in lines:
             if not line.strip():
                 out.write(line)

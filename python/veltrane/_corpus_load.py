@@ -16,9 +16,10 @@ from dataclasses import dataclass
 from typing import Union
 
 from ._corpus_buffer import DocumentBuffer
-from ._corpus_jsonl import Cut, read_jsonl, read_jsonl_piece
+from ._corpus_jsonl import read_jsonl, read_jsonl_piece
 from ._corpus_parquet import read_parquet
-from ._corpus_sources import DocumentNames, InputError, Kind, Source, kind_of
+from ._corpus_sources import Cut, DocumentNames, InputError, Kind, Source, kind_of
+from ._gzip_index import Checkpoint
 from ._locations import URL, describe_error, is_url, open_input
 from ._scan import byte_view
 from ._walk import Report, list_files
@@ -111,20 +112,28 @@ def reported_reason(error: InputError) -> str:
     return error.reason if error.name == error.input else f"{error.reason}; {error.input} is left out"
 
 
-def load_piece(path: str, cut: Cut, field: str) -> tuple[LoadedCorpus, int]:
-    """The records of the piece `cut` of the uncompressed JSON Lines input at `path`, and the lines they take.
+def load_piece(path: str, cut: Cut, field: str, resume: Union[Checkpoint, None] = None) -> tuple[LoadedCorpus, int]:
+    """The documents of the piece `cut` of the JSON Lines or Parquet input at `path`, and the lines they take.
 
-    One source, counted as the piece alone: its records are numbered from the
-    piece's first, and so is a record in a RecordError. Raises InputError as
-    `load_corpus` without a `report` does.
+    A JSON Lines piece is a range of its text's bytes (of a compressed input,
+    read from the checkpoint `resume` at its start, or from the start for its
+    first piece); a Parquet piece a range of its row groups, whose rows are
+    its lines. One source, counted as the piece alone: its records are
+    numbered from the piece's first, and so is a record in a RecordError.
+    Raises InputError as `load_corpus` without a `report` does.
     """
     buffer = DocumentBuffer()
+    kind = kind_of(path, field)
+    compressed = kind is Kind.JSONL and path.lower().endswith(".gz")
     try:
         identity, stamp = _stamp(path)
-        count, lines = read_jsonl_piece(path, cut, field, buffer)
-    except OSError as error:
+        if kind is Kind.PARQUET:
+            count = lines = read_parquet(path, field, buffer, cut)
+        else:
+            count, lines = read_jsonl_piece(path, compressed, cut, resume, field, buffer)
+    except (OSError, EOFError, zlib.error) as error:
         raise InputError(path, describe_error(error)) from None
-    source = Source(path, Kind.JSONL, 0, count, identity=identity, stamp=stamp)
+    source = Source(path, kind, 0, count, gzip=compressed, identity=identity, stamp=stamp)
     return _finish(buffer, [source], (path,), field, ()), lines
 
 

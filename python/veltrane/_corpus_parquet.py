@@ -6,12 +6,12 @@ only when a Parquet input is met.
 from __future__ import annotations
 
 import array
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Sequence
 from contextlib import contextmanager
 from typing import IO, Any, Union
 
 from ._corpus_buffer import Bytes, DocumentBuffer
-from ._corpus_sources import InputError
+from ._corpus_sources import Cut, InputError, RecordError
 from ._locations import MissingExtra, is_url, url_filesystem
 
 #: What to install for Parquet inputs; named in the message about its absence.
@@ -66,11 +66,13 @@ def _arrow_errors(pa: Any, name: str) -> Iterator[None]:
         raise InputError(name, f"not a readable Parquet file ({error})") from None
 
 
-def read_parquet(name: str, field: str, buffer: DocumentBuffer) -> int:
+def read_parquet(name: str, field: str, buffer: DocumentBuffer, groups: Union[Cut, None] = None) -> int:
     """Adds each row's value in column `field` to `buffer` as one document; returns how many rows there were.
 
+    Of the row groups `groups` only, when given (a piece of the input).
     Strings are taken as their UTF-8 and bytes as they are, straight from the
-    column's buffers. Raises InputError naming NAME:N for a null value.
+    column's buffers. Raises a RecordError naming NAME:N for a null value, N
+    counted from the first row read.
     """
     pa, pq = _pyarrow(name)
     with _arrow_errors(pa, name), _opened(name, "rb") as where:
@@ -78,11 +80,12 @@ def read_parquet(name: str, field: str, buffer: DocumentBuffer) -> int:
         _, kind = _text_column(pa, parquet.schema_arrow, name, field)
         width, code = (8, "q") if pa.types.is_large_string(kind) or pa.types.is_large_binary(kind) else (4, "i")
         rows = 0
-        for batch in parquet.iter_batches(batch_size=BATCH_ROWS, columns=[field]):
+        chosen = None if groups is None else list(_group_range(parquet, groups))
+        for batch in parquet.iter_batches(batch_size=BATCH_ROWS, columns=[field], row_groups=chosen):
             chunk = batch.column(0)
             if chunk.null_count:
-                null = chunk.is_null().to_pylist().index(True)
-                raise InputError(f"{name}:{rows + null + 1}", f"column {field!r} is null", input=name)
+                null = rows + chunk.is_null().to_pylist().index(True) + 1
+                raise RecordError(name, null, null, f"column {field!r} is null")
             _append_chunk(chunk, width, code, buffer)
             rows += len(chunk)
         return rows
@@ -119,14 +122,22 @@ def _codec_name(codec: str) -> str:
     return {"uncompressed": "none", "lz4_raw": "lz4"}.get(lower, lower)
 
 
+def _group_range(parquet: Any, groups: Cut) -> range:
+    start, end = groups
+    return range(start, parquet.metadata.num_row_groups if end is None else end)
+
+
 def write_parquet(name: str, field: str, documents: range, out: Union[str, IO[bytes]],
-                  original: Callable[[int], Bytes], kept: Callable[[int], Bytes]) -> tuple[int, int]:
+                  original: Callable[[int], Bytes], kept: Callable[[int], Bytes],
+                  groups: Union[Cut, None] = None) -> tuple[int, int]:
     """Writes the input at `name` again to `out`, row i's value in `field` replaced by kept(documents[i]).
 
     Row group by row group: the schema and its metadata, the other columns'
-    values and the codecs stay as they were. Returns (rows changed, bytes removed).
-    Raises InputError when the input no longer holds len(documents) rows, or
-    when the text kept of a string column is not valid UTF-8.
+    values and the codecs stay as they were. Only the row groups `groups`,
+    when given: a part of the input, for `join_parquet`. Returns (rows
+    changed, bytes removed). Raises InputError when the input (or the part)
+    no longer holds len(documents) rows, or when the text kept of a string
+    column is not valid UTF-8.
     """
     pa, pq = _pyarrow(name)
     changed = removed = 0
@@ -134,12 +145,14 @@ def write_parquet(name: str, field: str, documents: range, out: Union[str, IO[by
         parquet = pq.ParquetFile(where)
         schema = parquet.schema_arrow
         index, kind = _text_column(pa, schema, name, field)
-        if parquet.metadata.num_rows != len(documents):
-            raise InputError(name, f"changed since it was read ({parquet.metadata.num_rows} rows, not {len(documents)})")
+        chosen = _group_range(parquet, groups or (0, None))
+        rows = sum(parquet.metadata.row_group(group).num_rows for group in chosen)
+        if rows != len(documents):
+            raise InputError(name, f"changed since it was read ({rows} rows, not {len(documents)})")
         as_bytes = pa.large_binary() if pa.types.is_large_string(kind) or pa.types.is_large_binary(kind) else pa.binary()
         row = 0
         with pq.ParquetWriter(out, schema, compression=_compression(parquet)) as writer:
-            for group in range(parquet.metadata.num_row_groups):
+            for group in chosen:
                 table = parquet.read_row_group(group)
                 values = []
                 for document in documents[row:row + table.num_rows]:
@@ -156,3 +169,39 @@ def write_parquet(name: str, field: str, documents: range, out: Union[str, IO[by
                 writer.write_table(table.set_column(index, schema.field(index), column), row_group_size=max(1, table.num_rows))
                 row += table.num_rows
     return changed, removed
+
+
+def group_sizes(name: str, field: str) -> list[int]:
+    """The bytes of column `field` in each row group of the input, uncompressed, from its footer alone."""
+    pa, pq = _pyarrow(name)
+    with _arrow_errors(pa, name), _opened(name, "rb") as where:
+        metadata = pq.ParquetFile(where).metadata
+        if metadata.num_row_groups == 0:
+            return []
+        first = metadata.row_group(0)
+        # Columns of a nested type before it take several places: look the column up by its path.
+        column = next((j for j in range(first.num_columns) if first.column(j).path_in_schema == field), None)
+        if column is None:
+            return []  # the reader says what is wrong with it
+        return [metadata.row_group(group).column(column).total_uncompressed_size
+                for group in range(metadata.num_row_groups)]
+
+
+def join_parquet(name: str, parts: Sequence[str], out: IO[bytes]) -> None:
+    """Writes the parts that `write_parquet` wrote of the input `name`'s row groups to `out` as its whole would be.
+
+    Row group by row group again, with the input's schema and codecs: the
+    same bytes as one `write_parquet` of the whole input.
+    """
+    pa, pq = _pyarrow(name)
+    with _arrow_errors(pa, name):
+        with _opened(name, "rb") as where:
+            parquet = pq.ParquetFile(where)
+            schema, compression = parquet.schema_arrow, _compression(parquet)
+        with pq.ParquetWriter(out, schema, compression=compression) as writer:
+            for part in parts:
+                with _opened(part, "rb") as read:
+                    written = pq.ParquetFile(read)
+                    for group in range(written.metadata.num_row_groups):
+                        table = written.read_row_group(group)
+                        writer.write_table(table, row_group_size=max(1, table.num_rows))

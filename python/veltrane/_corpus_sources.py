@@ -6,6 +6,10 @@ import enum
 from collections.abc import Sequence
 from typing import NamedTuple, Union, overload
 
+#: A piece of an input: [start, end) of the bytes of a JSON Lines input's text (as gzip gives it, when
+#: compressed), or of the row groups of a Parquet input; end None: to the input's end, however long it is now.
+Cut = tuple[int, Union[int, None]]
+
 JSONL_SUFFIXES = (".jsonl", ".jsonl.gz")
 PARQUET_SUFFIXES = (".parquet",)
 
@@ -58,6 +62,25 @@ class InputError(ValueError):
         self.name = name
         self.reason = reason
         self.input = name if input is None else input
+
+
+def _reason(reason: str, number: int, line_number: int) -> str:
+    return reason if number == line_number else f"{reason} (line {line_number})"
+
+
+class RecordError(InputError):
+    """A record or row that is no document, as NAME:N, with its number, its line and the problem kept apart.
+
+    (A Parquet row's line is its number. A piece of an input numbers them from
+    its own first: whoever knows the records and lines before it makes the
+    input's numbers.)
+    """
+
+    def __init__(self, name: str, number: int, line_number: int, problem: str) -> None:
+        super().__init__(f"{name}:{number}", _reason(problem, number, line_number), input=name)
+        self.number = number
+        self.line_number = line_number
+        self.problem = problem
 
 
 def kind_of(path: str, field: Union[str, None]) -> Kind:

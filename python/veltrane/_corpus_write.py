@@ -8,11 +8,12 @@ from dataclasses import dataclass
 from typing import IO, Union
 
 from ._corpus_buffer import Bytes
-from ._corpus_jsonl import Cut, write_jsonl
+from ._corpus_jsonl import write_jsonl
 from ._corpus_load import LoadedCorpus
 from ._corpus_outputs import Outputs, mirrored_path, part_path, refuse_overwriting
 from ._corpus_parquet import write_parquet
-from ._corpus_sources import InputError, Kind, Source
+from ._gzip_index import Checkpoint
+from ._corpus_sources import Cut, InputError, Kind, Source
 from ._locations import describe_error
 from ._walk import Report
 
@@ -35,7 +36,8 @@ class WriteSummary:
 
 def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
                        report: Union[Report, None] = None, mirrored: Union[Sequence[str], None] = None,
-                       taken: Union[Mapping[str, str], None] = None, cut: Union[Cut, None] = None) -> WriteSummary:
+                       taken: Union[Mapping[str, str], None] = None, cut: Union[Cut, None] = None,
+                       resume: Union[Checkpoint, None] = None) -> WriteSummary:
     """Writes every document i as kept(i) under `out` (a directory or fsspec URL), mirroring the inputs.
 
     A file goes to OUT/<its name without a root "/" or URL scheme>
@@ -52,9 +54,10 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
     before these take (relative path to input name), when the corpus is
     written in parts (a cluster's shards): an input placed there is not
     written, as if the inputs had been written together. `cut`: the corpus is
-    that piece of its one input, an uncompressed JSON Lines file (a cluster's
-    shard); its lines go to the part beside the input's place (`part_path`),
-    for the parts to be joined in order.
+    that piece of its one input, a JSON Lines or Parquet one (a cluster's
+    shard; `resume`: the checkpoint it is read from, see `load_piece`); its
+    lines (not compressed) or row groups go to the part beside the input's
+    place (`part_path`), for the parts to be joined in order.
 
     Raises ValueError before writing anything when the output would write over
     an input (it is one, or lies inside an input directory), or cannot be made. An input that
@@ -84,7 +87,7 @@ def write_deduplicated(corpus: LoadedCorpus, out: str, kept: Kept, *,
             targets[relative] = source.name if mirrored is None else mirrored[index]
             _check_unchanged(source)
             with outputs.create(relative if cut is None else part_path(relative, cut[0])) as handle:
-                source_changed, source_removed = _write_source(corpus, source, handle, checked, cut)
+                source_changed, source_removed = _write_source(corpus, source, handle, checked, cut, resume)
         except InputError as error:
             failed.append(error)
         except (OSError, EOFError, zlib.error) as error:
@@ -121,16 +124,16 @@ def _check_unchanged(source: Source) -> None:
 
 
 def _write_source(corpus: LoadedCorpus, source: Source, handle: IO[bytes], kept: Callable[[int], Bytes],
-                  cut: Union[Cut, None]) -> tuple[int, int]:
+                  cut: Union[Cut, None], resume: Union[Checkpoint, None]) -> tuple[int, int]:
     """Writes one input's documents (or its piece `cut`'s); returns (documents changed, bytes removed)."""
     documents = range(source.first, source.first + source.documents)
     assert corpus.field is not None or source.kind in (Kind.FILE, Kind.DATA)
-    assert cut is None or (source.kind is Kind.JSONL and not source.gzip)
+    assert cut is None or source.kind in (Kind.JSONL, Kind.PARQUET)
     if source.kind is Kind.JSONL:
         return write_jsonl(source.name, source.gzip, corpus.field or "", documents, handle, corpus.document, kept,
-                           cut)
+                           cut, resume)
     if source.kind is Kind.PARQUET:
-        return write_parquet(source.name, corpus.field or "", documents, handle, corpus.document, kept)
+        return write_parquet(source.name, corpus.field or "", documents, handle, corpus.document, kept, cut)
     after = kept(source.first)
     handle.write(after)
     with corpus.document(source.first) as before:
