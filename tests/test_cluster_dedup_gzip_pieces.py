@@ -123,3 +123,22 @@ def test_a_survey_cuts_about_equal_pieces_at_checkpoints(size, piece, gaps):
     widest = max([b - a for a, b in zip([0, *positions], [*positions, size])] + [0])
     bounds = [*starts, size]
     assert all(b - a <= piece + widest for a, b in zip(bounds, bounds[1:]))
+
+
+def test_an_input_a_survey_cannot_read_stays_whole(tmp_path):
+    """Damaged gzip, bytes after the last member, a Parquet file that is none or lacks the column: no cut, so the
+    loader meets the problem and words it as one machine does."""
+    from veltrane._cluster_dedup_survey import survey
+
+    content, _ = jsonl(random.Random(2), 300)
+    good = member(content, range(500, len(content), 500))
+    damaged = bytearray(good)
+    damaged[len(good) // 2] ^= 0xFF
+    cases = {"damaged.jsonl.gz": bytes(damaged), "trailing.jsonl.gz": good + b"junk",
+             "truncated.jsonl.gz": good[:-3], "not.parquet": content}
+    for name, data in cases.items():
+        (tmp_path / name).write_bytes(data)
+        assert survey(str(tmp_path / name), "text", 2000).cuts == (), name
+    (tmp_path / "good.jsonl.gz").write_bytes(good)
+    assert len(survey(str(tmp_path / "good.jsonl.gz"), "text", 2000).cuts) > 5
+    assert survey(str(tmp_path / "missing.jsonl.gz"), "text", 2000).cuts == ()
