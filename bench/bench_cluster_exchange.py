@@ -1,8 +1,8 @@
 """What one exchange of the cluster deduplication costs per cell of its (senders, destinations) array (run by hand).
 
-    python bench/bench_cluster_exchange.py [N ...]   (default: 60 200 400 800)
+    python bench/bench_cluster_exchange.py [--payload BYTES] [N ...]   (default: 60 200 400 800)
 
-N rows of N cells each, one cell in seven holding 16 bytes (the rest empty),
+N rows of N cells each, one cell in seven holding 16 bytes (or BYTES; the rest empty),
 go through the deduplication's exchange (Dask's P2P rechunk) on a 2-worker
 LocalCluster; each column is counted where it lands, once in one rechunk and
 once in two (the exchange's choice from TWO_STAGES cells on). Reported: the
@@ -14,12 +14,12 @@ import sys
 import time
 
 
-def row(width):
+def row(width, payload=16):
     import numpy
 
     cells = numpy.empty((1, width), dtype=object)
     for destination in range(0, width, 7):
-        cells[0, destination] = b"x" * 16
+        cells[0, destination] = b"x" * payload
     return cells
 
 
@@ -33,7 +33,11 @@ def main():
     import veltrane._cluster_dedup_exchange as exchanges
     from veltrane._cluster_dedup_exchange import Exchange
 
-    sizes = [int(n) for n in sys.argv[1:]] or [60, 200, 400, 800]
+    arguments = sys.argv[1:]
+    payload = 16
+    if arguments[:1] == ["--payload"]:
+        payload, arguments = int(arguments[1]), arguments[2:]
+    sizes = [int(n) for n in arguments] or [60, 200, 400, 800]
     cluster = LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address="127.0.0.1:0",
                            silence_logs=50)
     client = Client(cluster)
@@ -42,12 +46,13 @@ def main():
         for stages, threshold in ((1, n * n + 1), (2, 0)):
             exchanges.TWO_STAGES = threshold
             start = time.perf_counter()
-            columns = exchange.exchange([exchange.submit(row, n) for _ in range(n)], n)
+            columns = exchange.exchange([exchange.submit(row, n, payload) for _ in range(n)], n)
             arrived = sum(client.gather([exchange.submit(held, column) for column in columns]))
             wall = time.perf_counter() - start
             assert arrived == n * len(range(0, n, 7))
-            print(f"{n} x {n} cells in {stages} rechunk(s): {wall:.1f} s, {wall / n / n * 1e6:.0f} us per cell",
-                  flush=True)
+            moved = n * len(range(0, n, 7)) * payload
+            print(f"{n} x {n} cells in {stages} rechunk(s), {moved / 1e6:.0f} MB: {wall:.1f} s, "
+                  f"{wall / n / n * 1e6:.0f} us per cell", flush=True)
     client.close()
     cluster.close()
 

@@ -10,12 +10,14 @@ and one barrier: never a record, never a task per (sender, destination)
 pair, and no payload piles up in a worker's memory waiting for the others.
 
 The rechunk still handles each (sender, destination) cell in Python, some
-90 us apiece, which grows with the square of the shards. A large exchange
-therefore goes in two rechunks: first into blocks of about sqrt(width) rows
-by width / sqrt(width) columns (each about one row's payloads), then into
-columns. Each cell then travels twice, but the slices the rechunks cut are
-2 * senders * sqrt(width) rather than senders * width: for 800 x 800 cells,
-14 s instead of 57 (bench/bench_cluster_exchange.py).
+65 us apiece, which grows with the square of the shards. An exchange of many
+cells therefore goes in two rechunks: first into blocks of about sqrt(width)
+rows by width / sqrt(width) columns (each about one row's payloads), then
+into columns. The slices the rechunks cut are then 2 * senders * sqrt(width)
+rather than senders * width (800 x 800 cells: 14 s instead of 42), but every
+payload byte moves twice, at some 6 ns of a worker per byte: two rechunks
+are chosen when the cells cost more than moving the bytes again
+(bench/bench_cluster_exchange.py measures both).
 """
 from __future__ import annotations
 
@@ -30,9 +32,19 @@ from typing import Any
 #: steps (0). A worker's memory then holds few rows and columns at a time.
 SPLIT, TAKE, SEND = 30, 20, 10
 
-#: Exchanges of at least this many cells go in two rechunks: below it the second pass over the payloads
-#: costs more than the slices it saves.
-TWO_STAGES = 1 << 16
+#: A cell of one rechunk costs a worker about as much as moving this many bytes once more.
+BYTES_PER_CELL = 10_000
+#: Fewer cells than this always go in one rechunk: a second one's tasks would cost more than it saves.
+TWO_STAGES = 1 << 14
+#: An exchange carries about this share of the corpus (an eighth: 1.25 bytes per corpus byte measured over
+#: the 20 exchanges of a 500 MB run on two workers, which keep half of each to themselves).
+EXCHANGED_SHARE = 8
+
+
+def two_rechunks(senders: int, width: int, volume: int) -> bool:
+    """Whether an exchange of senders x width cells carrying about `volume` bytes goes in two rechunks."""
+    cells = senders * width
+    return cells >= TWO_STAGES and cells * BYTES_PER_CELL > volume
 
 
 def blocks(total: int, size: int) -> tuple[int, ...]:
@@ -63,8 +75,11 @@ class Exchange:
         self._keep([future])
         return future
 
-    def exchange(self, rows: Sequence[Any], width: int) -> list[Any]:
-        """From the futures of `rows` (each a (1, width) object array), the `width` columns' futures."""
+    def exchange(self, rows: Sequence[Any], width: int, volume: int = 0) -> list[Any]:
+        """From the futures of `rows` (each a (1, width) object array), the `width` columns' futures.
+
+        `volume`: about how many bytes the payloads hold, for the choice of one rechunk or two.
+        """
         # From the module that defines them: dask.array does not re-export them for a strict type checker.
         from dask.array import core as arrays
         from dask.delayed import delayed
@@ -72,7 +87,7 @@ class Exchange:
         from_delayed: Any = arrays.from_delayed
         concatenate: Any = arrays.concatenate
         stacked = concatenate([from_delayed(delayed(row), shape=(1, width), dtype=object) for row in rows], axis=0)
-        if len(rows) * width >= TWO_STAGES:
+        if two_rechunks(len(rows), width, volume):
             side = math.isqrt(width - 1) + 1
             stacked = stacked.rechunk((blocks(len(rows), side), blocks(width, -(-width // side))), method="p2p")
         columns = stacked.rechunk(((len(rows),), (1,) * width), method="p2p")

@@ -21,7 +21,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any, Union
 
-from ._cluster_dedup_exchange import SPLIT, TAKE, Exchange
+from ._cluster_dedup_exchange import EXCHANGED_SHARE, SPLIT, TAKE, Exchange
 from ._cluster_dedup_steps import (Summary, Told, decide_runs, decide_windows, finish, row_of, run_step, serve,
                                    summary, window_step, without_row)
 from ._cluster_dedup_text import ShardSource
@@ -54,6 +54,7 @@ def run_pass(exchange: Exchange, sources: Sequence[ShardSource], texts: Sequence
         positions.append(positions[-1] + size)
     packed = array.array("Q", positions).tobytes()
     length, keep = options.min_length, options.keep
+    volume = sum(sizes) // EXCHANGED_SHARE
 
     def split(steps: list[Any]) -> tuple[list[Any], list[Any]]:
         # Rows and the rest apart, so that a row's memory goes as soon as it is sent.
@@ -64,25 +65,25 @@ def run_pass(exchange: Exchange, sources: Sequence[ShardSource], texts: Sequence
     if options.anchored:
         rows, earlier = split([submit(run_step, texts[s], states[s], positions[s], length, keep, hash_base, width)
                                for s in range(shards)])
-        columns = exchange.exchange(rows, width)
+        columns = exchange.exchange(rows, width, volume)
         del rows
         told = [submit(Told.of, column, priority=TAKE)
                 for column in exchange.exchange([submit(decide_runs, column, keep, packed, shards, priority=TAKE)
-                                                 for column in columns], shards)]
+                                                 for column in columns], shards, volume)]
         del columns
     rows, found = split([submit(window_step, texts[s], told[s], positions[s], length, keep, hash_base, width,
                                 earlier[s]) for s in range(shards)])
     del earlier
     # Sent as soon as made: waiting to learn whether any shard sends anything would hold every row at once.
-    columns = exchange.exchange(rows, width)
+    columns = exchange.exchange(rows, width, volume)
     del rows
     claimed = exchange.exchange([submit(decide_windows, column, keep, packed, shards, priority=TAKE)
-                                 for column in columns], shards)
+                                 for column in columns], shards, volume)
     del columns
     served = [submit(serve, texts[s], told[s], claimed[s], positions[s], length, packed, shards, priority=TAKE)
               for s in range(shards)]
     del told, claimed
-    runs = exchange.exchange(served, shards)
+    runs = exchange.exchange(served, shards, volume)
     del served
     after = [submit(finish, sources[s], texts[s], states[s], found[s], runs[s], positions[s], length, keep,
                     options.whole_lines, pass_number, priority=TAKE) for s in range(shards)]
