@@ -252,6 +252,27 @@ def test_workers_dying_again_and_again_is_one_line(cluster, corpus, tmp_path, ru
     assert done.stderr.count("\n") == 1 and done.stderr.startswith(f"veltrane: {tmp_path / 'out'}: the cluster's workers")
 
 
+def test_dask_failing_inside_itself_is_one_line_but_our_own_faults_are_not_hidden(cluster, corpus, tmp_path, run_cli,
+                                                                                  monkeypatch):
+    """After losing workers, distributed's client can fail in its own code (an error with no exception to raise):
+    one line, not a traceback; an error raised by veltrane's own code still surfaces."""
+    import veltrane._cluster_dedup as dedup
+
+    inside_dask: dict = {"__name__": "distributed.client"}
+    exec("def gather():\n    None.with_traceback(None)\n", inside_dask)
+    monkeypatch.setattr(dedup, "deduplicate_on_cluster", lambda *args, **kwargs: inside_dask["gather"]())
+    done = run_cli("corpus", corpus, "--dedup", tmp_path / "out", "--scheduler", cluster.scheduler_address)
+    assert done.returncode == 1 and done.stdout == "" and done.stderr.count("\n") == 1
+    assert done.stderr.startswith(f"veltrane: {tmp_path / 'out'}: the cluster failed (AttributeError in Dask: ")
+
+    def ours(*args, **kwargs):
+        raise AttributeError("a fault of veltrane's own")
+
+    monkeypatch.setattr(dedup, "deduplicate_on_cluster", ours)
+    with pytest.raises(AttributeError, match="veltrane's own"):
+        run_cli("corpus", corpus, "--dedup", tmp_path / "out2", "--scheduler", cluster.scheduler_address)
+
+
 def test_the_default_shard_fits_the_smallest_thread_and_spreads_the_corpus():
     from veltrane._cluster_dedup_plan import (DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY, SHARDS_PER_THREAD,
                                               fitted_shard_size, thread_memory)

@@ -99,6 +99,7 @@ def make_root(out: str) -> ShardWrite:
     return ShardWrite(WriteSummary(0, 0, 0))
 
 
+@gives_back
 def join_parts(out: str, name: str, path: str, field: Union[str, None], starts: Sequence[int],
                writes: Sequence[ShardWrite]) -> ShardWrite:
     """Joins the parts written from the pieces (first bytes or row groups `starts`) of the input `name` into its

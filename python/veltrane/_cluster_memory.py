@@ -3,14 +3,18 @@
 glibc keeps the memory freed by large short-lived buffers (a shard's text,
 its records) for the process to reuse; a Dask worker then looks full by its
 resident size, and its nanny pauses or restarts it, although nothing is in
-use. `gives_back` trims the process's heap after a step (glibc's
-malloc_trim; elsewhere nothing happens).
+use. pyarrow's own allocator keeps what reading a Parquet input freed in
+the same way. A worker paused for memory that nothing holds would wait
+forever. `gives_back` trims the process's heap after a step (glibc's
+malloc_trim; elsewhere nothing happens) and asks pyarrow's pool, when
+pyarrow was loaded, to let its unused memory go.
 """
 from __future__ import annotations
 
 import ctypes
 import ctypes.util
 import functools
+import sys
 from collections.abc import Callable
 from typing import Any, TypeVar, Union
 
@@ -27,6 +31,9 @@ def give_back() -> None:
             _trim = False
     if callable(_trim):
         _trim(0)
+    pyarrow = sys.modules.get("pyarrow")
+    if pyarrow is not None:
+        pyarrow.default_memory_pool().release_unused()
 
 
 def gives_back(step: _Step) -> _Step:

@@ -45,10 +45,15 @@ def deduplicate_on_cluster_command(args: argparse.Namespace, activity: Activity)
             report_error(args.dedup or args.mark, str(error))
             return 1
         except Exception as error:
-            if not _lost_workers(error):
+            if _lost_workers(error):
+                report_error(args.dedup or args.mark, "the cluster's workers died running one step again and again "
+                             "(too little memory for a shard? a smaller --shard-size needs less); the output is "
+                             "incomplete")
+            elif _raised_by_dask(error):
+                report_error(args.dedup or args.mark, f"the cluster failed ({type(error).__name__} in Dask: {error}); "
+                             "the output is incomplete")
+            else:
                 raise
-            report_error(args.dedup or args.mark, "the cluster's workers died running one step again and again (too "
-                         "little memory for a shard? a smaller --shard-size needs less); the output is incomplete")
             return 1
     failures = len(done.failed)
     if args.mark is not None:
@@ -64,6 +69,16 @@ def _lost_workers(error: BaseException) -> bool:
     from distributed import KilledWorker
 
     return isinstance(error, KilledWorker)
+
+
+def _raised_by_dask(error: BaseException) -> bool:
+    """Whether `error` came out of Dask itself (after a worker is lost, its client may fail to name the cause)."""
+    frame = None
+    traceback = error.__traceback__
+    while traceback is not None:
+        frame, traceback = traceback.tb_frame, traceback.tb_next
+    module = frame.f_globals.get("__name__", "") if frame is not None else ""
+    return isinstance(module, str) and module.split(".")[0] in ("distributed", "dask")
 
 
 def _write_marks(path: str, done: object, activity: Activity) -> int:
