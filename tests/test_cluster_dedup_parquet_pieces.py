@@ -14,6 +14,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from deadline import time_limit
+from test_cluster_dedup_pieces import messages_of_pieces
 
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -112,10 +113,6 @@ def test_pieces_read_and_write_what_the_whole_input_does(tmp_path_factory, seed,
 @given(seed=st.integers(0, 1 << 30), data=st.data())
 def test_a_null_in_any_piece_is_the_one_machine_message(tmp_path_factory, seed, data):
     """Pieces loaded as the workers load them, settled as the client settles them."""
-    from veltrane._cluster_dedup_pieces import Planned, settle
-    from veltrane._cluster_dedup_text import ShardSource, forget, load
-    from veltrane._corpus_load import load_corpus
-
     root = tmp_path_factory.mktemp("null")
     path = root / "in.parquet"
     groups = data.draw(st.integers(2, 8))
@@ -125,15 +122,5 @@ def test_a_null_in_any_piece_is_the_one_machine_message(tmp_path_factory, seed, 
         return
     parquet_input(path, random.Random(seed), groups, null=rng.randrange(rows))
     cuts = sorted(data.draw(st.sets(st.integers(1, groups - 1), min_size=1, max_size=4)))
-    pieces = list(zip([0, *cuts], [*cuts, None]))
-    expected = []
-    load_corpus([str(path)], field="text", report=lambda *message: expected.append(message))
-    plan = [Planned((str(path),), cut, 0) for cut in pieces]
-    run = f"test-{root.name}"
-    try:
-        infos = [load(ShardSource((str(path),), str(root), "text", run, s, cut)).info for s, cut in enumerate(pieces)]
-    finally:
-        forget(run)
-    reported = []
-    assert settle(plan, infos, lambda *message: reported.append(message)) == []
-    assert reported == expected and len(expected) == 1 and ":" in expected[0][0]
+    one_machine, settled, going_on = messages_of_pieces(root, path, list(zip([0, *cuts], [*cuts, None])))
+    assert settled == one_machine and len(one_machine) == 1 and ":" in one_machine[0][0] and going_on == []

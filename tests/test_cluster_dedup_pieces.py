@@ -220,24 +220,29 @@ def test_an_input_changed_since_its_pieces_were_read_is_not_written(tmp_path, mo
 @given(seed=st.integers(0, 1 << 30), data=st.data())
 def test_a_bad_record_in_any_piece_is_the_one_machine_message(tmp_path_factory, seed, data):
     """Pieces loaded as the workers load them, settled as the client settles them."""
-    from veltrane._cluster_dedup_pieces import Planned, settle
-    from veltrane._cluster_dedup_text import ShardSource, forget, load
-    from veltrane._corpus_load import load_corpus
-
     root = tmp_path_factory.mktemp("bad")
     records = data.draw(st.integers(1, 20))
     content, _ = jsonl(random.Random(seed), records, bad=data.draw(st.integers(0, records - 1)))
     path = root / "in.jsonl"
     path.write_bytes(content)
-    pieces = draw_pieces(data, content, 6)
-    expected = []
-    load_corpus([str(path)], field="text", report=lambda *message: expected.append(message))
+    one_machine, settled, going_on = messages_of_pieces(root, path, draw_pieces(data, content, 6))
+    assert settled == one_machine and len(one_machine) == 1 and going_on == []
+
+
+def messages_of_pieces(root, path, pieces):
+    """What the one-machine loader reports of the input at `path`, what the client settles from its `pieces`
+    loaded as the workers load them, and the pieces that go on."""
+    from veltrane._cluster_dedup_pieces import Planned, settle
+    from veltrane._cluster_dedup_text import ShardSource, forget, load
+    from veltrane._corpus_load import load_corpus
+
+    one_machine, settled = [], []
+    load_corpus([str(path)], field="text", report=lambda *message: one_machine.append(message))
     plan = [Planned((str(path),), cut, 0) for cut in pieces]
     run = f"test-{root.name}"
     try:
         infos = [load(ShardSource((str(path),), str(root), "text", run, s, cut)).info for s, cut in enumerate(pieces)]
     finally:
         forget(run)
-    reported = []
-    assert settle(plan, infos, lambda *message: reported.append(message)) == []
-    assert reported == expected and len(expected) == 1
+    going_on = settle(plan, infos, lambda *message: settled.append(message))
+    return one_machine, settled, going_on

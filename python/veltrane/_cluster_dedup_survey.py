@@ -18,10 +18,10 @@ from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, Union
 
-from ._corpus_jsonl import open_raw
 from ._corpus_parquet import group_sizes
 from ._corpus_sources import Cut, Kind, kind_of
 from ._gzip_index import Checkpoint, GzipIndex, index_gzip
+from ._locations import open_stream
 
 #: Inputs whose listed size times this passes a piece are surveyed: gzip makes text 3 to 5 times smaller.
 EXPANSION = 8
@@ -54,7 +54,7 @@ def survey(path: str, field: str, piece: int) -> Survey:
     try:
         if kind_of(path, field) is Kind.PARQUET:
             return Survey(tuple(group_cuts(group_sizes(path, field), piece)))
-        with open_raw(path) as handle:
+        with open_stream(path) as handle:
             index = index_gzip(handle, max(1, piece // CHECKPOINTS_PER_PIECE))
     except Exception:  # noqa: BLE001 - whatever it is, the input's loader meets it too and words it
         return Survey(())

@@ -4,8 +4,8 @@ from __future__ import annotations
 import array
 import os
 import shutil
-from collections.abc import Callable, Iterator, Sequence
-from contextlib import contextmanager, nullcontext
+from collections.abc import Callable, Sequence
+from contextlib import nullcontext
 from dataclasses import dataclass
 from typing import IO, Union
 
@@ -18,7 +18,7 @@ from ._corpus_parquet import join_parquet
 from ._corpus_sources import DocumentNames, InputError, Kind, kind_of
 from ._corpus_write import WriteSummary, write_deduplicated
 from ._gzip_index import Checkpoint
-from ._locations import describe_error, is_url, url_filesystem
+from ._locations import describe_error, is_url, open_stream, url_filesystem
 
 
 @dataclass(frozen=True)
@@ -140,19 +140,8 @@ def _join(path: str, field: Union[str, None], parts: Sequence[str], joined: IO[b
         return
     with gzip_writer(joined) if path.lower().endswith(".gz") else nullcontext(joined) as into:
         for part in parts:
-            with _opened(part) as handle:
+            with open_stream(part) as handle:
                 shutil.copyfileobj(handle, into, 1 << 20)
-
-
-@contextmanager
-def _opened(location: str) -> Iterator[IO[bytes]]:
-    if is_url(location):
-        fs, path = url_filesystem(location)
-        with fs.open(path, "rb") as handle:
-            yield handle
-    else:
-        with open(location, "rb") as handle:
-            yield handle
 
 
 def _remove(location: str) -> None:

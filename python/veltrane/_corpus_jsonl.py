@@ -23,7 +23,7 @@ from typing import IO, Any, Union, cast
 from ._corpus_buffer import Bytes, DocumentBuffer
 from ._corpus_sources import Cut, InputError, RecordError
 from ._gzip_index import Checkpoint, open_at
-from ._locations import is_url, url_filesystem
+from ._locations import open_stream
 
 #: gzip's level for rewritten inputs: its default (9) costs twice the time for a file a percent smaller.
 GZIP_LEVEL = 6
@@ -36,19 +36,8 @@ _DECODER = json.JSONDecoder()
 def open_lines(name: str, compressed: bool) -> Iterator[IO[bytes]]:
     """The input at `name` (a path or URL) for reading line by line, through gzip when compressed."""
     with ExitStack() as stack:
-        raw = stack.enter_context(open_raw(name))
+        raw = stack.enter_context(open_stream(name))
         yield cast(IO[bytes], stack.enter_context(gzip.GzipFile(fileobj=raw, mode="rb"))) if compressed else raw
-
-
-@contextmanager
-def open_raw(name: str) -> Iterator[IO[bytes]]:
-    if is_url(name):
-        fs, path = url_filesystem(name)
-        with fs.open(path, "rb") as handle:
-            yield handle
-    else:
-        with open(name, "rb") as handle:
-            yield handle
 
 
 @contextmanager
@@ -64,7 +53,7 @@ def open_piece(name: str, compressed: bool, cut: Cut, resume: Union[Checkpoint, 
         if resume is None:
             yield piece_lines(stack.enter_context(open_lines(name, compressed)), cut)
             return
-        raw = stack.enter_context(open_raw(name))
+        raw = stack.enter_context(open_stream(name))
         yield piece_lines(stack.enter_context(open_at(raw, resume)), cut, before=resume.window)
 
 

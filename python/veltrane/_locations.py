@@ -11,7 +11,7 @@ import re
 from collections.abc import Iterator
 from contextlib import contextmanager
 from dataclasses import dataclass
-from typing import Any, Union
+from typing import IO, Any, Union
 
 from ._mapped import mapped
 
@@ -101,6 +101,18 @@ def open_input(name: str) -> Iterator[Union[memoryview, bytes]]:
         return
     fs, path = _filesystem(name)
     yield fs.cat_file(path)
+
+
+@contextmanager
+def open_stream(name: str) -> Iterator[IO[bytes]]:
+    """The input at `name` (a path or URL) as a binary file to read from, seekable."""
+    if not is_url(name):
+        with open(name, "rb") as handle:
+            yield handle
+        return
+    fs, path = _filesystem(name)
+    with fs.open(path, "rb") as handle:
+        yield handle
 
 
 @contextmanager
