@@ -88,11 +88,16 @@ def gzip_cuts(index: GzipIndex, piece: int) -> Survey:
     count = -(-index.size // max(1, piece - spacing))
     positions = [checkpoint.position for checkpoint in index.checkpoints]
     chosen: list[Checkpoint] = []
-    for i in range(1, count):
-        ideal = index.size * i // count
-        found = _first_at_or_after(positions, ideal)
-        if found is not None and (not chosen or index.checkpoints[found].position > chosen[-1].position):
-            chosen.append(index.checkpoints[found])
+    i = 1
+    while i < count:
+        found = _first_at_or_after(positions, index.size * i // count)
+        if found is None:
+            break
+        checkpoint = index.checkpoints[found]
+        if not chosen or checkpoint.position > chosen[-1].position:
+            chosen.append(checkpoint)
+        # On to the first equal piece that starts past this cut: far fewer steps than pieces when checkpoints are few.
+        i = max(i + 1, checkpoint.position * count // index.size + 1)
     if not chosen:
         return Survey(())
     starts = [0, *(checkpoint.position for checkpoint in chosen)]
