@@ -273,6 +273,24 @@ def test_dask_failing_inside_itself_is_one_line_but_our_own_faults_are_not_hidde
         run_cli("corpus", corpus, "--dedup", tmp_path / "out2", "--scheduler", cluster.scheduler_address)
 
 
+def test_a_bad_record_of_an_input_named_relatively_is_the_one_machine_message(cluster, tmp_path, run_cli,
+                                                                              monkeypatch):
+    """The workers read the input by its absolute path; the message names it, twice, as it was given."""
+    import gzip
+
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "in").mkdir()
+    records = [{"text": f"record {i} " * 20} for i in range(30)]
+    lines = [json.dumps(record) for record in records]
+    lines[17] = '{"text": 3}'
+    (tmp_path / "in" / "bad.jsonl").write_text("\n".join(lines) + "\n")
+    (tmp_path / "in" / "bad.jsonl.gz").write_bytes(gzip.compress(("\n".join(lines) + "\n").encode(), mtime=0))
+    local = run_cli("corpus", "in", "--field", "text", "--dedup", "local")
+    done = run_cli("corpus", "in", "--field", "text", "--dedup", "cluster", "--scheduler", cluster.scheduler_address)
+    assert local.stderr.count("in/bad.jsonl:18: field 'text' is a number") == 1 and str(tmp_path) not in local.stderr
+    assert (done.returncode, done.stderr, done.stdout) == (local.returncode, local.stderr, local.stdout)
+
+
 def test_the_default_shard_fits_the_smallest_thread_and_spreads_the_corpus():
     from veltrane._cluster_dedup_plan import (DEFAULT_SHARD_SIZE, SHARD_SHARE_OF_MEMORY, SHARDS_PER_THREAD,
                                               fitted_shard_size, thread_memory)

@@ -29,7 +29,7 @@ from typing import Any, NamedTuple, Union
 
 from . import _engine
 from ._cluster_memory import gives_back
-from ._corpus_load import LoadedCorpus, load_corpus, load_piece
+from ._corpus_load import LEFT_OUT, LoadedCorpus, load_corpus, load_piece
 from ._corpus_sources import Cut, InputError, RecordError, Source
 from ._gzip_index import Checkpoint
 from ._locations import is_url
@@ -60,7 +60,12 @@ class ShardSource:
             return given[text]
         for read, name in given.items():  # a message: rare, so a scan of the shard's names will do
             if text.startswith(read + ":"):
-                return name + text[len(read):]
+                text = name + text[len(read):]
+                break
+        # A bad record's message ends naming the input it leaves out (see reported_reason).
+        head, sep, read = text.removesuffix(LEFT_OUT).rpartition("; ")
+        if text.endswith(LEFT_OUT) and sep and read in given:
+            return f"{head}; {given[read]}{LEFT_OUT}"
         return text
 
 

@@ -25,6 +25,9 @@ from ._scan import byte_view
 from ._walk import Report, list_files
 from ._binary import BINARY_SNIFF
 
+#: How a message about one record ends: the input it leaves out is named before this.
+LEFT_OUT = " is left out"
+
 Document = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]", URL]
 
 
@@ -109,7 +112,7 @@ def load_corpus(paths: Sequence[Union[str, os.PathLike[str]]], *, field: Union[s
 
 def reported_reason(error: InputError) -> str:
     """What a corpus read with a `report` says of the input `error` leaves out, after its name."""
-    return error.reason if error.name == error.input else f"{error.reason}; {error.input} is left out"
+    return error.reason if error.name == error.input else f"{error.reason}; {error.input}{LEFT_OUT}"
 
 
 def load_piece(path: str, cut: Cut, field: str, resume: Union[Checkpoint, None] = None) -> tuple[LoadedCorpus, int]:
