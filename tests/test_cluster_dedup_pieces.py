@@ -167,8 +167,9 @@ def test_pieces_of_a_url_input_are_read_and_written_as_the_whole_input():
         read += [bytes(piece.document(i)) for i in range(len(piece))]
         writes.append(ShardWrite(write_deduplicated(piece, f"{root}/parts", lambda i: b"", cut=cut)))
     assert read == [bytes(whole.document(i)) for i in range(len(whole))]
-    assert join_parts(f"{root}/parts", f"{root}/in.jsonl", f"{root}/in.jsonl", "text", [start for start, _ in pieces], writes) == ShardWrite(
-        write_deduplicated(whole, f"{root}/whole", lambda i: b""))
+    joined = join_parts(f"{root}/parts", f"{root}/in.jsonl", f"{root}/in.jsonl", "text",
+                        [start for start, _ in pieces], writes)
+    assert joined == ShardWrite(write_deduplicated(whole, f"{root}/whole", lambda i: b""))
     fs = fsspec.filesystem("memory")
     written = fs.find(f"{root}/parts")
     assert len(written) == 1 and fs.cat(written[0]) == fs.cat(written[0].replace("/parts/", "/whole/"))

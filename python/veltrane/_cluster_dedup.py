@@ -14,6 +14,7 @@ it never reads a corpus byte.
 from __future__ import annotations
 
 import array
+import functools
 import os
 import random
 import secrets
@@ -28,7 +29,7 @@ from ._cluster_dedup_pieces import (Planned, joined_sources, joined_writes, piec
 from ._cluster_dedup_plan import check_output, fitted_shard_size, thread_memory
 from ._cluster_dedup_steps import removed_ranges
 from ._cluster_dedup_survey import compressed_jsonl, resumes, survey_inputs
-from ._cluster_dedup_text import Loaded, ShardInfo, ShardSource, first_state, forget, load, make_text
+from ._cluster_dedup_text import Loaded, ShardInfo, ShardSource, first_state, forget, load, make_text, read_path
 from ._cluster_dedup_write import ShardWrite, make_root, write_shard
 from ._corpus_sources import DocumentNames, InputError
 from ._walk import Report, list_files
@@ -93,10 +94,10 @@ def deduplicate_on_cluster(client: Any, paths: Sequence[str], *, text_field: Uni
     exchange = Exchange(client)
     run = secrets.token_hex(8)
     cwd = os.getcwd()
-    named = ShardSource((), cwd, text_field, run, -1)
     try:
         cuts, surveys = survey_inputs(exchange.submit, client.gather, listing.paths, listing.sizes,
-                                      piece_size(shard_size), text_field, named.path)
+                                      piece_size(shard_size), text_field,
+                                      functools.partial(read_path, cwd))
         plan = plan_pieces(listing.paths, listing.sizes, shard_size, text_field, cuts)
         sources = [ShardSource(shard.names, cwd, text_field, run, s, shard.cut) for s, shard in enumerate(plan)]
         starts = resumes(exchange.submit, piece_numbers(plan), surveys,

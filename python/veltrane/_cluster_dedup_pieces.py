@@ -26,7 +26,7 @@ from ._cluster_dedup_text import ShardInfo, ShardSource
 from ._cluster_dedup_write import join_parts
 from ._corpus_sources import Cut, RecordError
 from ._corpus_load import reported_reason
-from ._corpus_sources import InputError, Kind, Source, kind_of
+from ._corpus_sources import InputError, Kind, Source, gzipped, kind_of
 from ._walk import Report
 
 #: No input is cut into pieces smaller than this, whatever the shard size: a piece costs a shard's tasks.
@@ -63,7 +63,7 @@ def cut_points(size: int, shard_size: int) -> list[Cut]:
 
 def splittable(name: str, field: Union[str, None]) -> bool:
     """Whether the client cuts the input from its listed size: an uncompressed JSON Lines input read by --field."""
-    return kind_of(name, field) is Kind.JSONL and not name.lower().endswith(".gz")
+    return kind_of(name, field) is Kind.JSONL and not gzipped(name)
 
 
 def plan_pieces(names: Sequence[str], sizes: Sequence[int], shard_size: int, field: Union[str, None],

@@ -14,12 +14,13 @@ wrong with it, in the one-machine words.
 """
 from __future__ import annotations
 
+import bisect
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, Union
 
 from ._corpus_parquet import group_sizes
-from ._corpus_sources import Cut, Kind, kind_of
+from ._corpus_sources import Cut, Kind, gzipped, kind_of
 from ._gzip_index import Checkpoint, GzipIndex, index_gzip
 from ._locations import open_stream
 
@@ -41,7 +42,7 @@ class Survey:
 
 
 def compressed_jsonl(name: str, field: Union[str, None]) -> bool:
-    return kind_of(name, field) is Kind.JSONL and name.lower().endswith(".gz")
+    return kind_of(name, field) is Kind.JSONL and gzipped(name)
 
 
 def surveyed(name: str, size: int, piece: int, field: Union[str, None]) -> bool:
@@ -105,8 +106,6 @@ def gzip_cuts(index: GzipIndex, piece: int) -> Survey:
 
 
 def _first_at_or_after(positions: Sequence[int], at: int) -> Union[int, None]:
-    import bisect
-
     found = bisect.bisect_left(positions, at)
     return found if found < len(positions) else None
 

@@ -51,7 +51,7 @@ class ShardSource:
     cut: Union[Cut, None] = None  # set: the shard is this piece of its one input
 
     def path(self, name: str) -> str:
-        return name if is_url(name) else os.path.join(self.cwd, name)
+        return read_path(self.cwd, name)
 
     def shown(self, text: str) -> str:
         """`text` (a path read, or a message starting with one and a colon) put back as the name it was given."""
@@ -67,6 +67,11 @@ class ShardSource:
         if text.endswith(LEFT_OUT) and sep and read in given:
             return f"{head}; {given[read]}{LEFT_OUT}"
         return text
+
+
+def read_path(cwd: str, name: str) -> str:
+    """Where a worker reads the input the command names `name`, given in the working directory `cwd`."""
+    return name if is_url(name) else os.path.join(cwd, name)
 
 
 @functools.lru_cache(maxsize=4)

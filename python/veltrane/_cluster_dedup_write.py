@@ -15,7 +15,7 @@ from ._corpus_load import LoadedCorpus, load_corpus
 from ._corpus_outputs import Outputs, mirrored_path, output_location, part_path
 from ._corpus_jsonl import gzip_writer
 from ._corpus_parquet import join_parquet
-from ._corpus_sources import DocumentNames, InputError, Kind, kind_of
+from ._corpus_sources import DocumentNames, InputError, Kind, gzipped, kind_of
 from ._corpus_write import WriteSummary, write_deduplicated
 from ._gzip_index import Checkpoint
 from ._locations import describe_error, is_url, open_stream, url_filesystem
@@ -138,7 +138,7 @@ def _join(path: str, field: Union[str, None], parts: Sequence[str], joined: IO[b
     if kind_of(path, field) is Kind.PARQUET:
         join_parquet(path, parts, joined)
         return
-    with gzip_writer(joined) if path.lower().endswith(".gz") else nullcontext(joined) as into:
+    with gzip_writer(joined) if gzipped(path) else nullcontext(joined) as into:
         for part in parts:
             with open_stream(part) as handle:
                 shutil.copyfileobj(handle, into, 1 << 20)

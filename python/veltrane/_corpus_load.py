@@ -18,7 +18,7 @@ from typing import Union
 from ._corpus_buffer import DocumentBuffer
 from ._corpus_jsonl import read_jsonl, read_jsonl_piece
 from ._corpus_parquet import read_parquet
-from ._corpus_sources import Cut, DocumentNames, InputError, Kind, Source, kind_of
+from ._corpus_sources import Cut, DocumentNames, InputError, Kind, Source, gzipped, kind_of
 from ._gzip_index import Checkpoint
 from ._locations import URL, describe_error, is_url, open_input
 from ._scan import byte_view
@@ -127,7 +127,7 @@ def load_piece(path: str, cut: Cut, field: str, resume: Union[Checkpoint, None] 
     """
     buffer = DocumentBuffer()
     kind = kind_of(path, field)
-    compressed = kind is Kind.JSONL and path.lower().endswith(".gz")
+    compressed = kind is Kind.JSONL and gzipped(path)
     try:
         identity, stamp = _stamp(path)
         if kind is Kind.PARQUET:
@@ -148,7 +148,7 @@ def _read_source(path: str, kind: Kind, field: Union[str, None], buffer: Documen
         return Source(path, kind, first, 1, identity=identity)
     assert field is not None
     identity, stamp = _stamp(path)
-    compressed = path.lower().endswith(".gz")
+    compressed = gzipped(path)
     count = read_jsonl(path, compressed, field, buffer) if kind is Kind.JSONL else read_parquet(path, field, buffer)
     return Source(path, kind, first, count, gzip=compressed, identity=identity, stamp=stamp)
 

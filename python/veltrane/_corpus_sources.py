@@ -14,6 +14,11 @@ JSONL_SUFFIXES = (".jsonl", ".jsonl.gz")
 PARQUET_SUFFIXES = (".parquet",)
 
 
+def gzipped(name: str) -> bool:
+    """Whether a JSON Lines input is read (and written back) through gzip: its name ends in .gz."""
+    return name.lower().endswith(".gz")
+
+
 class Kind(enum.Enum):
     """How a source holds its documents, and so how the writer mirrors it."""
 

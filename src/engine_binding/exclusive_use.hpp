@@ -27,13 +27,4 @@ private:
     bool& busy_;
 };
 
-// Adds the heap type made from `spec` to `module` under its short name.
-inline int add_type(PyObject* module, PyType_Spec* spec) {
-    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
-    if (type == nullptr) return -1;
-    const int status = PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type));
-    Py_DECREF(type);
-    return status;
-}
-
 }  // namespace veltrane::engine

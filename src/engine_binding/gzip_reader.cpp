@@ -11,6 +11,7 @@
 #include "binding/pyref.hpp"
 #include "engine_binding/call.hpp"
 #include "engine_binding/exclusive_use.hpp"
+#include "engine_binding/heap_type.hpp"
 #include "engine_binding/functions.hpp"
 #include "engine_binding/input.hpp"
 #include "engine_binding/without_gil.hpp"
@@ -185,10 +186,10 @@ PyType_Slot READER_SLOTS[] = {
     {0, nullptr},
 };
 
-PyType_Spec READER_SPEC = {"veltrane._engine.GzipReader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT, READER_SLOTS};
+PyType_Spec READER_TYPE = {"veltrane._engine.GzipReader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT, READER_SLOTS};
 
 }  // namespace
 
-int add_gzip_reader_type(PyObject* module) { return add_type(module, &READER_SPEC); }
+int add_gzip_reader_type(PyObject* module) { return add_type(module, &READER_TYPE); }
 
 }  // namespace veltrane::engine

@@ -10,6 +10,7 @@
 
 #include "engine_binding/call.hpp"
 #include "engine_binding/exclusive_use.hpp"
+#include "engine_binding/heap_type.hpp"
 #include "engine_binding/functions.hpp"
 #include "engine_binding/input.hpp"
 #include "engine_binding/without_gil.hpp"
@@ -133,10 +134,10 @@ PyType_Slot SURVEY_SLOTS[] = {
     {0, nullptr},
 };
 
-PyType_Spec SURVEY_SPEC = {"veltrane._engine.GzipSurvey", sizeof(SurveyObject), 0, Py_TPFLAGS_DEFAULT, SURVEY_SLOTS};
+PyType_Spec SURVEY_TYPE = {"veltrane._engine.GzipSurvey", sizeof(SurveyObject), 0, Py_TPFLAGS_DEFAULT, SURVEY_SLOTS};
 
 }  // namespace
 
-int add_gzip_survey_type(PyObject* module) { return add_type(module, &SURVEY_SPEC); }
+int add_gzip_survey_type(PyObject* module) { return add_type(module, &SURVEY_TYPE); }
 
 }  // namespace veltrane::engine
